@@ -1,0 +1,21 @@
+// Sondrel: a multitrack recorder driven by words typed at a prompt. It takes
+// no arguments and works on the current directory.
+#include <cstdio>
+
+#include "app/startup.h"
+#include "console/input.h"
+
+int main() {
+  int status = 0;
+  try {
+    status = sondrel::RunSondrel();
+  } catch (const sondrel::ProgramExit& exit) {
+    status = exit.status;
+  } catch (const sondrel::EndOfInput&) {
+    // Input ran out: everything opened has been closed on the way here.
+    std::printf("\n");
+    status = 0;
+  }
+  std::fflush(stdout);
+  return status;
+}

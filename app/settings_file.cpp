@@ -1,0 +1,539 @@
+#include "app/settings_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cfloat>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+namespace sondrel {
+namespace {
+
+constexpr bool IsKeyDelimiter(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+
+constexpr bool IsStrtolSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// strtol(text, nullptr, 10) on a 64-bit long: leading white space and a sign,
+// digits up to the first non-digit, no digits give 0, saturating at the ends.
+std::int64_t ParseInteger(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsStrtolSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : (std::uint64_t{1} << 63) - 1;
+  std::uint64_t magnitude = 0;
+  bool overflow = false;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const std::uint64_t digit = static_cast<std::uint64_t>(text[i] - '0');
+    if (overflow || magnitude > (limit - digit) / 10) {
+      overflow = true;
+    } else {
+      magnitude = magnitude * 10 + digit;
+    }
+  }
+  if (overflow) magnitude = limit;
+  // Two's complement wrap turns 2^63 into INT64_MIN without overflow.
+  return negative ? static_cast<std::int64_t>(~magnitude + 1)
+                  : static_cast<std::int64_t>(magnitude);
+}
+
+// The file's integers pass through 32-bit ints, as atoi stored them.
+std::int32_t Low32(std::int64_t value) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
+
+// strtod, then stored as a 32-bit float (values beyond float become infinite
+// instead of an undefined conversion).
+float ParseDecimal(std::string_view text) {
+  const std::string copy(text);
+  const double value = std::strtod(copy.c_str(), nullptr);
+  if (std::isfinite(value) && std::fabs(value) > FLT_MAX) return value > 0 ? HUGE_VALF : -HUGE_VALF;
+  return static_cast<float>(value);
+}
+
+// One line of an indexed setting: the text after the key's delimiter up to
+// the line end, and whether it is the file's last line (no word follows it),
+// which may have been cut short.
+struct IndexedLine {
+  std::string_view text;
+  bool last;
+};
+
+class SettingsScanner {
+ public:
+  explicit SettingsScanner(std::string_view text) : text_(text) {}
+
+  // The next word: a run without tab, blank or line end. Empty when no word
+  // is left, or when the last word has no delimiter after it (a key at the
+  // very end of the file has no value and is skipped as incomplete).
+  std::string_view NextKey() {
+    while (pos_ < text_.size() && IsKeyDelimiter(text_[pos_])) ++pos_;
+    const std::size_t start = pos_;
+    while (pos_ < text_.size() && !IsKeyDelimiter(text_[pos_])) ++pos_;
+    if (pos_ >= text_.size()) return {};
+    const std::string_view key = text_.substr(start, pos_ - start);
+    keyEndedLine_ = text_[pos_] == '\n';
+    ++pos_;  // the single delimiter that ended the key
+    return key;
+  }
+
+  // The rest of the line after the key's delimiter; leading line ends are
+  // skipped, so a key that ends its line takes the next non-empty line.
+  // Nothing when the file ends first.
+  std::optional<std::string_view> PlainValue() {
+    while (pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+    if (pos_ >= text_.size()) return std::nullopt;
+    return TakeLine().text;
+  }
+
+  // The rest of the key's line (empty when the key ended its line).
+  IndexedLine RestOfKeyLine() {
+    if (keyEndedLine_) return {{}, NoWordFollows()};
+    return TakeLine();
+  }
+
+  // Lets the words after an out-of-range play/rec index be tried as keys.
+  std::size_t Position() const { return pos_; }
+  void SetPosition(std::size_t pos) { pos_ = pos; }
+
+ private:
+  IndexedLine TakeLine() {
+    const std::size_t start = pos_;
+    const std::size_t end = text_.find('\n', start);
+    if (end == std::string_view::npos) {
+      pos_ = text_.size();
+      return {text_.substr(start), true};
+    }
+    pos_ = end + 1;
+    return {text_.substr(start, end - start), NoWordFollows()};
+  }
+
+  bool NoWordFollows() const {
+    return text_.find_first_not_of(" \t\n", pos_) == std::string_view::npos;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  bool keyEndedLine_ = false;
+};
+
+// Splits "index<TAB>value"; `hasValue` is false when there is no tab or
+// nothing after it.
+struct IndexedValue {
+  std::int64_t index;
+  std::string_view value;
+  bool hasValue;
+};
+
+IndexedValue SplitIndexed(std::string_view line) {
+  const std::size_t tab = line.find('\t');
+  if (tab == std::string_view::npos) return {ParseInteger(line), {}, false};
+  const std::string_view value = line.substr(tab + 1);
+  return {ParseInteger(line.substr(0, tab)), value, !value.empty()};
+}
+
+// Channel lines are bounded by the tracks read so far and by the table.
+bool IsStoredChannel(std::int64_t channel, int tracks) {
+  return channel >= 1 && channel <= tracks && channel <= kMaxChannels;
+}
+
+void ReadRangeLine(SessionState& s, const IndexedLine& line, int& slot) {
+  const std::string_view text = line.text;
+  const std::size_t tab1 = text.find('\t');
+  const std::size_t tab2 =
+      tab1 == std::string_view::npos ? std::string_view::npos : text.find('\t', tab1 + 1);
+  const std::string_view name =
+      tab2 == std::string_view::npos ? std::string_view{} : text.substr(tab2 + 1);
+  // The file's last line, cut short before its name: skipped whole.
+  if (line.last && name.empty()) return;
+
+  const std::string_view startText = text.substr(0, tab1);
+  const std::string_view endText = tab1 == std::string_view::npos
+                                       ? std::string_view{}
+                                       : text.substr(tab1 + 1, tab2 - (tab1 + 1));
+  s.rangeStart[slot] = Low32(ParseInteger(startText));
+  s.rangeEnd[slot] = Low32(ParseInteger(endText));
+  if (name.empty()) {
+    char fallback[kNameSize];
+    std::snprintf(fallback, sizeof fallback, "range%i", slot + 1);
+    SetText(s.rangeNames[slot], fallback);
+    std::fputs("Error parsing time ranges in param.txt file!\n", stdout);
+  } else {
+    SetText(s.rangeNames[slot], name);
+  }
+  if (slot < kRangeCount - 1) ++slot;
+}
+
+void ReadLocateLine(SessionState& s, const IndexedLine& line, int& slot) {
+  const std::string_view text = line.text;
+  const std::size_t tab = text.find('\t');
+  const bool hasNameField = tab != std::string_view::npos;
+  if (line.last && (!hasNameField || tab + 1 == text.size())) return;
+
+  s.locatePoints[slot] = Low32(ParseInteger(text.substr(0, tab)));
+  // A hand-written "loc<TAB>pos" line without a name keeps the slot's name.
+  if (hasNameField) SetText(s.locateNames[slot], text.substr(tab + 1));
+  if (slot < kLocateCount - 1) ++slot;
+}
+
+// play and rec: slot n up to the tab, then the file name. An index outside
+// 1..128 does not take the rest of the line: its words are tried as keys.
+void ReadListSlotLine(SettingsScanner& scanner, ListFileTable& table) {
+  const std::size_t lineStart = scanner.Position();
+  const IndexedLine line = scanner.RestOfKeyLine();
+  const IndexedValue field = SplitIndexed(line.text);
+  if (field.index < 1 || field.index > kListSlots) {
+    const std::size_t tab = line.text.find('\t');
+    scanner.SetPosition(tab == std::string_view::npos ? lineStart + line.text.size()
+                                                      : lineStart + tab + 1);
+    return;
+  }
+  if (field.hasValue) SetText(table[static_cast<std::size_t>(field.index - 1)], field.value);
+}
+
+void HandlePlainKey(SessionState& s, std::string_view key, std::string_view value) {
+  if (key == "dv") {
+    SetText(s.deviceName, value);
+  } else if (key == "sr") {
+    s.sampleRate = static_cast<std::uint32_t>(Low32(ParseInteger(value)));
+  } else if (key == "inputs") {
+    s.inputs = Low32(ParseInteger(value));
+  } else if (key == "outputs") {
+    s.outputs = Low32(ParseInteger(value));
+  } else if (key == "ch") {
+    s.tracks = Low32(ParseInteger(value));
+  } else if (key == "buf") {
+    s.periodFrames = Low32(ParseInteger(value));
+  } else if (key == "odcomp") {
+    s.odcomp = Low32(ParseInteger(value));
+  } else if (key == "meter") {
+    s.meterRange = Low32(ParseInteger(value));
+  } else if (key == "sig") {
+    s.beatsPerMeasure = Low32(ParseInteger(value));
+  } else if (key == "safe") {
+    s.safeMode = Low32(ParseInteger(value));
+  } else if (key == "i") {
+    s.inPoint = Low32(ParseInteger(value));
+  } else if (key == "o") {
+    s.outPoint = Low32(ParseInteger(value));
+  } else if (key == "e") {
+    s.punchPoint = Low32(ParseInteger(value));
+  } else if (key == "mem") {
+    s.memoryPoint = Low32(ParseInteger(value));
+  } else if (key == "nudge") {
+    s.nudge = ParseDecimal(value);
+  } else if (key == "proll") {
+    s.preroll = ParseDecimal(value);
+  } else if (key == "xfade") {
+    s.crossfade = ParseDecimal(value);
+  } else if (key == "tempo") {
+    s.tempo = ParseDecimal(value);
+  } else if (key == "aud") {
+    const float seconds = ParseDecimal(value);
+    s.auditionLength = seconds < 0.0f ? 0.0f : seconds;
+  } else if (key == "clock") {
+    if (value == "hc") s.clockMode = 0;
+    if (value == "sc") s.clockMode = 2;
+  } else if (key == "peak") {
+    if (value == "np") s.peakCheck = 0;
+  } else if (key == "int") {
+    if (Low32(ParseInteger(value)) == 0) s.interfaceMode = 0;
+  } else if (key == "mix") {
+    const int mode = Low32(ParseInteger(value));
+    s.mixMode = mode >= 1 && mode <= 3 ? mode : 0;
+  } else if (key == "tmode") {
+    const int mode = Low32(ParseInteger(value));
+    s.tempoMode = mode == 1 ? 1 : 0;
+  } else if (key == "solo") {
+    const std::int64_t channel = ParseInteger(value);
+    if (IsStoredChannel(channel, s.tracks)) s.solo[static_cast<std::size_t>(channel - 1)] = 1;
+  }
+}
+
+bool IsPlainKey(std::string_view key) {
+  static constexpr std::string_view kPlainKeys[] = {
+      "dv",   "sr",    "inputs", "outputs", "ch",  "buf",   "odcomp", "meter", "sig",
+      "safe", "i",     "o",      "e",       "mem", "nudge", "proll",  "xfade", "tempo",
+      "aud",  "clock", "peak",   "int",     "mix", "tmode", "solo"};
+  for (const std::string_view plain : kPlainKeys) {
+    if (key == plain) return true;
+  }
+  return false;
+}
+
+// Appends printf-formatted text; the formats are the file's exact formats.
+__attribute__((format(printf, 2, 3))) void AppendFormat(std::string& out, const char* format, ...) {
+  char small[256];
+  va_list args;
+  va_start(args, format);
+  va_list retry;
+  va_copy(retry, args);
+  const int length = std::vsnprintf(small, sizeof small, format, args);
+  va_end(args);
+  if (length > 0 && static_cast<std::size_t>(length) < sizeof small) {
+    out.append(small, static_cast<std::size_t>(length));
+  } else if (length > 0) {
+    const std::size_t old = out.size();
+    out.resize(old + static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(out.data() + old, static_cast<std::size_t>(length) + 1, format, retry);
+    out.resize(old + static_cast<std::size_t>(length));
+  }
+  va_end(retry);
+}
+
+void AppendFirstRunRows(std::string& out, const SessionState& s, int clampedPeriod) {
+  const std::string device(TextOf(s.deviceName));
+  AppendFormat(out, "dv\t%s\n", device.c_str());
+  AppendFormat(out, "sr\t%u\n", static_cast<unsigned>(s.sampleRate));
+  AppendFormat(out, "inputs\t%i\n", s.inputs);
+  AppendFormat(out, "outputs\t%i\n", s.outputs);
+  AppendFormat(out, "ch\t%i\n", s.tracks);
+  AppendFormat(out, "buf\t%i\n", clampedPeriod);
+  AppendFormat(out, "int\t%i\n", s.interfaceMode);
+}
+
+const char* ClockWord(int clockMode) {
+  if (clockMode == 0) return "hc";
+  if (clockMode == 2) return "sc";
+  return "uc";
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+void ReportWriteFailure(int error) {
+  std::printf("Could not write %s: %s\n", kSettingsFileName, std::strerror(error));
+  std::printf("The settings were not saved; any previous %s was left unchanged.\n",
+              kSettingsFileName);
+}
+
+}  // namespace
+
+void ActivateBusses(const BusListTexts& lists, BusMatrix& busChannels,
+                    std::array<int, kBusCount>& busActive) {
+  for (std::size_t bus = 0; bus < lists.size(); ++bus) {
+    std::string_view rest = lists[bus];
+    while (!rest.empty()) {
+      const std::size_t comma = rest.find(',');
+      const std::string_view piece = rest.substr(0, comma);
+      const std::int64_t channel = ParseInteger(piece);
+      if (channel >= 1 && channel <= kMaxChannels) {
+        busChannels[bus][static_cast<std::size_t>(channel - 1)] = 1;
+        busActive[bus] = 1;
+      }
+      if (comma == std::string_view::npos) break;
+      rest.remove_prefix(comma + 1);
+    }
+  }
+}
+
+void ParseSettingsText(SessionState& s, std::string_view text) {
+  text = text.substr(0, text.find('\0'));
+  BusListTexts busLists;
+  int rangeSlot = 0;
+  int locateSlot = 0;
+  SettingsScanner scanner(text);
+  for (std::string_view key = scanner.NextKey(); !key.empty(); key = scanner.NextKey()) {
+    if (IsPlainKey(key)) {
+      const std::optional<std::string_view> value = scanner.PlainValue();
+      if (value) HandlePlainKey(s, key, *value);
+    } else if (key == "v" || key == "p" || key == "busvl" || key == "bus") {
+      const IndexedValue field = SplitIndexed(scanner.RestOfKeyLine().text);
+      if (!field.hasValue) continue;
+      if (key == "v" || key == "p") {
+        if (!IsStoredChannel(field.index, s.tracks)) continue;
+        const auto index = static_cast<std::size_t>(field.index - 1);
+        (key == "v" ? s.channelVolume : s.channelPan)[index] = ParseDecimal(field.value);
+      } else if (field.index >= 1 && field.index <= kBusCount) {
+        const auto index = static_cast<std::size_t>(field.index - 1);
+        if (key == "bus") {
+          busLists[index] = field.value;
+        } else {
+          s.busVolume[index] = ParseDecimal(field.value);
+        }
+      }
+    } else if (key == "range") {
+      ReadRangeLine(s, scanner.RestOfKeyLine(), rangeSlot);
+    } else if (key == "loc") {
+      ReadLocateLine(s, scanner.RestOfKeyLine(), locateSlot);
+    } else if (key == "play") {
+      ReadListSlotLine(scanner, s.playlistFiles);
+    } else if (key == "rec") {
+      ReadListSlotLine(scanner, s.recordlistFiles);
+    }
+    // Any other word is skipped; the next word is tried as a key.
+  }
+  ActivateBusses(busLists, s.busChannels, s.busActive);
+}
+
+void GET_PARAMS(SessionState& s, std::FILE* stream) {
+  if (stream == nullptr) return;
+  std::string text;
+  char chunk[16384];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) text.append(chunk, got);
+  // A read error leaves what was read; the reader never stops on bad input.
+  std::fclose(stream);
+  ParseSettingsText(s, text);
+}
+
+std::string BuildFirstRunText(const SessionState& s, int clampedPeriod) {
+  std::string out;
+  AppendFirstRunRows(out, s, clampedPeriod);
+  return out;
+}
+
+std::string BuildSettingsText(const SessionState& s, int clampedPeriod) {
+  std::string out;
+  out.reserve(16384);
+  AppendFirstRunRows(out, s, clampedPeriod);
+  AppendFormat(out, "clock\t%s\n", ClockWord(s.clockMode));
+  AppendFormat(out, "peak\t%s\n", s.peakCheck == 0 ? "np" : "cp");
+  AppendFormat(out, "i\t%i\n", Low32(s.inPoint));
+  AppendFormat(out, "o\t%i\n", Low32(s.outPoint));
+  AppendFormat(out, "e\t%i\n", Low32(s.punchPoint));
+  AppendFormat(out, "nudge\t%.4f\n", static_cast<double>(s.nudge));
+  AppendFormat(out, "proll\t%.3f\n", static_cast<double>(s.preroll));
+  AppendFormat(out, "aud\t%.2f\n", static_cast<double>(s.auditionLength));
+  AppendFormat(out, "xfade\t%.1f\n", static_cast<double>(s.crossfade));
+  AppendFormat(out, "mem\t%i\n", Low32(s.memoryPoint));
+  AppendFormat(out, "odcomp\t%i\n", s.odcomp);
+  AppendFormat(out, "mix\t%i\n", s.mixMode);
+  AppendFormat(out, "meter\t%i\n", s.meterRange);
+  AppendFormat(out, "tmode\t%i\n", s.tempoMode);
+  AppendFormat(out, "tempo\t%.2f\n", static_cast<double>(s.tempo));
+  AppendFormat(out, "sig\t%i\n", s.beatsPerMeasure);
+  AppendFormat(out, "safe\t%i\n", s.safeMode);
+
+  const int channels = s.tracks < kMaxChannels ? s.tracks : kMaxChannels;
+  out += "\nVolume Settings:\n";
+  for (int ch = 1; ch <= channels; ++ch) {
+    AppendFormat(out, "v\t%i\t%.2f\n", ch, static_cast<double>(s.channelVolume[ch - 1]));
+  }
+  out += "\nPan Settings:\n";
+  for (int ch = 1; ch <= channels; ++ch) {
+    AppendFormat(out, "p\t%i\t%.0f\n", ch, static_cast<double>(s.channelPan[ch - 1]));
+  }
+  out += "\nSolo Settings:\n";
+  for (int ch = 1; ch <= channels; ++ch) {
+    if (s.solo[ch - 1] == 1) AppendFormat(out, "solo\t%i\n", ch);
+  }
+
+  out += "\nTime Ranges:\n";
+  for (int r = 0; r < kRangeCount; ++r) {
+    if (s.rangeStart[r] > 0 || s.rangeEnd[r] > 0) {
+      const std::string name(TextOf(s.rangeNames[r]));
+      AppendFormat(out, "range\t%i\t%i\t%s\n", Low32(s.rangeStart[r]), Low32(s.rangeEnd[r]),
+                   name.c_str());
+    }
+  }
+  out += "\nLocate Points:\n";
+  for (int l = 0; l < kLocateCount; ++l) {
+    if (s.locatePoints[l] != 0) {
+      const std::string name(TextOf(s.locateNames[l]));
+      AppendFormat(out, "loc\t%i\t%s\n", Low32(s.locatePoints[l]), name.c_str());
+    }
+  }
+
+  const auto appendListSlots = [&out](const char* header, const char* key,
+                                      const ListFileTable& table) {
+    out += header;
+    for (int slot = 1; slot <= kListSlots; ++slot) {
+      const std::string name(TextOf(table[static_cast<std::size_t>(slot - 1)]));
+      if (!name.empty()) AppendFormat(out, "%s\t%i\t%s\n", key, slot, name.c_str());
+    }
+  };
+  appendListSlots("\nPlaylist Files:\n", "play", s.playlistFiles);
+  appendListSlots("\nRecordlist Files:\n", "rec", s.recordlistFiles);
+
+  out += "\nBus Assignments:\n";
+  for (int bus = 1; bus <= kBusCount; ++bus) {
+    if (s.busActive[bus - 1] != 1) continue;
+    AppendFormat(out, "bus\t%i\t", bus);
+    for (int ch = 1; ch <= kMaxChannels; ++ch) {
+      if (s.busChannels[bus - 1][ch - 1] == 1) AppendFormat(out, "%i,", ch);
+    }
+    out += '\n';
+  }
+  out += "\nBus Volumes (dB):\n";
+  for (int bus = 1; bus <= kBusCount; ++bus) {
+    if (s.busVolume[bus - 1] != 0.0f) {
+      AppendFormat(out, "busvl\t%i\t%.2f\n", bus, static_cast<double>(s.busVolume[bus - 1]));
+    }
+  }
+  return out;
+}
+
+bool WriteSettingsFile(const std::string& text) {
+  // O_NOFOLLOW: a stray link at the temporary name is not written through.
+  const int fd =
+      ::open(kSettingsTempFileName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return false;  // nothing of ours to clean up; errno from open
+
+  // Keep the permissions the user gave the old file.
+  struct stat old {};
+  if (::stat(kSettingsFileName, &old) == 0 && S_ISREG(old.st_mode)) {
+    if (::fchmod(fd, old.st_mode & 07777) != 0) {
+      // Not worth failing the save for: the new file keeps the default mode.
+    }
+  }
+
+  int error = 0;
+  if (!WriteAll(fd, text.data(), text.size())) error = errno;
+  // The data must be on disk before the rename makes it the settings file.
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && std::rename(kSettingsTempFileName, kSettingsFileName) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(kSettingsTempFileName);
+    errno = error;
+    return false;
+  }
+  // Make the rename itself durable; the new file is in place either way.
+  const int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+void MAKE_PARAM_FILE(const SessionState& s, int clampedPeriod) {
+  if (!WriteSettingsFile(BuildFirstRunText(s, clampedPeriod))) {
+    ReportWriteFailure(errno);
+    return;
+  }
+  std::fputs("Created param.txt file\n", stdout);
+}
+
+void Store_Settings(const SessionState& s, int clampedPeriod) {
+  if (!WriteSettingsFile(BuildSettingsText(s, clampedPeriod))) {
+    ReportWriteFailure(errno);
+    return;
+  }
+  std::fputs("\nStored Settings\n\n", stdout);
+}
+
+}  // namespace sondrel

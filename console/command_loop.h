@@ -1,0 +1,16 @@
+// The console: device set-up, then the command loop until "x".
+#pragma once
+
+#include "app/session_state.h"
+#include "console/console_state.h"
+
+namespace sondrel {
+
+// Opens the devices, derives the session's lengths and runs the command loop
+// until the word "x"; returns after the devices are drained and closed.
+void PLAY_REC(SessionState& s);
+
+// One pass's status lines, exposed for the mixer prompt.
+void PrintShortStatus(const ConsoleState& console);
+
+}  // namespace sondrel

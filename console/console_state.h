@@ -1,0 +1,49 @@
+// Everything the console holds for a session besides the SessionState: the
+// devices, the transport buffers, the lengths derived from the settings and
+// the state of the current pass.
+#pragma once
+
+#include <cstdint>
+
+#include "app/session_state.h"
+#include "console/input.h"
+#include "engine/audio_device.h"
+#include "engine/metering.h"
+#include "engine/transport.h"
+
+namespace sondrel {
+
+enum class PendingAction { None, Run, Exit };
+
+// Sample lengths worked out from settings in seconds or milliseconds; the
+// menus that change those settings recompute them.
+struct DerivedLengths {
+  std::int64_t auditionSamples = 0;
+  std::int64_t crossfadeHalfSamples = 0;
+  std::int64_t crossfadeSamples = 0;  // always twice the half
+  std::int64_t nudgeSamples = 0;
+};
+
+struct ConsoleState {
+  explicit ConsoleState(SessionState& session) : s(session) {}
+
+  SessionState& s;
+  AudioDevices devices;
+  TransportBuffers buffers;
+  MeterScale meter;
+  DerivedLengths lengths;
+
+  // The shared word buffer: menus read their answers into it, and the tests
+  // after a menu see its last answer.
+  WordBuffer word{};
+  bool mixerView = false;
+  PendingAction pending = PendingAction::None;
+  RunKind runKind = RunKind::None;
+  bool presetTakeNaming = false;
+  TextField<kListSlotSize> presetTakeName{};
+  float monitorSeconds = 0.0f;
+};
+
+void ComputeDerivedLengths(ConsoleState& console);
+
+}  // namespace sondrel

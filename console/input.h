@@ -1,0 +1,47 @@
+// The console's only reader of standard input: whitespace-delimited words,
+// bounded to the shared 512-byte word buffer, and numbers parsed from words
+// the way scanf's %i and %f read them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdio>
+#include <string_view>
+
+namespace sondrel {
+
+inline constexpr std::size_t kWordBufferSize = 512;
+using WordBuffer = std::array<char, kWordBufferSize>;
+
+// Thrown by the readers when standard input is exhausted or fails. The
+// program unwinds to main, closing devices and files on the way, and exits 0.
+struct EndOfInput {};
+
+// Thrown to end the program early with a given exit status (a failed device
+// set-up, the first-run "x"). Caught in main after everything has unwound.
+struct ProgramExit {
+  int status;
+};
+
+// Flushes standard output (so the prompt shows), then reads the next word
+// into `buffer`. A word longer than 511 characters keeps its first 511 and
+// the rest of it is discarded. Throws EndOfInput at end of input.
+void ReadWord(WordBuffer& buffer);
+// The same from any stream (standard output is still flushed first).
+void ReadWordFrom(std::FILE* in, WordBuffer& buffer);
+std::string_view WordOf(const WordBuffer& buffer);
+
+// %i rules: optional blanks and sign, "0x" hexadecimal, leading "0" octal,
+// otherwise decimal; no number gives 0. Values beyond int are clamped.
+int ParseInt(std::string_view text);
+// %f rules (decimal or exponent notation); no number gives 0.
+float ParseFloat(std::string_view text);
+
+// Read one word and parse it.
+int ReadInt();
+float ReadFloat();
+
+// Reads words until one equals `word` exactly; others are ignored.
+void WaitForWord(WordBuffer& buffer, std::string_view word);
+
+}  // namespace sondrel

@@ -1,0 +1,66 @@
+// The two PCM streams of the interface: playback with `outputs` channels and
+// capture with `inputs` channels, both non-interleaved packed 24-bit at the
+// project rate. Opened once when the console starts, closed at exit.
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "app/session_state.h"
+
+namespace sondrel {
+
+// Frames per file transfer (and per mixing pass).
+inline constexpr int kChunkFrames = 4096;
+inline constexpr int kBytesPerSample = 3;
+
+struct PcmCloser {
+  void operator()(snd_pcm_t* pcm) const;
+};
+using PcmHandle = std::unique_ptr<snd_pcm_t, PcmCloser>;
+
+struct AudioDevices {
+  PcmHandle playback;
+  PcmHandle capture;
+  int requestedPeriodFrames = 0;  // periodFrames clamped to 16..4096
+  int blockFrames = 0;            // the period the playback device granted
+  // Frames moved between files and buffers per transfer: the largest whole
+  // number of blocks that fits a 4096-frame chunk, so a granted period that
+  // does not divide 4096 still lines every transfer up with the device.
+  int chunkFrames = 0;
+  snd_pcm_uframes_t playbackBufferFrames = 0;
+  snd_pcm_uframes_t captureBufferFrames = 0;
+};
+
+int ClampPeriodRequest(int periodFrames);
+int ChunkFramesForBlock(int blockFrames);
+
+// Opens and configures both devices and prints the driver table. A failure
+// prints its message and throws ProgramExit{1}.
+void OpenAudioDevices(const SessionState& state, AudioDevices& devices);
+
+// Readies the devices for a run: both drained, then capture and/or playback
+// prepared. A device the run does not use is left drained.
+void PrepareDevicesForRun(AudioDevices& devices, bool capture, bool playback);
+
+// Drains playback then capture, closes playback then capture.
+void CloseAudioDevices(AudioDevices& devices);
+
+// The four alternating chunk buffer sets of the transport, allocated once at
+// console start so the real-time path never allocates. Channel c of a set
+// starts c * strideBytes into it.
+struct TransportBuffers {
+  int channels = 0;
+  std::size_t strideBytes = 0;
+  std::array<std::vector<std::uint8_t>, 4> sets;
+  std::array<std::array<std::uint8_t*, kMaxChannels>, 4> channelPointers{};
+};
+
+void AllocateTransportBuffers(TransportBuffers& buffers, int tracks, int chunkFrames);
+void ZeroTransportBuffers(TransportBuffers& buffers);
+
+}  // namespace sondrel

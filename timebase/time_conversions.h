@@ -1,0 +1,90 @@
+// Conversions between sample positions, seconds and measure.beat under a
+// tempo and a number of beats per measure, the two rounding rules that put
+// positions on the block grid, and the tests that tell which stored ranges
+// are in use.
+//
+// Which steps run in float and which in double is deliberate: the status
+// display, the clock and typed positions must all agree on the same numbers,
+// so every caller goes through these functions. Beyond that:
+// - Rounding is done in 64 bits (long sessions pass 2^31 samples), computed
+//   directly rather than one block at a time.
+// - Rounded positions are capped at kMaxRoundedPosition so that huge or
+//   infinite inputs cannot overflow; conversions that truncate to an integer
+//   saturate instead of overflowing (a NaN truncates to 0).
+// - A block size below 1 counts as 1.
+// - A tempo that is not above 0 (0, negative or NaN) and a beatsPerMeasure
+//   below 1 can come from a hand-edited param.txt. See the functions below
+//   for what they give.
+#pragma once
+
+#include <cstdint>
+
+namespace sondrel {
+
+// Rounded positions never exceed this (2^62, about 3000 years at 48 kHz);
+// far enough from the int64 limit that position + block cannot overflow.
+inline constexpr std::int64_t kMaxRoundedPosition = std::int64_t{1} << 62;
+
+// Seconds rounding. x = (float)sampleRate * seconds in float. When x > 0,
+// *out = the first multiple k = m * block (m >= 1) with (float)k >= x and the
+// result is k + block; otherwise (x <= 0 or NaN) *out = 0 and the result is
+// block. `out` may be null.
+std::int64_t QUANTIZE(int block, std::uint32_t sampleRate, float seconds,
+                      std::int64_t* out);
+
+// Sample rounding: below 1 gives 0, otherwise the first multiple of block
+// not below `samples`. Stored in *out (may be null) and returned.
+std::int64_t QUANTIZE_SAMPLES(int block, std::int64_t samples,
+                              std::int64_t* out);
+
+// Display form of a position: (float)position / (float)sampleRate.
+float SamplesToSeconds(std::int64_t position, std::uint32_t sampleRate);
+
+// Non-positive tempo: a tempo that is not above 0 has no meaningful beat
+// grid; rather than dividing by it (inf/NaN, then an undefined float-to-int
+// conversion) every conversion treats the project as frozen at its start:
+// sample/seconds to measure.beat give measure 1, beat 1.0, and measure.beat
+// to samples/seconds give 0 (the "not set" position). The same holds when
+// the beat count itself comes out infinite or NaN (infinite tempo, sample
+// rate 0). A beatsPerMeasure below 1 counts as 1, the smallest real
+// signature, so measures are still counted and nothing divides by 0.
+
+// Sample position to measure.beat. Returns the measure index from 0.
+int SampleToMeasures(int beatsPerMeasure, float tempo, std::int64_t sample,
+                     int* measure, float* beat, std::uint32_t sampleRate);
+
+// Seconds to measure.beat. Returns the measure index from 0.
+int TimeToMeasures(int beatsPerMeasure, float tempo, float seconds,
+                   int* measure, float* beat);
+
+// Measure.beat to a sample count, truncated, not rounded to the grid and not
+// clamped (measure 0 or beat below 1.0 give smaller or negative counts).
+// Stored in *out (may be null) and returned.
+std::int64_t MeasuresToSample(int beatsPerMeasure, float tempo,
+                              std::int64_t* out, int measure, float beat,
+                              std::uint32_t sampleRate);
+
+// Measure.beat to seconds. Stored in *out (may be null) and returned.
+float MeasuresToTime(int beatsPerMeasure, float tempo, float* out, int measure,
+                     float beat);
+
+// A typed measure.beat position as the console stores it: a beat below 1.0
+// counts as beat 1; the sample count is put through QUANTIZE_SAMPLES.
+std::int64_t TypedMeasureToSample(int block, int beatsPerMeasure, float tempo,
+                                  int measure, float beat,
+                                  std::uint32_t sampleRate);
+
+// Ranges in use: clears used[0..count), marks range i when its start or end
+// is above 0 and returns how many were marked; count below 1 gives 0 and
+// touches nothing.
+int CheckTimeRanges(const std::int64_t* starts, const std::int64_t* ends,
+                    int count, int* used);
+
+// The same in measure form: in use when the start measure is at least 1, or
+// the start beat above 0.0, or the end measure at least 1, or the end beat
+// above 0.0.
+int CheckBeatRanges(const int* startMeasures, const float* startBeats,
+                    const int* endMeasures, const float* endBeats, int count,
+                    int* used);
+
+}  // namespace sondrel
