@@ -1,0 +1,174 @@
+// WAV track files and 24-bit sample conversions.
+//
+// Every track is a mono, 24-bit, uncompressed PCM WAV file. A new file gets a
+// canonical 44-byte header before any audio exists, and the samples are
+// appended afterwards, so the declared data size is only what the writer
+// expected to produce: a recording stopped early leaves a header claiming
+// more than the file holds. Readers therefore never trust the declared size
+// alone, and they find the "fmt" and "data" markers by probing even offsets
+// near the start of the file instead of walking the chunk list, so a file
+// with unknown chunks (or an extensible format chunk) still plays as long as
+// the fields sit at their usual distances from the markers.
+//
+// Stored samples are 3 bytes, least significant first, two's complement.
+// In memory a sample is a signed 64-bit integer so that mixing can sum many
+// tracks without overflow; the encoders keep only the low 24 bits.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace sondrel {
+
+inline constexpr std::size_t kWavHeaderBytes = 44;
+inline constexpr int kTrackBytesPerSample = 3;
+inline constexpr int kTrackBits = 24;
+// Markers are looked for at even offsets 2 .. this one, inclusive.
+inline constexpr std::int64_t kMarkerScanLastOffsetBytes = 131072;
+// Files move in chunks of this many samples on the real-time paths.
+inline constexpr std::int64_t kCodecBlockSamples = 4096;
+inline constexpr std::size_t kCodecBlockBytes =
+    static_cast<std::size_t>(kCodecBlockSamples) * kTrackBytesPerSample;
+
+using WavHeader = std::array<std::uint8_t, kWavHeaderBytes>;
+
+// ---- Little-endian byte helpers ---------------------------------------
+
+// Unsigned 16-bit value (0..65535).
+constexpr std::int64_t Assem2(const std::uint8_t* bytes) {
+  return static_cast<std::int64_t>(bytes[0] | (bytes[1] << 8));
+}
+
+// 32-bit value read as signed and sign-extended: a declared size with its top
+// bit set comes out negative here.
+constexpr std::int64_t Assem4(const std::uint8_t* bytes) {
+  const std::uint32_t u = static_cast<std::uint32_t>(bytes[0]) |
+                          (static_cast<std::uint32_t>(bytes[1]) << 8) |
+                          (static_cast<std::uint32_t>(bytes[2]) << 16) |
+                          (static_cast<std::uint32_t>(bytes[3]) << 24);
+  return static_cast<std::int32_t>(u);
+}
+
+constexpr void Decon2(std::uint16_t value, std::uint8_t* dest) {
+  dest[0] = static_cast<std::uint8_t>(value & 0xFF);
+  dest[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+// The low 3 bytes; a negative sample passed as unsigned gives its 24-bit
+// two's complement.
+constexpr void Decon3(std::uint64_t value, std::uint8_t* dest) {
+  dest[0] = static_cast<std::uint8_t>(value & 0xFF);
+  dest[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+  dest[2] = static_cast<std::uint8_t>((value >> 16) & 0xFF);
+}
+
+// The low 4 bytes: header fields hold their value modulo 2^32.
+constexpr void Decon4(std::uint64_t value, std::uint8_t* dest) {
+  dest[0] = static_cast<std::uint8_t>(value & 0xFF);
+  dest[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+  dest[2] = static_cast<std::uint8_t>((value >> 16) & 0xFF);
+  dest[3] = static_cast<std::uint8_t>((value >> 24) & 0xFF);
+}
+
+// Splits a non-negative value into base-256 digits by division; returns low.
+int BITS24_TO_BYTES3(std::int64_t value, int& low, int& mid, int& high);
+
+// Turns the digits of m = -x - 1 (sign -1) or of x (sign +1) into the byte
+// values of x's 24-bit two's complement (as signed or unsigned chars).
+void TWOS_COMP24(int& low, int& mid, int& high, int sign);
+
+// ---- Sample conversions -------------------------------------------------
+
+// One stored 24-bit sample, sign-extended.
+constexpr std::int64_t DecodeSample24(const std::uint8_t* bytes) {
+  return static_cast<std::int64_t>(bytes[0]) +
+         256 * static_cast<std::int64_t>(bytes[1]) +
+         65536 * static_cast<std::int64_t>(static_cast<std::int8_t>(bytes[2]));
+}
+
+// A 16-bit sample scaled into the 24-bit range.
+constexpr std::int64_t DecodeSample16(const std::uint8_t* bytes) {
+  return 256 * (static_cast<std::int64_t>(bytes[0]) +
+                256 * static_cast<std::int64_t>(static_cast<std::int8_t>(bytes[1])));
+}
+
+// x modulo 2^24: out-of-range mix sums wrap, callers clip where they must.
+constexpr void EncodeSample24(std::int64_t sample, std::uint8_t* bytes) {
+  Decon3(static_cast<std::uint64_t>(sample), bytes);
+}
+
+// Decodes `count_samples` packed samples of 3 or 2 bytes; any other width, or
+// a count below 1, leaves `samples` untouched.
+void CHAR_TO_NUM32(const std::uint8_t* bytes, std::int64_t* samples,
+                   int bytesPerSample, std::int64_t count_samples);
+
+// Encodes `count_samples` samples into 3 bytes each. The input is not
+// modified.
+void NUM24MONO_TO_CHAR(const std::int64_t* samples, std::uint8_t* bytes,
+                       std::int64_t count_samples);
+
+// Fixed-argument forms for the real-time paths: the count (and for the
+// 24-bit form the width) is known at compile time, so the loops carry no
+// per-sample branching and nothing allocates.
+// Block form: kCodecBlockSamples samples into `samples`.
+void CHAR_TO_NUM32_BLOCK(const std::uint8_t* bytes, std::int64_t* samples,
+                         int bytesPerSample);
+// 24-bit form.
+void CHAR_TO_NUM32_24(const std::uint8_t* bytes, std::int64_t* samples,
+                      std::int64_t count_samples);
+// Block form: kCodecBlockSamples samples into kCodecBlockBytes bytes.
+void NUM24MONO_TO_CHAR_BLOCK(const std::int64_t* samples, std::uint8_t* bytes);
+
+// ---- Header and marker scan ---------------------------------------------
+
+// The 44 header bytes for `frames` frames. Each 4-byte field holds its value
+// modulo 2^32, each 2-byte field modulo 2^16.
+WavHeader MakeHeaderBytes(std::uint32_t rate_hz, std::uint32_t bits,
+                          std::int64_t frames, std::uint32_t channels);
+
+// Creates or truncates `path` and writes exactly the 44 header bytes. False
+// when the file cannot be created or the bytes do not all reach it; nothing
+// is printed, the caller reports.
+bool MAKE_HEADER(const char* path, std::uint32_t rate_hz, std::uint32_t bits,
+                 std::int64_t frames, std::uint32_t channels);
+
+// Offset of the first even offset in 2 .. kMarkerScanLastOffsetBytes where
+// the file holds "fmt" / "data"; nothing when there is none (a marker that
+// would run past the end of the file does not count).
+std::optional<std::int64_t> FIND_FORMAT_MARKER(std::FILE* file);
+std::optional<std::int64_t> FIND_DATA_MARKER(std::FILE* file);
+
+// ---- Readers and fixers -------------------------------------------------
+
+// Checks one track file and, when it is acceptable (mono, 24-bit, with a
+// data marker), fills entry `index` of each array and returns 1. On
+// rejection prints why and returns 0, leaving the entries partly filled
+// (channels and bits hold what was read). An index outside any of the
+// arrays is a caller error and returns 0 without touching anything.
+int GET_ATTRIBUTES(int index, const char* path, std::span<int> channels,
+                   std::span<std::int64_t> dataOffset,
+                   std::span<std::int64_t> rate, std::span<std::int64_t> length,
+                   std::span<int> bytesPerSample, std::span<int> bits);
+
+// Length in samples, or 0 (with a message) when the file is missing or not a
+// mono 24-bit file with a data marker.
+std::int64_t GET_LENGTH(const char* path);
+
+// Rewrites the data size after the data marker and the RIFF size at offset 4
+// to match the file as it now is, so padded and punched-in files stay valid
+// for other programs. False (with a message) when the file cannot be opened
+// or updated. A file without a data marker ends the program with status 2.
+bool FIX_SIZE(const char* path);
+
+// Length in samples of the longest file among the first `count` entries of
+// the list file; entries starting with skipMarker's first character count
+// but are not measured. 0 when nothing could be measured.
+std::int64_t SEEK_LONG_FILE(int count, std::string_view skipMarker,
+                            const char* listPath);
+
+}  // namespace sondrel
