@@ -176,14 +176,6 @@ constexpr std::array kHelpLines = {
 
 // ------------------------------------------------------------- the tests
 
-// What a handler tells the loop about the rest of the pass.
-enum class Flow {
-  Continue,              // the word goes on to the following tests
-  EndPass,               // no further tests; a pending run still starts
-  EndPassClearPending,   // no further tests, and nothing pending
-};
-
-using Handler = Flow (*)(ConsoleState&);
 using Predicate = bool (*)(std::string_view word);
 
 enum class Match { Exact, Contains, Custom };

@@ -46,4 +46,14 @@ struct ConsoleState {
 
 void ComputeDerivedLengths(ConsoleState& console);
 
+// What a command handler tells the loop about the rest of the pass.
+enum class Flow {
+  Continue,             // the word goes on to the following tests
+  EndPass,              // no further tests; a pending run still starts
+  EndPassClearPending,  // no further tests, and nothing pending
+};
+
+// A console command: acts on the session in place.
+using Handler = Flow (*)(ConsoleState&);
+
 }  // namespace sondrel
