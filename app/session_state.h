@@ -87,8 +87,4 @@ struct SessionState {
 // stack and reset it in place).
 void ResetSessionState(SessionState& state);
 
-// Recomputes each bus gain from its bus volume; volumes outside -144..+15 dB
-// leave the gain as it was.
-void ComputeBusGains(SessionState& state);
-
 }  // namespace sondrel

@@ -1,11 +1,20 @@
 #include "console/command_loop.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <string_view>
 
 #include "app/settings_file.h"
+#include "console/locates_ranges.h"
+#include "console/menus.h"
+#include "console/mixer_view.h"
+#include "console/meter_command.h"
+#include "console/time_points.h"
+#include "console/track_lists.h"
 #include "engine/transport.h"
+#include "mixer/mixer_settings.h"
 #include "timebase/time_conversions.h"
 
 namespace sondrel {
@@ -36,7 +45,13 @@ void StartConsole(ConsoleState& console) {
   console.meter = MeterScaleFromRange(s.meterRange);
   ComputeDerivedLengths(console);
   RoundPositionsToBlocks(s, console.devices.blockFrames);
-  ComputeBusGains(s);
+  // A level outside -144..+15 dB (a hand-edited param.txt) would leave its
+  // bus at the raw gain of 1, 48 dB past full scale in the mix's fixed
+  // point: such a bus starts at the nearest level the mixer allows instead.
+  for (int b = 0; b < kBusCount; ++b) {
+    const float db = std::isnan(s.busVolume[b]) ? 0.0f : std::clamp(s.busVolume[b], -144.0f, 15.0f);
+    SetBusVolume(s.busGain, db, b, 256);
+  }
 }
 
 // ---------------------------------------------------------- status display
@@ -278,9 +293,9 @@ Flow RequestMonitor(ConsoleState& console) {
 constexpr std::array kTestsBeforeMixer = {
     Exact(0, "+", ShowHelp),
     Exact(0, "h", ShowHelp),
-    Exact(0, "opt", nullptr),
-    Exact(0, "tempo", nullptr),
-    Exact(0, "safe", nullptr),
+    Exact(0, "opt", OptionsMenu),
+    Exact(0, "tempo", TempoMenu),
+    Exact(0, "safe", SafetyMenu),
     Exact(0, "exp-i", nullptr),
     Exact(0, "exp-s", nullptr),
     Exact(0, "mix", ToggleMixerView),
@@ -288,70 +303,70 @@ constexpr std::array kTestsBeforeMixer = {
 };
 
 constexpr std::array kTestsAfterMixer = {
-    Exact(0, "io.", nullptr),
-    Exact(0, ".io", nullptr),
+    Exact(0, "io.", StoreRange),
+    Exact(0, ".io", RecallRange),
     Exact(0, "x", RequestExit),
     Exact(0, "s", SaveSettings),
     Exact(0, "p", RequestRun<RunKind::Play>),
     Exact(0, "sp", RequestRun<RunKind::PlaySoloed>),
     // Time points, prompted or typed straight after the letter.
-    Exact(14, "i", nullptr),
-    Exact(14, "o", nullptr),
-    Exact(14, "e", nullptr),
-    Custom(14, IsDirectInEntry, nullptr),
-    Custom(14, IsDirectOutEntry, nullptr),
-    Custom(14, IsDirectPunchEntry, nullptr),
+    Exact(14, "i", EnterTimePoint),
+    Exact(14, "o", EnterTimePoint),
+    Exact(14, "e", EnterTimePoint),
+    Custom(14, IsDirectInEntry, EnterTimePointDirect),
+    Custom(14, IsDirectOutEntry, EnterTimePointDirect),
+    Custom(14, IsDirectPunchEntry, EnterTimePointDirect),
     // Jumps, nudges and the small settings prompts.
-    Exact(15, "j", nullptr),
-    Exact(15, "J", nullptr),
-    Exact(15, "n", nullptr),
-    Exact(15, "b", nullptr),
-    Exact(15, "N", nullptr),
-    Exact(15, "B", nullptr),
-    Exact(15, "no", nullptr),
-    Exact(15, "bo", nullptr),
-    Exact(15, "ne", nullptr),
-    Exact(15, "be", nullptr),
-    Exact(15, "nn", nullptr),
-    Exact(15, "mtr", nullptr),
-    Exact(15, "pre", nullptr),
-    Exact(15, "cf", nullptr),
-    Exact(0, "aa", nullptr),
+    Exact(15, "j", JumpAhead),
+    Exact(15, "J", JumpBack),
+    Exact(15, "n", NudgeTimePoints),
+    Exact(15, "b", NudgeTimePoints),
+    Exact(15, "N", NudgeTimePoints),
+    Exact(15, "B", NudgeTimePoints),
+    Exact(15, "no", NudgeTimePoints),
+    Exact(15, "bo", NudgeTimePoints),
+    Exact(15, "ne", NudgeTimePoints),
+    Exact(15, "be", NudgeTimePoints),
+    Exact(15, "nn", SetNudgeAmount),
+    Exact(15, "mtr", MeterRangeCommand),
+    Exact(15, "pre", PrerollMenu),
+    Exact(15, "cf", CrossfadeMenu),
+    Exact(0, "aa", AuditionLengthMenu),
     Exact(17, "ai", RequestRun<RunKind::AuditionFromIn>),
     Exact(17, "ao", RequestRun<RunKind::AuditionFromOut>),
     Exact(17, "ae", RequestRun<RunKind::AuditionFromPunch>),
     // Copies of one stored time to another.
-    Exact(18, "i.e", nullptr),
-    Exact(18, "e.i", nullptr),
-    Exact(18, "o.e", nullptr),
-    Exact(18, "e.o", nullptr),
-    Exact(18, "o.i", nullptr),
-    Exact(18, "i.o", nullptr),
-    Exact(18, "i.m", nullptr),
-    Exact(18, "o.m", nullptr),
-    Exact(18, "e.m", nullptr),
-    Exact(18, "m.i", nullptr),
-    Exact(18, "m.o", nullptr),
-    Exact(18, "m.e", nullptr),
+    Exact(18, "i.e", CopyTimePoint),
+    Exact(18, "e.i", CopyTimePoint),
+    Exact(18, "o.e", CopyTimePoint),
+    Exact(18, "e.o", CopyTimePoint),
+    Exact(18, "o.i", CopyTimePoint),
+    Exact(18, "i.o", CopyTimePoint),
+    Exact(18, "i.m", CopyTimePoint),
+    Exact(18, "o.m", CopyTimePoint),
+    Exact(18, "e.m", CopyTimePoint),
+    Exact(18, "m.i", CopyTimePoint),
+    Exact(18, "m.o", CopyTimePoint),
+    Exact(18, "m.e", CopyTimePoint),
     // Locate points, ranges, list files, busses, stop at the longest file.
-    Contains(19, ".l", nullptr),
-    Contains(19, "l.", nullptr),
-    Exact(19, "ll", nullptr),
-    Exact(19, "lio", nullptr),
-    Exact(19, "pf", nullptr),
-    Exact(19, "rf", nullptr),
-    Exact(19, "bus", nullptr),
-    Exact(19, "f", nullptr),
+    Contains(19, ".l", SaveTimeToLocate),
+    Contains(19, "l.", RecallTimeFromLocate),
+    Exact(19, "ll", LocateMenu),
+    Exact(19, "lio", EditRanges),
+    Exact(19, "pf", PlaylistFileMenu),
+    Exact(19, "rf", RecordlistFileMenu),
+    Exact(19, "bus", BusRoutingMenu),
+    Exact(19, "f", StopAtLongestFile),
     Custom(0, IsTakeNameSuffix, SplitTakeName),
     Exact(21, "r", RequestRun<RunKind::RecordWithPlayback>),
     Exact(21, "R", RequestRun<RunKind::RecordWithoutPlayback>),
     Exact(21, "ri", RequestRun<RunKind::RecordAtInPoint>),
     Exact(0, "ma", RequestMonitor<RunKind::MonitorAll>),
     Exact(0, "mr", RequestMonitor<RunKind::MonitorArmed>),
-    Exact(0, "lr", nullptr),
-    Exact(0, "lp", nullptr),
-    Exact(0, "so", nullptr),
-    Exact(0, "mod", nullptr),
+    Exact(0, "lr", ListRecordlist),
+    Exact(0, "lp", ListPlaylist),
+    Exact(0, "so", SoloMenu),
+    Exact(0, "mod", MixModeMenu),
 };
 
 // Offers the buffer's word to each test in order. Returns false when a
@@ -370,17 +385,6 @@ bool RunTests(ConsoleState& console, const std::array<CommandTest, N>& tests) {
     if (flow != Flow::Continue) return false;
   }
   return true;
-}
-
-// While the mixer view is on, every word is read here; whatever the mixer
-// does not take goes on to the console's tests.
-void MixerPrompt(ConsoleState& console) {
-  std::printf("\n");
-  std::printf("\n");
-  PrintShortStatus(console);
-  std::printf("\n");
-  std::printf("Mix commands are active.  Enter 'h' for help.\n");
-  ReadWord(console.word);
 }
 
 void RunPass(ConsoleState& console) {

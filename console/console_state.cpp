@@ -18,14 +18,25 @@ std::int64_t TruncateSamples(float samples) {
 
 }  // namespace
 
-void ComputeDerivedLengths(ConsoleState& console) {
+void ComputeAuditionLength(ConsoleState& console) {
+  const SessionState& s = console.s;
+  console.lengths.auditionSamples = TruncateSamples(s.auditionLength * static_cast<float>(s.sampleRate));
+}
+
+void ComputeCrossfadeLengths(ConsoleState& console) {
   const SessionState& s = console.s;
   const auto rate = static_cast<float>(s.sampleRate);
   DerivedLengths& lengths = console.lengths;
-  lengths.auditionSamples = TruncateSamples(s.auditionLength * rate);
   lengths.crossfadeHalfSamples = s.crossfade > 0.0f ? TruncateSamples(rate * (s.crossfade / 2000.0f)) : 0;
   if (lengths.crossfadeHalfSamples > INT64_MAX / 2) lengths.crossfadeHalfSamples = INT64_MAX / 2;
   lengths.crossfadeSamples = 2 * lengths.crossfadeHalfSamples;
+}
+
+void ComputeDerivedLengths(ConsoleState& console) {
+  const SessionState& s = console.s;
+  DerivedLengths& lengths = console.lengths;
+  ComputeAuditionLength(console);
+  ComputeCrossfadeLengths(console);
   lengths.nudgeSamples = 0;
   QUANTIZE(console.devices.blockFrames, s.sampleRate, s.nudge, &lengths.nudgeSamples);
 }

@@ -45,6 +45,9 @@ struct ConsoleState {
 };
 
 void ComputeDerivedLengths(ConsoleState& console);
+// The single lengths, for the menus that change one setting.
+void ComputeAuditionLength(ConsoleState& console);
+void ComputeCrossfadeLengths(ConsoleState& console);
 
 // What a command handler tells the loop about the rest of the pass.
 enum class Flow {

@@ -1,6 +1,7 @@
 // Track lists: plain text, one WAV file name per line, line N for hardware
 // channel N. Empty lines take no channel; a line starting with '-' skips its
-// channel.
+// channel. Also the console commands that show the lists, choose the current
+// list files and set the solo flags.
 #pragma once
 
 #include <array>
@@ -10,6 +11,9 @@
 #include "app/session_state.h"
 
 namespace sondrel {
+
+struct ConsoleState;
+enum class Flow;
 
 // The entries of a list that can belong to a channel: at most one per
 // channel slot, later lines are never used.
@@ -21,7 +25,10 @@ struct ListLines {
 // Splits at newlines; runs of newlines count as one separator.
 ListLines SplitListLines(std::string_view text);
 
-inline bool IsSkipLine(std::string_view line) { return !line.empty() && line.front() == '-'; }
+// Only the first character counts, so "-old.wav" skips its channel too.
+inline bool IsSkipLine(std::string_view line, char skipMarker = '-') {
+  return !line.empty() && line.front() == skipMarker;
+}
 
 // Reads a whole file, of any size. False when it cannot be opened or read
 // (a directory, for one).
@@ -32,5 +39,23 @@ enum class ListKind { Playlist, Recordlist };
 // Reads the current list file (slot 1 of its table). While it cannot be
 // read, asks for another name and puts the answer in slot 1.
 std::string ReadCurrentListWithRecovery(ListFileTable& files, ListKind kind);
+
+// Lists which input records into which file, at most `inputs` lines.
+// Returns 0 when the file cannot be read, else 1.
+int REC_ARM_CHECK(int inputs, char skipMarker, const char* path);
+
+// Lists which file plays on which channel, with its solo flag and where it
+// is heard under `mixMode`, at most `tracks` lines. Returns 0 when the file
+// cannot be read, else 1.
+int PLAY_ARM_CHECK(int tracks, int outputs, char skipMarker, const std::array<int, kMaxChannels>& solo,
+                   const char* path, const BusMatrix& busChannels, int mixMode,
+                   const std::array<int, kBusCount>& busActive);
+
+// Console commands.
+Flow ListRecordlist(ConsoleState& console);      // "lr"
+Flow ListPlaylist(ConsoleState& console);        // "lp"
+Flow SoloMenu(ConsoleState& console);            // "so"
+Flow PlaylistFileMenu(ConsoleState& console);    // "pf"
+Flow RecordlistFileMenu(ConsoleState& console);  // "rf"
 
 }  // namespace sondrel

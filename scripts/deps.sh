@@ -2,7 +2,7 @@
 # Installs what building and testing needs, when it is missing.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config libasound2-dev libgtest-dev sox)
+packages=(g++ cmake make pkg-config libasound2-dev libgtest-dev libbenchmark-dev sox)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,133 @@
+#include "mixer/mixer_settings.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "console/track_lists.h"
+
+namespace sondrel {
+
+namespace {
+
+// -3 dB: a centred channel sends the same power as one panned hard over.
+constexpr float kCentreFactor = 0.70794576f;
+
+void RepairVolume(float& volume, int channel) {
+  // A NaN volume (hand-edited settings) would slip past both range tests and
+  // poison the gains; treat it as the quietest setting.
+  if (volume > 12.0f) {
+    std::printf("Volume of channel %i is too high.\n", channel);
+    std::printf("It has been reset to 12 dB, the maximum.\n");
+    volume = 12.0f;
+  } else if (volume < -144.0f || std::isnan(volume)) {
+    std::printf("Volume of channel %i is too low.\n", channel);
+    std::printf("It has been reset to -144 dB, the minimum.\n");
+    volume = -144.0f;
+  }
+}
+
+void RepairPan(float& pan, int channel) {
+  if (pan > 100.0f) {
+    std::printf("Pan of channel %i is too extreme.\n", channel);
+    std::printf("It has been reset to 100, fully right\n");
+    pan = 100.0f;
+  } else if (pan < -100.0f) {
+    std::printf("Pan of channel %i is too extreme.\n", channel);
+    std::printf("It has been reset to -100, fully left\n");
+    pan = -100.0f;
+  } else if (std::isnan(pan)) {
+    pan = 0.0f;
+  }
+}
+
+// The far side falls linearly to silence; the near side rises 3 dB per 100
+// pan steps, from -3 dB at centre to 0 dB fully over.
+void PanFactors(float pan, float& left, float& right) {
+  if (pan == 0.0f) {
+    left = right = kCentreFactor;
+  } else if (pan > 0.0f) {
+    left = (100.0f - pan) * kCentreFactor / 100.0f;
+    right = static_cast<float>(std::pow(10.0, (pan * 3.0f / 100.0f) / 20.0)) * kCentreFactor;
+  } else {
+    right = (pan + 100.0f) * kCentreFactor / 100.0f;
+    left = static_cast<float>(std::pow(10.0, (-pan * 3.0f / 100.0f) / 20.0)) * kCentreFactor;
+  }
+}
+
+}  // namespace
+
+void SetVolume(std::array<float, kMaxChannels>& pan, std::array<float, kMaxChannels>& volume, ChannelGains& gains,
+               int channels, const ChannelFlags& playFlags, float scale) {
+  const int count = channels < kMaxChannels ? channels : kMaxChannels;
+  for (int c = 0; c < count; ++c) {
+    RepairVolume(volume[c], c + 1);
+    RepairPan(pan[c], c + 1);
+  }
+  for (int c = 0; c < count; ++c) {
+    if (playFlags[c] != 1) continue;
+    float left = 0.0f;
+    float right = 0.0f;
+    PanFactors(pan[c], left, right);
+    const auto level = static_cast<float>(std::pow(10.0, volume[c] / 20.0) * scale);
+    gains.left[c] = level * left;
+    gains.right[c] = level * right;
+  }
+}
+
+int SetBusVolume(std::array<float, kBusCount>& busGain, float dB, int bus, int divisor) {
+  if (bus < 0 || bus >= kBusCount || !(dB >= -144.0f && dB <= 15.0f) || divisor == 0) return 0;
+  busGain[bus] = static_cast<float>((1.0 / divisor) * std::pow(10.0, dB / 20.0));
+  return 1;
+}
+
+void UpdateBusses(const BusMatrix& busChannels, std::array<int, kBusCount>& busActive) {
+  for (int b = 1; b < kBusCount; ++b) {
+    busActive[b] = 0;
+    for (int routed : busChannels[b]) {
+      if (routed == 1) {
+        busActive[b] = 1;
+        break;
+      }
+    }
+  }
+}
+
+void VerifyChannels(const BusMatrix& busChannels, ChannelFlags& playFlags) {
+  for (int c = 0; c < kMaxChannels; ++c) {
+    if (playFlags[c] != 1) continue;
+    bool routed = false;
+    for (int b = 0; b < kBusCount && !routed; ++b) routed = busChannels[b][c] == 1;
+    if (!routed) playFlags[c] = 0;
+  }
+}
+
+int ShowMixer(const SessionState& s) {
+  const char* playlist = s.playlistFiles[0].data();
+  std::string text;
+  if (!ReadWholeFile(playlist, text)) {
+    std::printf("Playlist file called %s was not found!\n", playlist);
+    return 0;
+  }
+  const ListLines lines = SplitListLines(text);
+  std::printf("Source:\n");
+  for (int k = 0; k < lines.count && k < s.tracks; ++k) {
+    const std::string_view line = lines.lines[k];
+    if (IsSkipLine(line)) continue;
+    const int shown = static_cast<int>(line.size() < 15 ? line.size() : 15);
+    std::printf("%.*s\tCh %i\tVol %4.2f\tPan %4.0f\n", shown, line.data(), k + 1, s.channelVolume[k],
+                s.channelPan[k]);
+  }
+  std::printf("\n");
+  if (s.mixMode == 1) {
+    std::printf("Master\t  %4.2f dB\n", s.busVolume[0]);
+  } else if (s.mixMode > 1) {
+    for (int b = 0; b < kBusCount; ++b) {
+      if (s.busVolume[b] != 0.0f) std::printf("Bus %i\t  %4.2f dB\n", b + 1, s.busVolume[b]);
+    }
+  }
+  std::printf("%s\n", std::string(79, '-').c_str());
+  return 1;
+}
+
+}  // namespace sondrel

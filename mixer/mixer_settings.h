@@ -1,0 +1,44 @@
+// Mixer settings: channel volume and pan turned into the integer-scaled gains
+// the mix uses, bus levels, and the bus in-use flags.
+#pragma once
+
+#include <array>
+
+#include "app/session_state.h"
+
+namespace sondrel {
+
+// Per-channel left/right gains: volume x pan factor x 256.
+struct ChannelGains {
+  std::array<float, kMaxChannels> left{};
+  std::array<float, kMaxChannels> right{};
+};
+
+using ChannelFlags = std::array<int, kMaxChannels>;
+
+// The scale the channel gains carry; bus gains carry its inverse so one
+// float multiply per output sample brings a mix back to 24-bit scale.
+inline constexpr float kGainScale = 256.0f;
+
+// Repairs out-of-range volumes (-144..12 dB) and pans (-100..100) of
+// channels 1..channels, with a message for each, then computes the gains of
+// the channels whose play flag is 1. Other channels keep their gains.
+void SetVolume(std::array<float, kMaxChannels>& pan, std::array<float, kMaxChannels>& volume, ChannelGains& gains,
+               int channels, const ChannelFlags& playFlags, float scale);
+
+// Sets busGain[bus] to 10^(dB/20) / divisor when bus is 0..63 and dB is
+// -144..15; returns 1 then, else 0 and nothing changes.
+int SetBusVolume(std::array<float, kBusCount>& busGain, float dB, int bus, int divisor);
+
+// Busses 2..64 are in use exactly when some channel feeds them. Bus 1, the
+// master, keeps its flag.
+void UpdateBusses(const BusMatrix& busChannels, std::array<int, kBusCount>& busActive);
+
+// Clears the play flag of every channel that no bus routes.
+void VerifyChannels(const BusMatrix& busChannels, ChannelFlags& playFlags);
+
+// Lists the playlist's channels with volume and pan, then the master or bus
+// levels of the mix mode. Returns 0 when the playlist cannot be read.
+int ShowMixer(const SessionState& s);
+
+}  // namespace sondrel

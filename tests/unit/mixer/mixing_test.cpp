@@ -1,0 +1,129 @@
+#include "mixer/mixing.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "mixer/mixer_settings.h"
+
+namespace sondrel {
+namespace {
+
+constexpr int kFrameBytes = 3;
+
+// A chunk buffer of `channels` chunks, each filled with one constant sample.
+struct Chunks {
+  explicit Chunks(int channels) : bytes(static_cast<std::size_t>(channels) * kMixFrames * kFrameBytes, 0) {
+    pointers.fill(nullptr);
+    for (int c = 0; c < channels; ++c) pointers[c] = bytes.data() + static_cast<std::size_t>(c) * kMixFrames * 3;
+  }
+  void Fill(int c, std::int32_t value) {
+    for (int i = 0; i < kMixFrames; ++i) {
+      const auto v = static_cast<std::uint32_t>(value);
+      pointers[c][3 * i] = static_cast<std::uint8_t>(v);
+      pointers[c][3 * i + 1] = static_cast<std::uint8_t>(v >> 8);
+      pointers[c][3 * i + 2] = static_cast<std::uint8_t>(v >> 16);
+    }
+  }
+  std::int32_t At(int c, int i) const {
+    const std::uint8_t* b = pointers[c] + 3 * i;
+    const auto raw = static_cast<std::uint32_t>(b[0] | b[1] << 8 | b[2] << 16);
+    return static_cast<std::int32_t>(raw << 8) >> 8;
+  }
+  std::vector<std::uint8_t> bytes;
+  ChunkPointers pointers{};
+};
+
+struct MixFixture : ::testing::Test {
+  void SetUp() override {
+    work = std::make_unique<MixWorkspace>();
+    for (int b = 0; b < kBusCount; ++b) SetBusVolume(busGain, 0.0f, b, 256);
+  }
+  void Play(std::initializer_list<int> channels) {
+    for (int c : channels) flags[c] = 1;
+    SetVolume(pan, volume, gains, kMaxChannels, flags, kGainScale);
+  }
+  std::array<float, kMaxChannels> pan{};
+  std::array<float, kMaxChannels> volume{};
+  ChannelFlags flags{};
+  ChannelGains gains;
+  MixPeaks peaks;
+  std::array<float, kBusCount> busGain{};
+  std::array<int, kBusCount> busActive{};
+  BusMatrix busChannels{};
+  std::unique_ptr<MixWorkspace> work;
+};
+
+TEST_F(MixFixture, StereoMixUsesTruncatedGainsAndPanLaw) {
+  Chunks chunks(3);
+  chunks.Fill(0, 1000);
+  chunks.Fill(2, 1000);
+  pan[2] = 100.0f;  // fully right
+  Play({0, 2});
+  // Centre: trunc(256 * -3 dB) = 181, and 181000 / 256 truncates to 707.
+  // Hard right: left gain 0, right gain exactly 256, so 1000 passes as 1000.
+  EXPECT_EQ(static_cast<std::int64_t>(gains.left[2]), 0);
+  EXPECT_EQ(gains.right[2], 256.0f);
+  Mix(chunks.pointers, kMixFrames, 3, flags, gains, peaks, busGain[0], *work);
+  EXPECT_EQ(chunks.At(0, 0), 707);
+  EXPECT_EQ(chunks.At(1, 4095), 707 + 1000);
+  EXPECT_EQ(chunks.At(2, 0), 1000);  // chunks past the pair keep their audio
+  EXPECT_EQ(peaks.mixLeft, 707);
+  EXPECT_EQ(peaks.mixRight, 1707);
+}
+
+TEST_F(MixFixture, BussesGoToTheirOutputPairs) {
+  Chunks chunks(8);
+  for (int c = 0; c < 8; ++c) chunks.Fill(c, 5);
+  chunks.Fill(0, 1000);
+  busChannels[2][0] = 1;  // channel 1 to bus 3: outputs 5 and 6
+  busActive[2] = 1;
+  busActive[1] = 1;  // bus 2 in use but nothing plays through it
+  Play({0});
+  MixMultiple(chunks.pointers, kMixFrames, 8, flags, gains, peaks, busActive, busChannels, 8 / 2, busGain, 2, *work);
+  EXPECT_EQ(chunks.At(4, 0), 707);
+  EXPECT_EQ(chunks.At(5, 0), 707);
+  EXPECT_EQ(chunks.At(2, 0), 0);     // bus 2: silence
+  EXPECT_EQ(chunks.At(6, 0), 5);     // bus 4 not in use: untouched
+  EXPECT_EQ(chunks.At(0, 0), 1000);  // bus 1 not in use: untouched
+  EXPECT_EQ(peaks.busLeft[2], 707);
+}
+
+TEST_F(MixFixture, BussesSumIntoTheMasterAtTheirOwnLevels) {
+  Chunks chunks(4);
+  chunks.Fill(0, 1000);
+  chunks.Fill(1, 1000);
+  busChannels[1][0] = 1;  // channel 1 through bus 2
+  busChannels[0][1] = 1;  // channel 2 straight into the master
+  busActive[0] = busActive[1] = 1;
+  SetBusVolume(busGain, -6.0f, 1, 256);
+  Play({0, 1});
+  MixMultiple(chunks.pointers, kMixFrames, 4, flags, gains, peaks, busActive, busChannels, 4 / 2, busGain, 3, *work);
+  // Bus 2 at -6 dB: trunc(181000 * 0.501187 / 256) = 354; back into the
+  // master at x256 next to channel 2's 181000, then the master's 1/256.
+  EXPECT_EQ(peaks.busLeft[1], 354);
+  EXPECT_EQ(chunks.At(0, 0), (354 * 256 + 181000) / 256);
+
+  // With 3 tracks only bus 1 is summed: bus 2's channel falls silent.
+  peaks = MixPeaks{};
+  chunks.Fill(0, 1000);
+  chunks.Fill(1, 1000);
+  MixMultiple(chunks.pointers, kMixFrames, 3, flags, gains, peaks, busActive, busChannels, 3 / 2, busGain, 3, *work);
+  EXPECT_EQ(chunks.At(0, 0), 707);
+  EXPECT_EQ(peaks.busLeft[1], 0);
+}
+
+TEST_F(MixFixture, OverloadSaturatesButThePeakReportsTheOver) {
+  Chunks chunks(2);
+  chunks.Fill(0, -8388608);
+  chunks.Fill(1, -8388608);
+  volume[0] = volume[1] = 12.0f;
+  Play({0, 1});
+  Mix(chunks.pointers, kMixFrames, 2, flags, gains, peaks, busGain[0], *work);
+  EXPECT_EQ(chunks.At(0, 0), -8388608);  // clamped, not wrapped to a positive click
+  EXPECT_GT(peaks.mixLeft, 8388608);
+}
+
+}  // namespace
+}  // namespace sondrel
