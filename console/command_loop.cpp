@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "app/settings_file.h"
@@ -395,6 +396,21 @@ void RunPass(ConsoleState& console) {
   RunTests(console, kTestsAfterMixer);
 }
 
+// Carries out the run a command asked for. A recording without a preset
+// take name leaves its takes as they were recorded.
+void RunPending(ConsoleState& console) {
+  RunRequest request;
+  request.kind = console.runKind;
+  request.presetTakeNaming = console.presetTakeNaming;
+  request.presetTakeName = std::string(TextOf(console.presetTakeName));
+  request.monitorSeconds = console.monitorSeconds;
+  request.auditionSamples = console.lengths.auditionSamples;
+  RunTransport(console.s, console.devices, console.buffers, console.transport, console.meter, request);
+  console.presetTakeNaming = false;
+  console.presetTakeName[0] = '\0';
+  console.runKind = RunKind::None;
+}
+
 }  // namespace
 
 void PrintShortStatus(const ConsoleState& console) {
@@ -419,8 +435,9 @@ void PLAY_REC(SessionState& s) {
   try {
     for (;;) {
       RunPass(console);
+      if (console.pending == PendingAction::Run) RunPending(console);
       if (console.pending == PendingAction::Exit) {
-        RunExitForm(s, console.devices, console.buffers);
+        RunExitForm(s, console.devices, console.buffers, console.transport);
         return;
       }
     }

@@ -32,6 +32,7 @@ struct ConsoleState {
   TransportBuffers buffers;
   MeterScale meter;
   DerivedLengths lengths;
+  TransportState transport;
 
   // The shared word buffer: menus read their answers into it, and the tests
   // after a menu see its last answer.

@@ -1,17 +1,420 @@
 #include "engine/transport.h"
 
-#include <cstdio>
+#include <fcntl.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "console/input.h"
 #include "console/track_lists.h"
+#include "engine/block_loop.h"
+#include "timebase/time_conversions.h"
+#include "wavfile/wav_format.h"
 
 namespace sondrel {
 
-void RunExitForm(SessionState& s, AudioDevices& devices, TransportBuffers& buffers) {
-  ReadCurrentListWithRecovery(s.playlistFiles, ListKind::Playlist);
-  ReadCurrentListWithRecovery(s.recordlistFiles, ListKind::Recordlist);
+namespace {
+
+constexpr std::size_t kMaxTakeNamePart = 127;  // a base or a take name
+
+struct RunShape {
+  bool plays = false;
+  bool records = false;
+  bool monitors = false;
+  bool soloOnly = false;
+  bool audition = false;
+  bool preRoll = false;
+};
+
+RunShape ShapeOf(RunKind kind) {
+  RunShape shape;
+  switch (kind) {
+    case RunKind::Play: shape.plays = true; break;
+    case RunKind::PlaySoloed: shape.plays = shape.soloOnly = true; break;
+    case RunKind::RecordWithPlayback: shape.plays = shape.records = true; break;
+    case RunKind::RecordWithoutPlayback: shape.records = true; break;
+    case RunKind::RecordAtInPoint: shape.plays = shape.records = shape.preRoll = true; break;
+    case RunKind::AuditionFromIn:
+    case RunKind::AuditionFromOut:
+    case RunKind::AuditionFromPunch: shape.plays = shape.audition = true; break;
+    case RunKind::MonitorAll:
+    case RunKind::MonitorArmed: shape.monitors = true; break;
+    case RunKind::None: break;
+  }
+  return shape;
+}
+
+// ------------------------------------------------------- before the run
+
+void PrepareRecordAtInPoint(SessionState& s, TransportState& t, int block) {
+  // A restore still pending from a cancelled pre-roll run keeps the points
+  // the user set, not the moved ones.
+  if (!t.preRollRestorePending) {
+    t.savedInPoint = s.inPoint;
+    t.savedPunchPoint = s.punchPoint;
+    t.preRollRestorePending = true;
+  }
+  s.punchPoint = s.inPoint;
+  std::printf("Setting pre-roll\n");
+  std::int64_t preroll = 0;
+  QUANTIZE(block, s.sampleRate, s.preroll, &preroll);
+  s.inPoint = std::max<std::int64_t>(0, s.inPoint - preroll);
+  std::printf("play %lli rec %lli stop %lli\n", static_cast<long long>(s.inPoint),
+              static_cast<long long>(s.punchPoint), static_cast<long long>(s.outPoint));
+}
+
+void WaitForC() {
+  WordBuffer word{};
+  WaitForWord(word, "c");
+}
+
+void StopTimeMessage(const char* line) {
+  std::printf("%s\n", line);
+  std::printf("Enter 'c' to continue and fix\n");
+  WaitForC();
+}
+
+// A recording needs a stop after its record start. Returns false, after
+// telling the user, when it has none.
+bool RecordingPositionsUsable(const SessionState& s) {
+  if (s.outPoint == 0) {
+    StopTimeMessage(">> Stop time is not set!");
+    if (s.punchPoint > 0) StopTimeMessage("\n>> Stop time is set before record start!");
+    if (s.punchPoint == 0) StopTimeMessage("\n>> Stop time is the same as record start!");
+    return false;
+  }
+  if (s.punchPoint > s.outPoint) {
+    StopTimeMessage("\n>> Stop time is set before record start!");
+    return false;
+  }
+  if (s.punchPoint == s.outPoint) {
+    StopTimeMessage("\n>> Stop time is the same as record start!");
+    return false;
+  }
+  return true;
+}
+
+// Recording over a file that is also being played: silence it from the
+// punch point so the new take replaces it.
+void MarkReplaceChannels(const SessionState& s, const ListLines& play, const ListLines& rec, RunPlan& plan) {
+  for (int c = 0; c < s.inputs && c < rec.count && c < play.count; ++c) {
+    if (rec.lines[c] == play.lines[c] && rec.lines[c] != "-") plan.replace[c] = 1;
+  }
+}
+
+struct TrackFacts {
+  std::array<int, kMaxChannels> channels{};
+  std::array<std::int64_t, kMaxChannels> dataOffset{};
+  std::array<std::int64_t, kMaxChannels> rate{};
+  std::array<std::int64_t, kMaxChannels> length{};
+  std::array<int, kMaxChannels> bytesPerSample{};
+  std::array<int, kMaxChannels> bits{};
+};
+
+bool CheckTrack(int c, const std::string& path, TrackFacts& facts) {
+  return GET_ATTRIBUTES(c, path.c_str(), facts.channels, facts.dataOffset, facts.rate, facts.length,
+                        facts.bytesPerSample, facts.bits) != 0;
+}
+
+void ArmPlayback(const SessionState& s, const ListLines& play, bool soloOnly, RunPlan& plan) {
+  TrackFacts facts;
+  const int count = std::min({play.count, s.tracks, kMaxChannels});
+  for (int c = 0; c < count; ++c) {
+    if (IsSkipLine(play.lines[c])) continue;
+    const std::string path(play.lines[c]);
+    if (!CheckTrack(c, path, facts)) continue;
+    if (soloOnly && s.solo[c] != 1) continue;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      std::printf("Can't open %s for playback\n", path.c_str());
+      continue;
+    }
+    plan.playArmed[c] = 1;
+    plan.playFiles[c] = UniqueFd(fd);
+    plan.dataOffset[c] = facts.dataOffset[c];
+    plan.length[c] = facts.length[c];
+    plan.timelineStart[c] = 0;
+  }
+}
+
+void ArmInputs(const SessionState& s, const ListLines& rec, RunPlan& plan) {
+  const int count = std::min({rec.count, s.inputs, kMaxChannels});
+  for (int c = 0; c < count; ++c) {
+    if (!IsSkipLine(rec.lines[c])) plan.recordArmed[c] = 1;
+  }
+}
+
+std::string Bounded(std::string_view text) { return std::string(text.substr(0, kMaxTakeNamePart)); }
+
+std::string TakeFileName(std::string_view entry, int channel, std::int64_t take, std::int64_t punch,
+                         const RunRequest& request, std::string_view takeName) {
+  char number[64];
+  if (!request.presetTakeNaming) {
+    if (punch == 0) {
+      std::snprintf(number, sizeof number, "audio_ch_%i_%lli.wav", channel, static_cast<long long>(take));
+    } else {
+      std::snprintf(number, sizeof number, "audio_ch_%i_%lli_stp_%lli.wav", channel, static_cast<long long>(take),
+                    static_cast<long long>(punch));
+    }
+    return number;
+  }
+  const std::string base = Bounded(entry.substr(0, entry.find('.')));
+  std::string name = base + "_" + Bounded(takeName);
+  if (punch != 0) {
+    std::snprintf(number, sizeof number, "_stp_%lli", static_cast<long long>(punch));
+    name += number;
+  }
+  return name + ".wav";
+}
+
+bool FileExists(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::fclose(file);
+  return true;
+}
+
+// A preset take name may name files that already exist: ask before
+// overwriting any of them.
+struct PresetNaming {
+  std::string takeName;
+  bool overwriteAll = false;
+};
+
+std::string ResolvePresetConflict(std::string_view entry, int channel, std::int64_t take, std::int64_t punch,
+                                  const RunRequest& request, PresetNaming& naming) {
+  for (;;) {
+    std::string name = TakeFileName(entry, channel, take, punch, request, naming.takeName);
+    if (!FileExists(name) || naming.overwriteAll) return name;
+    std::printf("The file named %s already exists!\n", name.c_str());
+    std::printf("Enter a different take name or 'w' to overwrite this file\n");
+    std::printf("or 'W' to overwrite all similar conflicts\n");
+    WordBuffer answer{};
+    ReadWord(answer);
+    const std::string_view word = WordOf(answer);
+    if (word == "w") return name;
+    if (word == "W") {
+      naming.overwriteAll = true;
+      return name;
+    }
+    naming.takeName = Bounded(word);
+  }
+}
+
+// Creates one take file per armed input, each with a header for the whole
+// take, and lists them for the take menu.
+void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& request, TransportState& t,
+                 RunPlan& plan, Recording& recording) {
+  PresetNaming naming{Bounded(request.presetTakeName)};
+  for (int c = 0; c < s.inputs && c < kMaxChannels; ++c) {
+    if (plan.recordArmed[c] != 1) {
+      recording.takeList += "-\n";
+      continue;
+    }
+    t.lastTakeNumber = NewTime();
+    const std::string name = request.presetTakeNaming
+                                 ? ResolvePresetConflict(rec.lines[c], c + 1, t.lastTakeNumber, s.punchPoint, request, naming)
+                                 : TakeFileName(rec.lines[c], c + 1, t.lastTakeNumber, s.punchPoint, request, {});
+    TrackFacts facts;
+    const bool usable = MAKE_HEADER(name.c_str(), s.sampleRate, 24, plan.takeLength, 1) && CheckTrack(c, name, facts);
+    const int fd = usable ? ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
+    if (fd < 0) {
+      // This input records nothing; the take menu must not treat whatever
+      // stands under that name as a new take.
+      std::printf("Can't open %s for recording\n", name.c_str());
+      plan.recordArmed[c] = 0;
+      recording.takeList += "-\n";
+      continue;
+    }
+    plan.takeFiles[c] = UniqueFd(fd);
+    recording.takeList += name + "\n";
+  }
+}
+
+void PrintRunMessages(const RunShape& shape) {
+  if (shape.plays && shape.records) std::printf("Playing and Recording...\n");
+  if (shape.plays && !shape.records) std::printf("Playing...\n");
+  if (shape.soloOnly) std::printf("Tracks are soloed\n");
+  if (shape.records && !shape.plays) std::printf("Recording...\n");
+  if (shape.monitors) std::printf("Monitoring Input Peaks...\n");
+}
+
+void PrintPosition(const SessionState& s, const char* label, std::int64_t position) {
+  if (s.tempoMode == 0) {
+    std::printf("%s = %.2f sec\n", label, static_cast<double>(SamplesToSeconds(position, s.sampleRate)));
+  } else if (s.tempoMode == 1) {
+    int measure = 0;
+    float beat = 0.0f;
+    SampleToMeasures(s.beatsPerMeasure, s.tempo, position, &measure, &beat, s.sampleRate);
+    std::printf("%s = %i.%.2f\n", label, measure, static_cast<double>(beat));
+  }
+}
+
+void PrintPositions(const SessionState& s, const RunShape& shape) {
+  if (s.interfaceMode != 1) return;
+  if (shape.plays) PrintPosition(s, "playback start", s.inPoint);
+  if (shape.records) PrintPosition(s, "record start  ", s.punchPoint);
+  if (shape.plays && shape.records) PrintPosition(s, "play/rec stop ", s.outPoint);
+  if (shape.records && !shape.plays) PrintPosition(s, "record stop   ", s.outPoint);
+  if (shape.plays && !shape.records) PrintPosition(s, "playback stop ", s.outPoint);
+}
+
+std::int64_t MonitorLengthSamples(float seconds, std::uint32_t rate) {
+  const double samples = static_cast<double>(seconds) * rate;
+  if (!(samples > 0.0)) return 0;
+  return samples < 9.0e15 ? static_cast<std::int64_t>(samples) : static_cast<std::int64_t>(9.0e15);
+}
+
+// -------------------------------------------------------- after the run
+
+void PrintSummaries(const SessionState& s, const RunShape& shape, const RunPlan& plan, const RunMeasures& m) {
+  if (shape.records && s.peakCheck == 1) {
+    std::array<int, kMaxChannels> armed{};
+    int count = 0;
+    for (int c = 0; c < s.inputs && c < kMaxChannels; ++c) {
+      if (plan.recordArmed[c] == 1) armed[count++] = c + 1;
+    }
+    PrintInputPeaks(m.inputPeak, std::span<const int>(armed.data(), count));
+  }
+  if (shape.plays && s.mixMode > 1) PrintBusPeaks(m.mixPeaks.busLeft, m.mixPeaks.busRight, s.busActive);
+  if (shape.plays) {
+    PrintOutputPeaks(s.mixMode, m.mixPeaks.mixLeft, m.mixPeaks.mixRight, m.mixPeaks.busLeft[0],
+                     m.mixPeaks.busRight[0]);
+  }
+  PrintXrunCounts(m.underruns, m.overruns);
+}
+
+// A take that could not be written completely is kept (it may hold audio
+// that cannot be played again) and named, so the user knows.
+void CloseTakes(const SessionState& s, RunPlan& plan, const RunMeasures& m) {
+  for (int c = 0; c < s.inputs && c < kMaxChannels; ++c) {
+    if (!plan.takeFiles[c]) continue;
+    const bool closed = plan.takeFiles[c].Close();
+    if (m.takeWriteFailed[c] == 1) {
+      std::printf("Recording on input %i was cut short: %s\n", c + 1, std::strerror(m.takeWriteErrno[c]));
+    } else if (!closed) {
+      std::printf("Recording on input %i may be incomplete: %s\n", c + 1, std::strerror(errno));
+    }
+  }
+}
+
+void RestorePreRoll(SessionState& s, TransportState& t) {
+  if (!t.preRollRestorePending) return;
+  s.inPoint = t.savedInPoint;
+  s.punchPoint = t.savedPunchPoint;
+  t.preRollRestorePending = false;
+}
+
+struct ListTexts {
+  std::string play;
+  std::string rec;
+};
+
+ListTexts ReadBothLists(SessionState& s) {
+  ListTexts texts;
+  texts.play = ReadCurrentListWithRecovery(s.playlistFiles, ListKind::Playlist);
+  texts.rec = ReadCurrentListWithRecovery(s.recordlistFiles, ListKind::Recordlist);
+  return texts;
+}
+
+std::int64_t AuditionStart(const SessionState& s, RunKind kind) {
+  if (kind == RunKind::AuditionFromOut) return s.outPoint;
+  if (kind == RunKind::AuditionFromPunch) return s.punchPoint;
+  return s.inPoint;
+}
+
+}  // namespace
+
+Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers& buffers, TransportState& transport,
+                       const MeterScale& meterScale, const RunRequest& request) {
+  Recording recording;
+  const RunShape shape = ShapeOf(request.kind);
+  if (request.kind == RunKind::None) return recording;
+
+  if (request.kind == RunKind::RecordWithPlayback && s.punchPoint < s.inPoint) s.punchPoint = s.inPoint;
+  if (shape.preRoll) PrepareRecordAtInPoint(s, transport, devices.blockFrames);
+  const std::int64_t savedIn = s.inPoint;
+  const std::int64_t savedOut = s.outPoint;
+  if (shape.audition) {
+    s.inPoint = AuditionStart(s, request.kind);
+    s.outPoint = s.inPoint + request.auditionSamples;
+  }
+  if (shape.records && !RecordingPositionsUsable(s)) return recording;
+
+  const ListTexts lists = ReadBothLists(s);
+  const ListLines play = SplitListLines(lists.play);
+  const ListLines rec = SplitListLines(lists.rec);
+
+  auto plan = std::make_unique<RunPlan>();
+  plan->plays = shape.plays;
+  plan->records = shape.records;
+  plan->monitors = shape.monitors;
+  plan->punchPoint = s.punchPoint;
+  plan->inEqualsPunch = s.inPoint == s.punchPoint;
+  plan->odcomp = s.odcomp;
+  if (shape.records && s.inputs > 0) MarkReplaceChannels(s, play, rec, *plan);
+  if (shape.plays) ArmPlayback(s, play, shape.soloOnly, *plan);
+  if (request.kind == RunKind::MonitorAll) {
+    std::fill_n(plan->recordArmed.begin(), std::clamp(s.inputs, 0, kMaxChannels), 1);
+  } else if (shape.records || shape.monitors) {
+    ArmInputs(s, rec, *plan);
+  }
+  if (shape.records) {
+    plan->takeLength = s.outPoint - s.punchPoint;
+    CreateTakes(s, rec, request, transport, *plan, recording);
+  }
+
+  PrintRunMessages(shape);
+  PrintPositions(s, shape);
+  if (shape.monitors) s.outPoint = MonitorLengthSamples(request.monitorSeconds, s.sampleRate);
+
+  auto measures = std::make_unique<RunMeasures>();
+  ZeroTransportBuffers(buffers);
+  plan->startPosition = shape.plays ? s.inPoint : shape.records ? s.punchPoint : 0;
+  plan->stopPosition = s.outPoint;
+  if (s.mixMode != 0) SetVolume(s.channelPan, s.channelVolume, transport.gains, s.tracks, plan->playArmed, kGainScale);
+  PrepareDevicesForRun(devices, shape.records || shape.monitors, shape.plays);
+  transport.refreshInterval = RefreshInterval(s.clockMode, s.sampleRate, transport.refreshInterval);
+
+  LoopSettings settings;
+  settings.session = &s;
+  settings.gains = &transport.gains;
+  settings.mixWork = transport.mixWork.get();
+  settings.meter = &transport.meter;
+  settings.meterScale = meterScale;
+  settings.refreshInterval = transport.refreshInterval;
+  RunBlockLoop(devices, buffers, *plan, settings, *measures);
+
+  std::printf("\n");
+  if (shape.audition) {
+    s.inPoint = savedIn;
+    s.outPoint = savedOut;
+  }
+  if (shape.monitors) s.outPoint = savedOut;
+  PrintSummaries(s, shape, *plan, *measures);
+  for (auto& file : plan->playFiles) file.Close();
+  if (shape.records) {
+    CloseTakes(s, *plan, *measures);
+    if (!request.presetTakeNaming) {
+      recording.made = true;
+      recording.recordArmed = plan->recordArmed;
+      recording.takeLength = plan->takeLength;
+    }
+  }
+  RestorePreRoll(s, transport);
+  return recording;
+}
+
+void RunExitForm(SessionState& s, AudioDevices& devices, TransportBuffers& buffers, TransportState& transport) {
+  ReadBothLists(s);
   ZeroTransportBuffers(buffers);
   PrepareDevicesForRun(devices, false, false);
   std::printf("\n");
+  RestorePreRoll(s, transport);
   CloseAudioDevices(devices);
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -55,6 +56,57 @@ bool ProjectTest::Exists(const std::string& name) const { return fs::exists(proj
 
 void ProjectTest::WriteParams(const std::string& extraLines) const {
   WriteFile("param.txt", "dv\tnull\n" + extraLines);
+}
+
+void ProjectTest::WriteRampDevice(int channels, int frames) const {
+  std::string raw;
+  raw.reserve(static_cast<std::size_t>(channels) * frames * 3);
+  for (int n = 0; n < frames; ++n) {
+    for (int k = 0; k < channels; ++k) {
+      const auto v = static_cast<std::uint32_t>((k + 1) * n);
+      raw += static_cast<char>(v & 0xFF);
+      raw += static_cast<char>((v >> 8) & 0xFF);
+      raw += static_cast<char>((v >> 16) & 0xFF);
+    }
+  }
+  WriteFile("ramp.raw", raw);
+  std::ofstream rc(home_ / ".asoundrc");
+  rc << "pcm.ramp {\n  type file\n  slave.pcm \"null\"\n  file \"" << (project_ / "play.raw").string()
+     << "\"\n  infile \"" << (project_ / "ramp.raw").string() << "\"\n  format \"raw\"\n}\n";
+}
+
+static void PutLe(std::string& out, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+void ProjectTest::WriteWav(const std::string& name, const std::vector<int>& samples, int rate) const {
+  const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 3);
+  std::string wav = "RIFF";
+  PutLe(wav, dataBytes + 36, 4);
+  wav += "WAVEfmt ";
+  PutLe(wav, 16, 4);
+  PutLe(wav, 1, 2);
+  PutLe(wav, 1, 2);
+  PutLe(wav, static_cast<std::uint32_t>(rate), 4);
+  PutLe(wav, static_cast<std::uint32_t>(rate) * 3, 4);
+  PutLe(wav, 3, 2);
+  PutLe(wav, 24, 2);
+  wav += "data";
+  PutLe(wav, dataBytes, 4);
+  for (int s : samples) PutLe(wav, static_cast<std::uint32_t>(s), 3);
+  WriteFile(name, wav);
+}
+
+std::vector<int> ProjectTest::ReadSamples(const std::string& name, std::size_t header) const {
+  const std::string bytes = ReadFile(name);
+  std::vector<int> samples;
+  for (std::size_t i = header; i + 3 <= bytes.size(); i += 3) {
+    const auto raw = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) |
+                     static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
+                     static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 2])) << 16;
+    samples.push_back(static_cast<int>(raw << 8) >> 8);
+  }
+  return samples;
 }
 
 std::string Between(const std::string& text, const std::string& from, const std::string& to) {

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace sondrel::e2e {
 
@@ -29,6 +30,15 @@ class ProjectTest : public ::testing::Test {
   bool Exists(const std::string& name) const;
   // A param.txt that opens ALSA's null device with the given extra lines.
   void WriteParams(const std::string& extraLines) const;
+  // Defines ALSA device `ramp`: playback goes to play.raw in the project,
+  // capture reads `channels` interleaved inputs where input k (from 0)
+  // carries the ramp (k + 1) * n at frame n, for `frames` frames.
+  void WriteRampDevice(int channels, int frames) const;
+  // The samples of a mono 24-bit WAV file written by the program (44-byte
+  // header), or of a raw interleaved file when `header` is 0.
+  // Writes a mono 24-bit WAV track holding `samples`.
+  void WriteWav(const std::string& name, const std::vector<int>& samples, int rate = 44100) const;
+  std::vector<int> ReadSamples(const std::string& name, std::size_t header = 44) const;
 
   std::filesystem::path root_;
   std::filesystem::path project_;

@@ -1,0 +1,86 @@
+// The real-time loop of a transport run: chunks of track audio move between
+// files and the alternating chunk buffers, blocks of one period between the
+// buffers and the devices. Nothing here allocates, opens files or formats
+// text except at display refreshes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "app/session_state.h"
+#include "engine/audio_device.h"
+#include "engine/metering.h"
+#include "mixer/mixing.h"
+
+namespace sondrel {
+
+// A file descriptor owned for one run. Raw descriptors are used in the loop
+// because stdio would allocate its buffer on the first transfer.
+struct UniqueFd {
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd();
+  int Release() noexcept;
+  // Closes now; false when the close reported an error (a late write error).
+  bool Close() noexcept;
+  explicit operator bool() const { return fd >= 0; }
+
+  int fd = -1;
+};
+
+// Everything a run needs in the loop, prepared by the run set-up.
+struct RunPlan {
+  bool plays = false;
+  bool records = false;
+  bool monitors = false;
+
+  std::int64_t startPosition = 0;  // timeline position of the first loaded chunk
+  std::int64_t stopPosition = 0;   // the out point (monitor runs: the monitor length)
+  std::int64_t punchPoint = 0;
+  std::int64_t takeLength = 0;
+  bool inEqualsPunch = true;
+  int odcomp = 0;
+
+  // Per channel (index = channel - 1).
+  std::array<int, kMaxChannels> playArmed{};
+  std::array<int, kMaxChannels> recordArmed{};  // recording and the armed-only monitor
+  std::array<int, kMaxChannels> replace{};      // playlist and recordlist name the same file
+  std::array<UniqueFd, kMaxChannels> playFiles;
+  std::array<UniqueFd, kMaxChannels> takeFiles;
+  std::array<std::int64_t, kMaxChannels> dataOffset{};     // first sample byte of each play file
+  std::array<std::int64_t, kMaxChannels> length{};         // samples in each play file
+  std::array<std::int64_t, kMaxChannels> timelineStart{};  // where each play file starts
+};
+
+// What the loop measured, for the summaries.
+struct RunMeasures {
+  std::array<std::int64_t, kMaxChannels> inputPeak{};
+  std::int64_t intervalPeak = 0;
+  int intervalPeakChannel = 0;
+  MixPeaks mixPeaks;
+  int underruns = 0;
+  int overruns = 0;
+  // Inputs whose take file could not be written completely.
+  std::array<int, kMaxChannels> takeWriteFailed{};
+  std::array<int, kMaxChannels> takeWriteErrno{};
+};
+
+// Settings the loop reads but never changes.
+struct LoopSettings {
+  const SessionState* session = nullptr;
+  const ChannelGains* gains = nullptr;
+  MixWorkspace* mixWork = nullptr;
+  MeterState* meter = nullptr;
+  MeterScale meterScale;
+  std::int64_t refreshInterval = 0;
+};
+
+// Runs the loop until its stop condition. The devices must be prepared.
+void RunBlockLoop(AudioDevices& devices, TransportBuffers& buffers, RunPlan& plan, const LoopSettings& settings,
+                  RunMeasures& measures);
+
+}  // namespace sondrel
