@@ -9,30 +9,12 @@
 #include <string_view>
 
 #include "app/session_state.h"
+#include "wavfile/list_text.h"
 
 namespace sondrel {
 
 struct ConsoleState;
 enum class Flow;
-
-// The entries of a list that can belong to a channel: at most one per
-// channel slot, later lines are never used.
-struct ListLines {
-  std::array<std::string_view, kMaxChannels> lines{};
-  int count = 0;
-};
-
-// Splits at newlines; runs of newlines count as one separator.
-ListLines SplitListLines(std::string_view text);
-
-// Only the first character counts, so "-old.wav" skips its channel too.
-inline bool IsSkipLine(std::string_view line, char skipMarker = '-') {
-  return !line.empty() && line.front() == skipMarker;
-}
-
-// Reads a whole file, of any size. False when it cannot be opened or read
-// (a directory, for one).
-bool ReadWholeFile(const char* path, std::string& text);
 
 enum class ListKind { Playlist, Recordlist };
 

@@ -6,6 +6,7 @@
 
 #include "console/input.h"
 #include "wavfile/file_io.h"
+#include "wavfile/list_text.h"
 
 namespace sondrel {
 
@@ -348,48 +349,22 @@ bool FIX_SIZE(const char* path) {
 
 // ---- Longest file of a list -----------------------------------------------
 
-namespace {
-
-// The whole list, whatever its size. Nullopt when it cannot be read.
-std::optional<std::string> ReadWholeFile(const char* path) {
-  const FilePtr file = OpenFile(path, "rb");
-  if (!file) return std::nullopt;
-  std::string text;
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-    text.append(buffer, got);
-  }
-  if (std::ferror(file.get())) return std::nullopt;
-  return text;
-}
-
-}  // namespace
-
 std::int64_t SEEK_LONG_FILE(int count, std::string_view skipMarker,
                             const char* listPath) {
-  const std::optional<std::string> text = ReadWholeFile(listPath);
-  if (!text) {
+  std::string text;
+  if (!ReadWholeFile(listPath, text)) {
     std::printf("Playlist file called %s was not found!\n", listPath);
     return 0;
   }
   // An empty marker has '\0' as its first character, which no entry starts with.
   const char skip = skipMarker.empty() ? '\0' : skipMarker.front();
+  const ListLines list = SplitListLines(text);
   std::int64_t longest_samples = 0;
-  int walked = 0;
-  std::size_t start = 0;
-  while (walked < count && start < text->size()) {
-    std::size_t end = text->find('\n', start);
-    if (end == std::string::npos) end = text->size();
-    if (end > start) {
-      ++walked;
-      const std::string entry = text->substr(start, end - start);
-      if (entry.front() != skip) {
-        longest_samples = std::max(longest_samples, GET_LENGTH(entry.c_str()));
-        std::printf("Checking file %s\n", entry.c_str());
-      }
-    }
-    start = end + 1;
+  for (int i = 0; i < list.count && i < count; ++i) {
+    if (IsSkipLine(list.lines[i], skip)) continue;
+    const std::string entry(list.lines[i]);
+    longest_samples = std::max(longest_samples, GET_LENGTH(entry.c_str()));
+    std::printf("Checking file %s\n", entry.c_str());
   }
   return longest_samples;
 }

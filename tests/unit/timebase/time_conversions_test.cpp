@@ -2,134 +2,88 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <limits>
+#include <tuple>
 
 namespace sondrel {
 namespace {
 
-constexpr std::int64_t k2p31 = std::int64_t{1} << 31;
+constexpr std::int64_t k2p31 = std::int64_t{1} << 31;  // long sessions pass it
+using MB = std::tuple<int, int, float>;                 // measure index from 0, measure, beat
+constexpr MB kStart{0, 1, 1.0f};                        // the project start, measure 1 beat 1
 
-// QUANTIZE's block-by-block loop in 64 bits, started at a multiple known to be
-// below x (the float comparison is monotone, so skipping those is exact).
-std::int64_t LoopQuantize(int block, std::uint32_t rate, float seconds) {
-  const float x = static_cast<float>(rate) * seconds;
-  std::int64_t m =
-      std::max<std::int64_t>(1, static_cast<std::int64_t>(static_cast<double>(x) * 0.999 / block));
-  EXPECT_TRUE(m == 1 || static_cast<float>(m * block) < x);
-  while (static_cast<float>(m * block) < x) ++m;
-  return m * block;
+std::pair<MB, MB> ToMeasures(int sig, float tempo, std::int64_t sample, float seconds) {  // 48 kHz
+  MB a, b;
+  std::get<0>(a) = SampleToMeasures(sig, tempo, sample, &std::get<1>(a), &std::get<2>(a), 48000);
+  std::get<0>(b) = TimeToMeasures(sig, tempo, seconds, &std::get<1>(b), &std::get<2>(b));
+  return {a, b};
 }
 
-// measure and beat by reference: read after the call in the first argument.
-void ExpectMB(int index, const int& measure, const float& beat, int wantIndex, int wantMeasure,
-              float wantBeat) {
-  EXPECT_EQ(index, wantIndex);
-  EXPECT_EQ(measure, wantMeasure);
-  EXPECT_EQ(beat, wantBeat);
-}
-
-TEST(TimeConversions, KnownPositions) {
-  int m = 0;
-  float b = 0.0f;
-  const std::int64_t samples[] = {0, 24000, 96000, 120000};
-  const int measures[] = {1, 1, 2, 2};
-  const float beats[] = {1.0f, 2.0f, 1.0f, 2.0f};
-  for (int i = 0; i < 4; ++i)
-    ExpectMB(SampleToMeasures(4, 120.0f, samples[i], &m, &b, 48000), m, b, measures[i] - 1,
-             measures[i], beats[i]);
+TEST(TimeConversions, RoundingToTheBlockGrid) {
+  // {block, samples, rounded}: nothing below 1, 64-bit past 2^31, capped near 2^62.
+  const std::int64_t samples[][3] = {
+      {1024, 0, 0}, {1024, 1, 1024}, {1024, 1024, 1024}, {1024, 1025, 2048}, {1000, 1001, 2000},
+      {1024, k2p31 - 1, k2p31}, {1024, k2p31 + 1, k2p31 + 1024}, {1024, -5, 0}, {0, 5, 5},
+      {1024, 3000000000, 3000000512}, {1000, INT64_MAX, kMaxRoundedPosition + 96}};
   std::int64_t out = -1;
-  const float secs[] = {0.0f, 0.001f, 1.0f};
-  const std::int64_t qs[] = {0, 1024, 45056};
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(QUANTIZE(1024, 44100, secs[i], &out), qs[i] + 1024);
-    EXPECT_EQ(out, qs[i]);
+  for (const auto& [block, in, want] : samples)
+    EXPECT_EQ(QUANTIZE_SAMPLES(static_cast<int>(block), in, &out), want) << block << " " << in;
+  EXPECT_EQ(out, kMaxRoundedPosition + 96);
+  // {block, rate, seconds, grid point}; play starts one block later. 62500 s at 48 kHz is
+  // 3e9 in float, where floats are 256 apart: 3e9 - 128 is the first integer not below it.
+  const std::tuple<int, std::uint32_t, float, std::int64_t> seconds[] = {
+      {1024, 44100, 0.0f, 0}, {1024, 44100, 0.001f, 1024}, {1024, 44100, 1.0f, 45056},
+      {1000, 44100, 1.0f, 45000}, {1024, 48000, 62500.0f, 3000000512},
+      {1, 48000, 62500.0f, 3000000000 - 128}, {-3, 44100, 0.001f, 45},  // block below 1 is 1
+      {1024, 44100, -1.0f, 0}, {1024, 44100, NAN, 0}, {1024, 44100, INFINITY, kMaxRoundedPosition}};
+  for (const auto& [block, rate, s, want] : seconds) {
+    EXPECT_EQ(QUANTIZE(block, rate, s, &out), want + (block < 1 ? 1 : block)) << block << " " << s;
+    EXPECT_EQ(out, want) << block << " " << s;
   }
-  const std::int64_t in[] = {0, 1, 1024, 1025}, rounded[] = {0, 1024, 1024, 2048};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(QUANTIZE_SAMPLES(1024, in[i], &out), rounded[i]) << in[i];
-  EXPECT_EQ(out, 2048);
-  for (float tempo : {40.0f, 120.0f, 133.3f})
-    EXPECT_EQ(MeasuresToSample(4, tempo, &out, 1, 1.0f, 44100), 0);
-  const std::int64_t starts[] = {0, 0, 100}, ends[] = {0, 500, 0};
-  int used[3] = {9, 9, 9};
-  EXPECT_EQ(CheckTimeRanges(starts, ends, 3, used), 2);
-  EXPECT_TRUE(used[0] == 0 && used[1] == 1 && used[2] == 1);
-  EXPECT_EQ(CheckTimeRanges(starts, ends, 0, used), 0);
-}
-
-TEST(TimeConversions, OtherConversions) {
-  int m = 0;
-  float b = 0.0f, seconds = 0.0f;
-  ExpectMB(TimeToMeasures(4, 120.0f, 2.5f, &m, &b), m, b, 1, 2, 2.0f);
-  EXPECT_EQ(MeasuresToTime(4, 120.0f, &seconds, 3, 2.5f), 4.75f);
-  EXPECT_EQ(seconds, 4.75f);
-  EXPECT_EQ(MeasuresToSample(4, 120.0f, nullptr, 3, 2.5f, 48000), 228000);
-  EXPECT_EQ(TypedMeasureToSample(1024, 4, 120.0f, 2, 1.0f, 48000), 96256);
-  EXPECT_EQ(SamplesToSeconds(66150, 44100), 1.5f);
-  const int sm[] = {0, 0, 0}, em[] = {0, 1, 0};
-  const float sb[] = {0.0f, 0.0f, 0.5f}, eb[] = {0.0f, 0.0f, 0.0f};
-  int used[3] = {};
-  EXPECT_EQ(CheckBeatRanges(sm, sb, em, eb, 3, used), 2);
-  EXPECT_EQ(used[0], 0);
-}
-
-TEST(TimeConversions, RoundingBeyond2To31AndOddBlocks) {
-  EXPECT_EQ(QUANTIZE_SAMPLES(1024, k2p31 - 1, nullptr), k2p31);
-  EXPECT_EQ(QUANTIZE_SAMPLES(1024, k2p31 + 1, nullptr), k2p31 + 1024);
-  EXPECT_EQ(QUANTIZE_SAMPLES(1024, 3000000000, nullptr), 3000000512);
-  EXPECT_EQ(QUANTIZE_SAMPLES(1000, 1001, nullptr), 2000);
-  // 62500 s at 48 kHz is x = 3e9 in float; float steps there are 256, so
-  // 3e9 - 128 is the first integer whose float value is not below x.
-  EXPECT_EQ(QUANTIZE(1024, 48000, 62500.0f, nullptr), 3000000512 + 1024);
-  EXPECT_EQ(QUANTIZE(1, 48000, 62500.0f, nullptr), 3000000000 - 128 + 1);
-  EXPECT_EQ(QUANTIZE(1000, 44100, 1.0f, nullptr), 46000);
-  std::int64_t out = 0;
+  // Against the block-by-block search in 64 bits, from 0.999 x (the float test is monotone).
   for (int block : {1, 3, 1000, 1024, 4096})
     for (std::uint32_t rate : {44100u, 48000u, 96000u})
       for (float s : {1e-6f, 0.37f, 3.3f, 174.76f, 22369.62f, 44739.24f, 91000.3f}) {
+        std::int64_t m = static_cast<std::int64_t>(rate * s * 0.999 / block);
+        while (m < 1 || static_cast<float>(m * block) < rate * s) ++m;
         QUANTIZE(block, rate, s, &out);
-        EXPECT_EQ(out, LoopQuantize(block, rate, s)) << block << " " << rate << " " << s;
+        EXPECT_EQ(out, m * block) << block << " " << rate << " " << s;
       }
 }
 
-TEST(TimeConversions, NegativeAndDegenerateInputs) {
-  std::int64_t out = 7;
-  EXPECT_EQ(QUANTIZE(1024, 44100, -1.0f, &out), 1024);
-  EXPECT_EQ(out, 0);
-  EXPECT_EQ(QUANTIZE(1024, 44100, std::nanf(""), nullptr), 1024);
-  EXPECT_EQ(QUANTIZE_SAMPLES(1024, -5, nullptr), 0);
-  EXPECT_EQ(QUANTIZE_SAMPLES(0, 5, nullptr), 5);  // block below 1 counts as 1
-  EXPECT_EQ(QUANTIZE(-3, 44100, 0.001f, nullptr), 46);
-  EXPECT_EQ(QUANTIZE(1024, 44100, INFINITY, nullptr), kMaxRoundedPosition + 1024);
-  EXPECT_EQ(QUANTIZE_SAMPLES(1000, std::numeric_limits<std::int64_t>::max(), nullptr),
-            kMaxRoundedPosition + 96);
-  EXPECT_EQ(MeasuresToSample(4, 120.0f, nullptr, 0, 1.0f, 48000), -96000);
-  EXPECT_EQ(MeasuresToSample(4, 120.0f, nullptr, 1, 0.5f, 48000), -12000);
-  EXPECT_EQ(TypedMeasureToSample(1024, 4, 120.0f, 1, 0.5f, 48000), 0);
-  EXPECT_EQ(TypedMeasureToSample(1024, 4, 120.0f, 0, 3.0f, 48000), 0);
-  int m = 0;
-  float b = 0.0f;
-  ExpectMB(SampleToMeasures(4, 120.0f, -24000, &m, &b, 48000), m, b, -1, 0, 4.0f);
-}
-
-TEST(TimeConversions, NonPositiveTempoAndSignature) {
-  int m = 0;
-  float b = 0.0f, seconds = 9.0f;
-  for (float tempo : {0.0f, -120.0f, std::nanf(""), INFINITY}) {
-    ExpectMB(SampleToMeasures(4, tempo, 120000, &m, &b, 48000), m, b, 0, 1, 1.0f);
-    if (std::isinf(tempo)) continue;  // infinite tempo: only the beat count is guarded
-    ExpectMB(TimeToMeasures(4, tempo, 2.5f, &m, &b), m, b, 0, 1, 1.0f);
-    EXPECT_EQ(MeasuresToSample(4, tempo, nullptr, 3, 2.0f, 48000), 0);
-    EXPECT_EQ(MeasuresToTime(4, tempo, &seconds, 3, 2.0f), 0.0f);
-    EXPECT_EQ(TypedMeasureToSample(1024, 4, tempo, 3, 2.0f, 48000), 0);
+TEST(TimeConversions, MeasureBeatPositionsAndRangesInUse) {
+  // 120 bpm at 48 kHz: a beat is 24000 samples (0.5 s), a 4/4 measure 96000.
+  const std::tuple<std::int64_t, float, MB> marks[] = {
+      {0, 0.0f, {0, 1, 1.0f}}, {24000, 0.5f, {0, 1, 2.0f}},
+      {96000, 2.0f, {1, 2, 1.0f}}, {120000, 2.5f, {1, 2, 2.0f}}};
+  for (const auto& [sample, secs, want] : marks)
+    EXPECT_EQ(ToMeasures(4, 120.0f, sample, secs), std::pair(want, want)) << sample;
+  EXPECT_EQ(ToMeasures(4, 120.0f, -24000, 0.0f).first, MB(-1, 0, 4.0f));
+  EXPECT_EQ(MeasuresToSample(4, 120.0f, nullptr, 1, 0.5f, 48000), -12000);  // not clamped
+  EXPECT_EQ(TypedMeasureToSample(1024, 4, 120.0f, 2, 0.5f, 48000), 96256);  // typed: beat 1
+  // A hand-edited tempo 0, < 0, NaN or inf freezes at the start; a signature < 1 is 1 beat.
+  // Columns: at 120000 samples, at 2.75 s; measure 3 beat 1 as samples, seconds, typed.
+  const std::tuple<int, float, MB, MB, std::int64_t, float, std::int64_t> cases[] = {
+      {4, 120.0f, {1, 2, 2.0f}, {1, 2, 2.5f}, 192000, 4.0f, 192512},
+      {4, 0.0f, kStart, kStart, 0, 0.0f, 0}, {4, -120.0f, kStart, kStart, 0, 0.0f, 0},
+      {4, NAN, kStart, kStart, 0, 0.0f, 0},  {4, INFINITY, kStart, kStart, 0, 0.0f, 0},
+      {0, 120.0f, {5, 6, 1.0f}, {5, 6, 1.5f}, 48000, 1.0f, 48128},
+      {-4, 120.0f, {5, 6, 1.0f}, {5, 6, 1.5f}, 48000, 1.0f, 48128}};
+  for (const auto& [sig, tempo, atSample, atTime, samples, secs, typed] : cases) {
+    SCOPED_TRACE(testing::Message() << "sig " << sig << " tempo " << tempo);
+    EXPECT_EQ(ToMeasures(sig, tempo, 120000, 2.75f), std::pair(atSample, atTime));
+    EXPECT_EQ(MeasuresToSample(sig, tempo, nullptr, 1, 1.0f, 44100), 0);
+    EXPECT_EQ(MeasuresToSample(sig, tempo, nullptr, 3, 1.0f, 48000), samples);
+    EXPECT_EQ(MeasuresToTime(sig, tempo, nullptr, 3, 1.0f), secs);
+    EXPECT_EQ(TypedMeasureToSample(1024, sig, tempo, 3, 1.0f, 48000), typed);
   }
-  for (int sig : {0, -4}) {  // below 1 counts as 1 beat per measure
-    ExpectMB(SampleToMeasures(sig, 120.0f, 120000, &m, &b, 48000), m, b, 5, 6, 1.0f);
-    ExpectMB(TimeToMeasures(sig, 120.0f, 2.75f, &m, &b), m, b, 5, 6, 1.5f);
-    EXPECT_EQ(MeasuresToSample(sig, 120.0f, nullptr, 3, 1.0f, 48000), 48000);
-  }
+  const std::int64_t starts[] = {0, 0, 100}, ends[] = {0, 500, 0};
+  const int sm[] = {0, 0, 0}, em[] = {0, 1, 0};
+  const float sb[] = {0.0f, 0.0f, 0.5f}, eb[] = {0.0f, 0.0f, 0.0f};
+  int used[3] = {9, 9, 9}, beats[3] = {9, 9, 9};
+  EXPECT_EQ(std::pair(CheckTimeRanges(starts, ends, 3, used),
+                      CheckBeatRanges(sm, sb, em, eb, 3, beats)), std::pair(2, 2));
+  for (int i : {0, 1, 2}) EXPECT_TRUE(used[i] == (i > 0) && beats[i] == (i > 0)) << i;
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+// Track list text: one file name per line, line N for hardware channel N.
+// Empty lines take no channel; a line starting with '-' names no file.
+// Every list (record, play, take, audition) is read and split here.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "app/session_state.h"
+
+namespace sondrel {
+
+// The entries of a list that can belong to a channel: at most one per
+// channel slot, later lines are never used.
+struct ListLines {
+  std::array<std::string_view, kMaxChannels> lines{};
+  int count = 0;
+};
+
+// Splits at newlines; runs of newlines count as one separator.
+ListLines SplitListLines(std::string_view text);
+
+// Only the first character counts, so "-old.wav" skips its channel too.
+inline bool IsSkipLine(std::string_view line, char skipMarker = '-') {
+  return !line.empty() && line.front() == skipMarker;
+}
+
+// Reads a whole file, of any size. False when it cannot be opened or read
+// (a directory, for one).
+bool ReadWholeFile(const char* path, std::string& text);
+
+}  // namespace sondrel
