@@ -33,7 +33,6 @@ struct MixWorkspace {
   using Accumulator = std::array<double, kMixFrames>;
   std::array<Accumulator, kBusCount> busLeft;
   std::array<Accumulator, kBusCount> busRight;
-  std::array<double, kMixFrames> samples;  // the channel being added, decoded once
 };
 
 // One chunk per channel: chunks[c] points at channel c's packed 3-byte
@@ -53,5 +52,9 @@ void MixMultiple(const ChunkPointers& chunks, int frames, int channels, const Ch
                  const ChannelGains& gains, MixPeaks& peaks, const std::array<int, kBusCount>& busActive,
                  const BusMatrix& busChannels, int busCount, const std::array<float, kBusCount>& busGain,
                  int mixMode, MixWorkspace& work);
+
+// The mix picks the fastest kernels the processor offers; this forces the
+// portable ones so that they can be checked on any machine.
+void UsePortableMixKernels(bool portable);
 
 }  // namespace sondrel
