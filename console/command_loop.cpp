@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/settings_file.h"
+#include "console/export_command.h"
 #include "console/locates_ranges.h"
 #include "console/menus.h"
 #include "console/mixer_view.h"
@@ -297,8 +298,8 @@ constexpr std::array kTestsBeforeMixer = {
     Exact(0, "opt", OptionsMenu),
     Exact(0, "tempo", TempoMenu),
     Exact(0, "safe", SafetyMenu),
-    Exact(0, "exp-i", nullptr),
-    Exact(0, "exp-s", nullptr),
+    Exact(0, "exp-i", ExportCommand),
+    Exact(0, "exp-s", ExportCommand),
     Exact(0, "mix", ToggleMixerView),
     Exact(0, "d", LeaveMixerView),
 };
@@ -397,7 +398,7 @@ void RunPass(ConsoleState& console) {
 }
 
 // Carries out the run a command asked for. A recording without a preset
-// take name leaves its takes as they were recorded.
+// take name goes on to the take menu.
 void RunPending(ConsoleState& console) {
   RunRequest request;
   request.kind = console.runKind;
@@ -405,10 +406,12 @@ void RunPending(ConsoleState& console) {
   request.presetTakeName = std::string(TextOf(console.presetTakeName));
   request.monitorSeconds = console.monitorSeconds;
   request.auditionSamples = console.lengths.auditionSamples;
-  RunTransport(console.s, console.devices, console.buffers, console.transport, console.meter, request);
+  const Recording recording =
+      RunTransport(console.s, console.devices, console.buffers, console.transport, console.meter, request);
   console.presetTakeNaming = false;
   console.presetTakeName[0] = '\0';
   console.runKind = RunKind::None;
+  (void)recording;
 }
 
 }  // namespace

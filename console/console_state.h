@@ -43,6 +43,9 @@ struct ConsoleState {
   bool presetTakeNaming = false;
   TextField<kListSlotSize> presetTakeName{};
   float monitorSeconds = 0.0f;
+  // Once "W" is answered at the take menu's replace question, it is not
+  // asked again while the program runs.
+  bool replaceOverwriteAll = false;
 };
 
 void ComputeDerivedLengths(ConsoleState& console);

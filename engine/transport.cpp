@@ -28,6 +28,7 @@ struct RunShape {
   bool soloOnly = false;
   bool audition = false;
   bool preRoll = false;
+  bool takeAudition = false;
 };
 
 RunShape ShapeOf(RunKind kind) {
@@ -43,6 +44,7 @@ RunShape ShapeOf(RunKind kind) {
     case RunKind::AuditionFromPunch: shape.plays = shape.audition = true; break;
     case RunKind::MonitorAll:
     case RunKind::MonitorArmed: shape.monitors = true; break;
+    case RunKind::AuditionTake: shape.plays = shape.takeAudition = true; break;
     case RunKind::None: break;
   }
   return shape;
@@ -120,7 +122,8 @@ bool CheckTrack(int c, const std::string& path, TrackFacts& facts) {
                         facts.bytesPerSample, facts.bits) != 0;
 }
 
-void ArmPlayback(const SessionState& s, const ListLines& play, bool soloOnly, RunPlan& plan) {
+void ArmPlayback(const SessionState& s, const ListLines& play, bool soloOnly, const RunRequest& request,
+                 RunPlan& plan) {
   TrackFacts facts;
   const int count = std::min({play.count, s.tracks, kMaxChannels});
   for (int c = 0; c < count; ++c) {
@@ -137,7 +140,7 @@ void ArmPlayback(const SessionState& s, const ListLines& play, bool soloOnly, Ru
     plan.playFiles[c] = UniqueFd(fd);
     plan.dataOffset[c] = facts.dataOffset[c];
     plan.length[c] = facts.length[c];
-    plan.timelineStart[c] = 0;
+    plan.timelineStart[c] = request.takeChannels[c] == 1 ? request.takeStart : 0;
   }
 }
 
@@ -239,6 +242,7 @@ void PrintRunMessages(const RunShape& shape) {
   if (shape.plays && shape.records) std::printf("Playing and Recording...\n");
   if (shape.plays && !shape.records) std::printf("Playing...\n");
   if (shape.soloOnly) std::printf("Tracks are soloed\n");
+  if (shape.takeAudition) std::printf("Auditioning...\n");
   if (shape.records && !shape.plays) std::printf("Recording...\n");
   if (shape.monitors) std::printf("Monitoring Input Peaks...\n");
 }
@@ -254,13 +258,13 @@ void PrintPosition(const SessionState& s, const char* label, std::int64_t positi
   }
 }
 
-void PrintPositions(const SessionState& s, const RunShape& shape) {
+void PrintPositions(const SessionState& s, const RunShape& shape, std::int64_t playStart, std::int64_t stop) {
   if (s.interfaceMode != 1) return;
-  if (shape.plays) PrintPosition(s, "playback start", s.inPoint);
+  if (shape.plays) PrintPosition(s, "playback start", playStart);
   if (shape.records) PrintPosition(s, "record start  ", s.punchPoint);
-  if (shape.plays && shape.records) PrintPosition(s, "play/rec stop ", s.outPoint);
-  if (shape.records && !shape.plays) PrintPosition(s, "record stop   ", s.outPoint);
-  if (shape.plays && !shape.records) PrintPosition(s, "playback stop ", s.outPoint);
+  if (shape.plays && shape.records) PrintPosition(s, "play/rec stop ", stop);
+  if (shape.records && !shape.plays) PrintPosition(s, "record stop   ", stop);
+  if (shape.plays && !shape.records) PrintPosition(s, "playback stop ", stop);
 }
 
 std::int64_t MonitorLengthSamples(float seconds, std::uint32_t rate) {
@@ -346,7 +350,7 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   if (shape.records && !RecordingPositionsUsable(s)) return recording;
 
   const ListTexts lists = ReadBothLists(s);
-  const ListLines play = SplitListLines(lists.play);
+  const ListLines play = SplitListLines(shape.takeAudition ? std::string_view(request.takePlaylist) : lists.play);
   const ListLines rec = SplitListLines(lists.rec);
 
   auto plan = std::make_unique<RunPlan>();
@@ -357,7 +361,7 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   plan->inEqualsPunch = s.inPoint == s.punchPoint;
   plan->odcomp = s.odcomp;
   if (shape.records && s.inputs > 0) MarkReplaceChannels(s, play, rec, *plan);
-  if (shape.plays) ArmPlayback(s, play, shape.soloOnly, *plan);
+  if (shape.plays) ArmPlayback(s, play, shape.soloOnly, request, *plan);
   if (request.kind == RunKind::MonitorAll) {
     std::fill_n(plan->recordArmed.begin(), std::clamp(s.inputs, 0, kMaxChannels), 1);
   } else if (shape.records || shape.monitors) {
@@ -368,14 +372,21 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
     CreateTakes(s, rec, request, transport, *plan, recording);
   }
 
+  plan->startPosition = shape.plays ? s.inPoint : shape.records ? s.punchPoint : 0;
+  plan->stopPosition = s.outPoint;
+  if (shape.takeAudition) {
+    plan->startPosition = request.takeStart + request.startOffset;
+    plan->stopPosition = s.outPoint - request.endCut;
+  }
   PrintRunMessages(shape);
-  PrintPositions(s, shape);
-  if (shape.monitors) s.outPoint = MonitorLengthSamples(request.monitorSeconds, s.sampleRate);
+  PrintPositions(s, shape, plan->startPosition, plan->stopPosition);
+  if (shape.monitors) {
+    s.outPoint = MonitorLengthSamples(request.monitorSeconds, s.sampleRate);
+    plan->stopPosition = s.outPoint;
+  }
 
   auto measures = std::make_unique<RunMeasures>();
   ZeroTransportBuffers(buffers);
-  plan->startPosition = shape.plays ? s.inPoint : shape.records ? s.punchPoint : 0;
-  plan->stopPosition = s.outPoint;
   if (s.mixMode != 0) SetVolume(s.channelPan, s.channelVolume, transport.gains, s.tracks, plan->playArmed, kGainScale);
   PrepareDevicesForRun(devices, shape.records || shape.monitors, shape.plays);
   transport.refreshInterval = RefreshInterval(s.clockMode, s.sampleRate, transport.refreshInterval);
@@ -403,6 +414,7 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
       recording.made = true;
       recording.recordArmed = plan->recordArmed;
       recording.takeLength = plan->takeLength;
+      recording.punchPoint = plan->punchPoint;
     }
   }
   RestorePreRoll(s, transport);

@@ -29,6 +29,7 @@ enum class RunKind {
   AuditionFromPunch,
   MonitorAll,
   MonitorArmed,
+  AuditionTake,  // the take menu's audition of a new take against the other tracks
 };
 
 // What the transport keeps from one run to the next, for the program's life.
@@ -55,6 +56,15 @@ struct RunRequest {
   std::string presetTakeName;
   float monitorSeconds = 0.0f;
   std::int64_t auditionSamples = 0;
+
+  // Auditioning a take: `takePlaylist` is played instead of the playlist
+  // file, from takeStart + startOffset to the out point less endCut; the
+  // channels marked in `takeChannels` start at takeStart on the timeline.
+  std::string takePlaylist;
+  std::array<int, kMaxChannels> takeChannels{};
+  std::int64_t takeStart = 0;
+  std::int64_t startOffset = 0;
+  std::int64_t endCut = 0;
 };
 
 // What a recording leaves for the take menu.
@@ -63,6 +73,7 @@ struct Recording {
   std::string takeList;           // one line per input: take file name or "-"
   std::array<int, kMaxChannels> recordArmed{};
   std::int64_t takeLength = 0;    // samples in each take
+  std::int64_t punchPoint = 0;    // where the takes start on the timeline
 };
 
 // Runs one transport command. Returns the recording for the take menu when

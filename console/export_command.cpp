@@ -1,0 +1,47 @@
+#include "console/export_command.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "console/input.h"
+#include "mixer/export.h"
+
+namespace sondrel {
+
+namespace {
+
+// Any answer that starts with 'c' continues. It stays in the shared word
+// buffer, as every continue prompt's answer does, for the tests after this one.
+void WaitForContinue(WordBuffer& word) {
+  std::printf("Enter 'c' to continue\n");
+  do {
+    ReadWord(word);
+  } while (!WordOf(word).starts_with('c'));
+}
+
+bool ExportUnderAskedName(ConsoleState& console, ExportLayout layout, ExportTracks& tracks) {
+  std::printf("Enter mix filename\n");
+  WordBuffer baseName{};
+  ReadWord(baseName);
+  return ExportMix(console.s, layout, WordOf(baseName), tracks, console.transport.gains,
+                   console.buffers.channelPointers[0], *console.transport.mixWork);
+}
+
+}  // namespace
+
+Flow ExportCommand(ConsoleState& console) {
+  SessionState& s = console.s;
+  const ExportLayout layout = WordOf(console.word) == "exp-s" ? ExportLayout::Split : ExportLayout::Interleaved;
+  ExportTracks tracks;
+  const bool ready = PrepareExport(s, console.transport.gains, tracks);
+  if (ready && s.outPoint - s.inPoint <= 0) {
+    // Nothing to mix: back to the prompt at once, no name asked for.
+    std::printf("Cannot export until in and out points are set incorrectly.\n");
+    return Flow::Continue;
+  }
+  if (!ready || !ExportUnderAskedName(console, layout, tracks)) std::printf("Nothing was exported.\n");
+  WaitForContinue(console.word);
+  return Flow::Continue;
+}
+
+}  // namespace sondrel

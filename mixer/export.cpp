@@ -1,0 +1,296 @@
+#include "mixer/export.h"
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "engine/metering.h"
+#include "wavfile/file_io.h"
+#include "wavfile/list_text.h"
+#include "wavfile/wav_format.h"
+
+namespace sondrel {
+
+namespace {
+
+constexpr std::size_t kStereoFrameBytes = 2 * kTrackBytesPerSample;
+
+std::size_t SampleBytes(std::int64_t samples) { return static_cast<std::size_t>(samples) * kTrackBytesPerSample; }
+
+// ------------------------------------------------------------ the tracks
+
+// A playlist line belongs to a channel only up to the channel slots in use.
+int ChannelSlots(const SessionState& s, const ListLines& lines) {
+  return std::min({lines.count, s.tracks, kMaxChannels});
+}
+
+// The facts GET_ATTRIBUTES also reports; the export only needs where each
+// track's samples start and how many there are.
+struct TrackFormat {
+  std::array<int, kMaxChannels> channels{};
+  std::array<std::int64_t, kMaxChannels> rate{};
+  std::array<int, kMaxChannels> bytesPerSample{};
+  std::array<int, kMaxChannels> bits{};
+};
+
+void CheckTracks(const SessionState& s, ExportTracks& tracks) {
+  const ListLines lines = SplitListLines(tracks.listText);
+  TrackFormat format;
+  for (int k = 0; k < ChannelSlots(s, lines); ++k) {
+    if (IsSkipLine(lines.lines[k])) continue;
+    const std::string path(lines.lines[k]);
+    const int accepted = GET_ATTRIBUTES(k, path.c_str(), format.channels, tracks.dataOffset, format.rate, tracks.length,
+                                        format.bytesPerSample, format.bits);
+    tracks.flags[k] = accepted == 1 ? 1 : 0;
+  }
+}
+
+using TrackFiles = std::array<FilePtr, kMaxChannels>;
+
+// Unbuffered: every read is a whole chunk at a computed offset, so a stdio
+// buffer would only add a copy (and an allocation on the first read).
+FilePtr OpenTrack(const std::string& path) {
+  FilePtr file = OpenFile(path.c_str(), "rb");
+  if (file) std::setvbuf(file.get(), nullptr, _IONBF, 0);
+  return file;
+}
+
+// Opens every track that takes part and lists its channel number; a track
+// that cannot be opened now is left out of the mix.
+void OpenTracks(const SessionState& s, ExportTracks& tracks, TrackFiles& files) {
+  const ListLines lines = SplitListLines(tracks.listText);
+  std::printf("Mixing channels ");
+  for (int k = 0; k < ChannelSlots(s, lines); ++k) {
+    if (tracks.flags[k] != 1) continue;
+    const std::string path(lines.lines[k]);
+    files[k] = OpenTrack(path);
+    if (!files[k]) {
+      std::printf("Can't open %s for Mixing\n", path.c_str());
+      tracks.flags[k] = 0;
+      continue;
+    }
+    std::printf(" %i", k + 1);
+  }
+  std::printf("\n");
+}
+
+// Fills `frames` samples of a track's chunk from `position` samples into the
+// file. Whatever the file does not hold there (before its start, for a
+// negative in point, or past its end) is silence, so a short track simply
+// falls silent in the mix.
+void LoadTrackChunk(std::FILE* file, std::int64_t dataOffset, std::int64_t length, std::int64_t position, int frames,
+                    std::uint8_t* chunk) {
+  const std::int64_t first = std::max<std::int64_t>(position, 0);
+  const std::int64_t end = std::min<std::int64_t>(position + frames, length);
+  std::size_t lead = 0;
+  std::size_t got = 0;
+  if (end > first) {
+    lead = SampleBytes(first - position);
+    if (fseeko(file, static_cast<off_t>(dataOffset + static_cast<std::int64_t>(SampleBytes(first))), SEEK_SET) == 0) {
+      got = std::fread(chunk + lead, 1, SampleBytes(end - first), file);
+    }
+    // A file cut short mid-sample must not leave a sample half from disk.
+    got -= got % kTrackBytesPerSample;
+  }
+  std::memset(chunk, 0, lead);
+  std::memset(chunk + lead + got, 0, SampleBytes(frames) - lead - got);
+}
+
+void LoadChunks(const ExportTracks& tracks, const TrackFiles& files, const ChunkPointers& chunks, std::int64_t position,
+                int frames) {
+  for (int k = 0; k < kMaxChannels; ++k) {
+    if (tracks.flags[k] != 1) continue;
+    LoadTrackChunk(files[k].get(), tracks.dataOffset[k], tracks.length[k], position, frames, chunks[k]);
+  }
+}
+
+// Channels that take no part must not carry audio left from an earlier run.
+void ClearChunks(const SessionState& s, const ChunkPointers& chunks) {
+  for (int k = 0; k < std::min(s.tracks, kMaxChannels); ++k) {
+    if (chunks[k] != nullptr) std::memset(chunks[k], 0, SampleBytes(kMixFrames));
+  }
+}
+
+// -------------------------------------------------------------- the mix
+
+// Modes 0 to 2 send every track straight to the master pair; mode 3 sends
+// them through their busses into it. Either way bus 1's level is the
+// export's master level.
+void MixChunk(const SessionState& s, const ExportTracks& tracks, const ChannelGains& gains, const ChunkPointers& chunks,
+              int frames, MixPeaks& peaks, MixWorkspace& work) {
+  const int channels = std::min(s.tracks, kMaxChannels);
+  if (s.mixMode == 3) {
+    MixMultiple(chunks, frames, channels, tracks.flags, gains, peaks, s.busActive, s.busChannels, s.tracks / 2,
+                s.busGain, 3, work);
+  } else {
+    Mix(chunks, frames, channels, tracks.flags, gains, peaks, s.busGain[0], work);
+  }
+}
+
+void PrintProgress(std::int64_t done, std::int64_t length) {
+  const float percent = static_cast<float>(done) / static_cast<float>(length) * 100.0f;
+  std::printf("\rExport Progress: %.0f %%", static_cast<double>(percent));
+  std::fflush(stdout);
+}
+
+void PrintExportPeaks(const SessionState& s, const MixPeaks& peaks) {
+  if (s.mixMode == 3) {
+    std::printf("\n\nBus Peaks:\n");
+    for (int bus = 1; bus < kBusCount; ++bus) {
+      if (s.busActive[bus] == 0) continue;
+      ShowPeaks(peaks.busLeft[bus], bus + 1, 2);
+      ShowPeaks(peaks.busRight[bus], bus + 1, 3);
+      std::printf("\n");
+    }
+    std::printf("\nOutput Peaks:\n");
+    ShowPeaks(peaks.busLeft[0], 1, 1);
+    ShowPeaks(peaks.busRight[0], 2, 1);
+  } else {
+    std::printf("\n\nOutput Peaks:\n");
+    ShowPeaks(peaks.mixLeft, 1, 1);
+    ShowPeaks(peaks.mixRight, 2, 1);
+  }
+  std::printf("\n");
+}
+
+// ------------------------------------------------------- the mix files
+
+// A mix file is written under a temporary name and renamed into place once
+// complete: an export that fails leaves no truncated file behind and does
+// not clobber an earlier mix (or a track) of the same name.
+struct PendingMixFile {
+  PendingMixFile() = default;
+  PendingMixFile(const PendingMixFile&) = delete;
+  PendingMixFile& operator=(const PendingMixFile&) = delete;
+  ~PendingMixFile() {
+    file.reset();
+    if (!placed && !tempName.empty()) std::remove(tempName.c_str());
+  }
+
+  std::string name;  // the name the user asked for
+  std::string tempName;
+  FilePtr file;
+  bool placed = false;
+};
+
+struct MixFiles {
+  std::array<PendingMixFile, 2> files;
+  int count = 0;
+};
+
+bool CreateMixFile(const SessionState& s, std::string name, std::int64_t frames, std::uint32_t channels,
+                   PendingMixFile& mix) {
+  mix.name = std::move(name);
+  mix.tempName = mix.name + ".part";
+  if (MAKE_HEADER(mix.tempName.c_str(), s.sampleRate, kTrackBits, frames, channels)) {
+    mix.file = OpenFile(mix.tempName.c_str(), "ab");
+  }
+  if (mix.file) return true;
+  std::printf("Can't create %s for the mix: %s\n", mix.name.c_str(), std::strerror(errno));
+  return false;
+}
+
+bool CreateMixFiles(const SessionState& s, ExportLayout layout, std::string_view baseName, std::int64_t frames,
+                    MixFiles& mix) {
+  const std::string base(baseName);
+  if (layout == ExportLayout::Interleaved) {
+    mix.count = 1;
+    return CreateMixFile(s, base + ".wav", frames, 2, mix.files[0]);
+  }
+  mix.count = 2;
+  return CreateMixFile(s, base + "_L.wav", frames, 1, mix.files[0]) &&
+         CreateMixFile(s, base + "_R.wav", frames, 1, mix.files[1]);
+}
+
+bool Append(PendingMixFile& mix, const void* data, std::size_t bytes) {
+  if (WriteAll(mix.file.get(), data, bytes)) return true;
+  std::printf("\nWriting %s failed: %s\n", mix.name.c_str(), std::strerror(errno));
+  return false;
+}
+
+// An interleaved frame is the left sample's 3 bytes, then the right's.
+void Interleave(const std::uint8_t* left, const std::uint8_t* right, int frames, std::uint8_t* out) {
+  for (int i = 0; i < frames; ++i) {
+    std::memcpy(out, left, kTrackBytesPerSample);
+    std::memcpy(out + kTrackBytesPerSample, right, kTrackBytesPerSample);
+    left += kTrackBytesPerSample;
+    right += kTrackBytesPerSample;
+    out += kStereoFrameBytes;
+  }
+}
+
+bool WriteChunk(ExportLayout layout, const ChunkPointers& chunks, int frames, std::span<std::uint8_t> interleave,
+                MixFiles& mix) {
+  if (layout == ExportLayout::Split) {
+    return Append(mix.files[0], chunks[0], SampleBytes(frames)) && Append(mix.files[1], chunks[1], SampleBytes(frames));
+  }
+  Interleave(chunks[0], chunks[1], frames, interleave.data());
+  return Append(mix.files[0], interleave.data(), 2 * SampleBytes(frames));
+}
+
+// Every file is closed (the last buffered bytes can still fail to reach the
+// disk) before any takes its name, so a failure renames nothing.
+bool PlaceMixFiles(MixFiles& mix) {
+  for (int i = 0; i < mix.count; ++i) {
+    PendingMixFile& file = mix.files[i];
+    if (!CloseFile(file.file)) {
+      std::printf("Writing %s failed: %s\n", file.name.c_str(), std::strerror(errno));
+      return false;
+    }
+  }
+  for (int i = 0; i < mix.count; ++i) {
+    PendingMixFile& file = mix.files[i];
+    if (std::rename(file.tempName.c_str(), file.name.c_str()) != 0) {
+      std::printf("Can't name the mix %s: %s\n", file.name.c_str(), std::strerror(errno));
+      return false;
+    }
+    file.placed = true;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks) {
+  const char* playlist = s.playlistFiles[0].data();
+  if (!ReadWholeFile(playlist, tracks.listText)) {
+    std::printf("Cannot find playlist file called %s\n", playlist);
+    return false;
+  }
+  CheckTracks(s, tracks);
+  SetVolume(s.channelPan, s.channelVolume, gains, s.tracks, tracks.flags, kGainScale);
+  return true;
+}
+
+bool ExportMix(const SessionState& s, ExportLayout layout, std::string_view baseName, ExportTracks& tracks,
+               const ChannelGains& gains, const ChunkPointers& chunks, MixWorkspace& work) {
+  const std::int64_t length = s.outPoint - s.inPoint;
+  if (s.mixMode == 3) VerifyChannels(s.busChannels, tracks.flags);
+  TrackFiles inputs;
+  OpenTracks(s, tracks, inputs);
+  MixFiles mix;
+  if (!CreateMixFiles(s, layout, baseName, length, mix)) return false;
+  std::vector<std::uint8_t> interleave(layout == ExportLayout::Interleaved ? kMixFrames * kStereoFrameBytes : 0);
+  ClearChunks(s, chunks);
+  MixPeaks peaks;
+  // The last chunk is cut at the out point: the files hold exactly the
+  // frames their headers declare, and nothing after the out point reaches
+  // the files or the peaks.
+  for (std::int64_t done = 0; done < length; done += kMixFrames) {
+    const int frames = static_cast<int>(std::min<std::int64_t>(kMixFrames, length - done));
+    LoadChunks(tracks, inputs, chunks, s.inPoint + done, frames);
+    MixChunk(s, tracks, gains, chunks, frames, peaks, work);
+    if (!WriteChunk(layout, chunks, frames, interleave, mix)) return false;
+    PrintProgress(done, length);
+  }
+  if (!PlaceMixFiles(mix)) return false;
+  PrintExportPeaks(s, peaks);
+  return true;
+}
+
+}  // namespace sondrel

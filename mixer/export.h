@@ -1,0 +1,48 @@
+// Stereo mix export: the playlist's tracks between the in and out points,
+// mixed offline through the same gains and fixed-point arithmetic as
+// playback, written as 24-bit WAV: one interleaved two-channel file, or a
+// left and a right mono file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/session_state.h"
+#include "mixer/mixer_settings.h"
+#include "mixer/mixing.h"
+
+namespace sondrel {
+
+enum class ExportLayout {
+  Interleaved,  // "<base>.wav", two channels
+  Split,        // "<base>_L.wav" and "<base>_R.wav", one channel each
+};
+
+// The playlist as the export found it, one entry per channel slot.
+struct ExportTracks {
+  std::string listText;                                 // the playlist file, whole
+  ChannelFlags flags{};                                 // 1 = the track takes part
+  std::array<std::int64_t, kMaxChannels> dataOffset{};  // file offset of the first sample
+  std::array<std::int64_t, kMaxChannels> length{};      // samples the file holds
+};
+
+// Reads the current playlist and checks each listed track of channels
+// 1..tracks (a rejected file is reported and left out), then recomputes the
+// channel gains of the tracks that take part, repairing out-of-range volumes
+// and pans. False, after saying so, when the playlist cannot be read.
+bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks);
+
+// Mixes in point .. out point (which must be positive) and writes the files
+// named after `baseName`: exactly that many frames, as their headers
+// declare. Prints the channels being mixed, the progress and the peaks.
+// `chunks` is the program's chunk buffer (one 4096-frame chunk per channel;
+// chunks 0 and 1 receive the mix), `gains` those PrepareExport computed.
+// A file that cannot be created or written is reported and false returned;
+// the files only take their names once complete, so a failed export leaves
+// nothing behind and an earlier mix under the same name intact.
+bool ExportMix(const SessionState& s, ExportLayout layout, std::string_view baseName, ExportTracks& tracks,
+               const ChannelGains& gains, const ChunkPointers& chunks, MixWorkspace& work);
+
+}  // namespace sondrel
