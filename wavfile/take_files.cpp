@@ -1,0 +1,514 @@
+#include "wavfile/take_files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "console/input.h"
+#include "wavfile/file_io.h"
+#include "wavfile/list_text.h"
+#include "wavfile/wav_format.h"
+
+namespace sondrel {
+namespace {
+
+constexpr const char* kPadWorkFile = "temp_pad.wav";
+constexpr const char* kPadOldFile = "temp_data.wav";
+constexpr std::size_t kPadPieceBytes = 3072;  // 1024 samples
+constexpr std::size_t kCopyPieceBytes = 4096;
+constexpr std::int64_t kFadeBlockSamples = 1024;
+constexpr std::size_t kMaxBackupNameChars = 255;
+// A quarter turn, to ten digits: the fade's angle runs from 0 towards it.
+constexpr double kQuarterTurn = 1.570796327;
+constexpr std::int64_t kSampleMin = -8388608;
+constexpr std::int64_t kSampleMax = 8388607;
+
+// ---- Messages ---------------------------------------------------------------
+
+// A read that stops at the end of a file sets no errno.
+const char* ReasonOf(int error) {
+  return error != 0 ? std::strerror(error) : "unexpected end of file";
+}
+
+// Prints why `path` could not be handled, from errno; always false so a
+// failing step can return it directly.
+bool ReportFailure(const char* verb, const char* path) {
+  const int error = errno;
+  std::printf("Could not %s %s: %s\n", verb, path, ReasonOf(error));
+  return false;
+}
+
+bool RenameReported(const std::string& from, const std::string& to) {
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  const int error = errno;
+  std::printf("Could not rename %s to %s: %s\n", from.c_str(), to.c_str(), ReasonOf(error));
+  return false;
+}
+
+// ---- Tracks and work files --------------------------------------------------
+
+// An open track, its size and where its audio starts (just after the data
+// marker and its size field).
+struct Track {
+  const char* path = nullptr;
+  FilePtr file;
+  std::int64_t sizeBytes = 0;
+  std::int64_t audioStartBytes = 0;
+};
+
+// A file being built to replace or back up a track.
+struct WorkFile {
+  std::string path;
+  FilePtr file;
+};
+
+// Opens and measures a track without printing: each caller words its own
+// message, and errno still says why. A directory opens as a stream here but
+// cannot be read, so it is refused at once.
+bool OpenTrack(Track& track, const char* path, const char* mode) {
+  track.path = path;
+  track.file = OpenFile(path, mode);
+  if (!track.file) return false;
+  struct stat info {};
+  if (fstat(fileno(track.file.get()), &info) != 0) return false;
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  track.sizeBytes = static_cast<std::int64_t>(info.st_size);
+  return true;
+}
+
+bool FindAudioStart(Track& track) {
+  const std::optional<std::int64_t> data_at = FIND_DATA_MARKER(track.file.get());
+  if (!data_at) return false;
+  track.audioStartBytes = *data_at + 8;
+  return true;
+}
+
+// Without a data marker there is no telling where the audio starts, and
+// rebuilding the file on a guess could ruin it: the program ends instead.
+// Callers look before they create any work file, so none is left behind.
+void RequireAudioStart(Track& track) {
+  if (FindAudioStart(track)) return;
+  std::fputs("Can't find data block in wave file!\n", stdout);
+  throw ProgramExit{2};
+}
+
+bool DiscardWorkFile(WorkFile& work) {
+  work.file.reset();
+  unlink(work.path.c_str());
+  return false;
+}
+
+// The work file will take the track's place (or sit beside it as its
+// backup), so it gets the track's permissions.
+bool CreateWorkFile(WorkFile& work, const char* mode, const Track& like) {
+  work.file = OpenFile(work.path.c_str(), mode);
+  if (!work.file) return ReportFailure("create", work.path.c_str());
+  struct stat info {};
+  if (fstat(fileno(like.file.get()), &info) == 0 &&
+      fchmod(fileno(work.file.get()), info.st_mode & 07777) == 0) {
+    return true;
+  }
+  ReportFailure("create", work.path.c_str());
+  return DiscardWorkFile(work);
+}
+
+// Everything must be on the disk before the work file takes the track's
+// name, so that a crash leaves the old file or the complete new one, never
+// a torn one. The size fields are fixed through the path while the file is
+// still open, and the sync then covers them too.
+bool FinishWorkFile(WorkFile& work, bool fix_sizes) {
+  const char* path = work.path.c_str();
+  errno = 0;
+  if (std::fflush(work.file.get()) != 0) return ReportFailure("write", path);
+  if (fix_sizes && !FIX_SIZE(path)) return false;
+  errno = 0;
+  if (fsync(fileno(work.file.get())) != 0) return ReportFailure("write", path);
+  if (!CloseFile(work.file)) return ReportFailure("write", path);
+  return true;
+}
+
+// ---- Piecewise copies -------------------------------------------------------
+
+// Appends `count_bytes` of `from`, starting at `offset_bytes`, one piece at
+// a time: tracks can be far larger than memory allows.
+bool AppendCopy(const Track& from, std::int64_t offset_bytes, std::int64_t count_bytes,
+                WorkFile& to, std::size_t piece_bytes) {
+  std::array<std::uint8_t, kCopyPieceBytes> buffer;
+  while (count_bytes > 0) {
+    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(count_bytes, piece_bytes));
+    errno = 0;
+    if (!ReadAt(from.file.get(), offset_bytes, buffer.data(), piece)) {
+      return ReportFailure("read", from.path);
+    }
+    errno = 0;
+    if (!WriteAll(to.file.get(), buffer.data(), piece)) {
+      return ReportFailure("write", to.path.c_str());
+    }
+    offset_bytes += static_cast<std::int64_t>(piece);
+    count_bytes -= static_cast<std::int64_t>(piece);
+  }
+  return true;
+}
+
+// Zero bytes are silence in 24-bit PCM.
+bool AppendSilence(WorkFile& to, std::int64_t count_bytes, std::size_t piece_bytes) {
+  static constexpr std::array<std::uint8_t, kCopyPieceBytes> kZeros{};
+  while (count_bytes > 0) {
+    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(count_bytes, piece_bytes));
+    errno = 0;
+    if (!WriteAll(to.file.get(), kZeros.data(), piece)) {
+      return ReportFailure("write", to.path.c_str());
+    }
+    count_bytes -= static_cast<std::int64_t>(piece);
+  }
+  return true;
+}
+
+// ---- Padding ----------------------------------------------------------------
+
+bool WritePadded(const Track& original, std::int64_t samples, WorkFile& padded) {
+  const std::int64_t silence_bytes = std::max<std::int64_t>(samples, 0) * kTrackBytesPerSample;
+  const std::int64_t start = original.audioStartBytes;
+  return AppendCopy(original, 0, start, padded, kPadPieceBytes) &&
+         AppendSilence(padded, silence_bytes, kPadPieceBytes) &&
+         AppendCopy(original, start, original.sizeBytes - start, padded, kPadPieceBytes);
+}
+
+// The old file steps aside as "temp_data.wav" before the padded one takes
+// its name, and comes back if that fails, so the name is never left without
+// the track.
+bool SwapInPadded(const char* path) {
+  if (!RenameReported(path, kPadOldFile)) {
+    unlink(kPadWorkFile);
+    return false;
+  }
+  if (!RenameReported(kPadWorkFile, path)) {
+    RenameReported(kPadOldFile, path);
+    unlink(kPadWorkFile);
+    return false;
+  }
+  // The padded file is in place; a left-over old copy is only clutter.
+  errno = 0;
+  if (unlink(kPadOldFile) != 0) ReportFailure("delete", kPadOldFile);
+  return true;
+}
+
+// ---- Punch-in ---------------------------------------------------------------
+
+// Where the source's audio lands in the destination, in bytes.
+struct Punch {
+  std::int64_t atBytes = 0;
+  std::int64_t countBytes = 0;
+};
+
+// The source's audio from its first byte, cut to `length` samples; a
+// shorter source gives all it has, a trailing partial sample included.
+Punch PunchOf(const Track& destination, const Track& source, std::int64_t position,
+              std::int64_t length) {
+  const std::int64_t available =
+      std::max<std::int64_t>(0, source.sizeBytes - source.audioStartBytes);
+  std::int64_t count_bytes = 0;
+  if (length >= 1) {
+    count_bytes =
+        length > available / kTrackBytesPerSample ? available : length * kTrackBytesPerSample;
+  }
+  return {destination.audioStartBytes + position * kTrackBytesPerSample, count_bytes};
+}
+
+// Old audio before the punch, silence up to it when it starts past the old
+// end, the source's audio, then whatever old audio follows.
+bool WritePunched(const Track& destination, const Track& source, const Punch& punch,
+                  WorkFile& result) {
+  const std::int64_t kept_before = std::min(punch.atBytes, destination.sizeBytes);
+  const std::int64_t resume_at = punch.atBytes + punch.countBytes;
+  return AppendCopy(destination, 0, kept_before, result, kCopyPieceBytes) &&
+         AppendSilence(result, punch.atBytes - kept_before, kCopyPieceBytes) &&
+         AppendCopy(source, source.audioStartBytes, punch.countBytes, result, kCopyPieceBytes) &&
+         AppendCopy(destination, resume_at,
+                    std::max<std::int64_t>(0, destination.sizeBytes - resume_at), result,
+                    kCopyPieceBytes);
+}
+
+// ---- Crossfade --------------------------------------------------------------
+
+// A fade may start at the very end of a file (it then reads silence), but not
+// before its first sample or past its end.
+bool StartsInside(const Track& track, std::int64_t first_sample) {
+  return first_sample >= 0 && first_sample <= track.sizeBytes / kTrackBytesPerSample &&
+         track.audioStartBytes + first_sample * kTrackBytesPerSample <= track.sizeBytes;
+}
+
+// Samples the file does not hold (past its end, or a trailing partial
+// sample) are silence: a punch-in that starts shortly before the end of a
+// track then fades from the track's last sound into quiet, not into noise.
+bool ReadSamplesOrSilence(const Track& track, std::int64_t first_sample, std::int64_t* samples,
+                          std::int64_t count) {
+  std::array<std::uint8_t, kFadeBlockSamples * kTrackBytesPerSample> bytes{};
+  const std::int64_t offset = track.audioStartBytes + first_sample * kTrackBytesPerSample;
+  const std::int64_t held =
+      std::clamp<std::int64_t>((track.sizeBytes - offset) / kTrackBytesPerSample, 0, count);
+  errno = 0;
+  if (held > 0 && !ReadAt(track.file.get(), offset, bytes.data(),
+                          static_cast<std::size_t>(held * kTrackBytesPerSample))) {
+    return ReportFailure("read", track.path);
+  }
+  CHAR_TO_NUM32_24(bytes.data(), samples, count);
+  return true;
+}
+
+// Equal power: the weights cos θ and sin θ keep cos² + sin² = 1, so the
+// loudness stays level through the fade. A sum past full scale is held at
+// full scale; wrapping round would turn a loud peak into a full-scale click
+// of the opposite sign.
+std::int64_t FadeSample(std::int64_t from, std::int64_t to, std::int64_t index,
+                        std::int64_t length) {
+  const double theta = (static_cast<double>(index) / static_cast<double>(length)) * kQuarterTurn;
+  const double mixed =
+      static_cast<double>(from) * std::cos(theta) + static_cast<double>(to) * std::sin(theta);
+  // The conversion truncates toward zero.
+  return std::clamp(static_cast<std::int64_t>(mixed), kSampleMin, kSampleMax);
+}
+
+// Appends the fade to the output; 0, or the code of the file that failed.
+int AppendFade(const Track& from, std::int64_t from_first, const Track& to, std::int64_t to_first,
+               std::int64_t length, Track& output) {
+  std::array<std::int64_t, kFadeBlockSamples> from_samples;
+  std::array<std::int64_t, kFadeBlockSamples> to_samples;
+  std::array<std::int64_t, kFadeBlockSamples> mixed;
+  std::array<std::uint8_t, kFadeBlockSamples * kTrackBytesPerSample> bytes;
+  std::FILE* out = output.file.get();
+  // The marker scan read the output; an update stream must seek before it
+  // writes, and the fade goes after whatever the output holds.
+  errno = 0;
+  if (fseeko(out, 0, SEEK_END) != 0) {
+    ReportFailure("write", output.path);
+    return 3;
+  }
+  for (std::int64_t done = 0; done < length; done += kFadeBlockSamples) {
+    const std::int64_t count = std::min(kFadeBlockSamples, length - done);
+    if (!ReadSamplesOrSilence(from, from_first + done, from_samples.data(), count)) return 1;
+    if (!ReadSamplesOrSilence(to, to_first + done, to_samples.data(), count)) return 2;
+    for (std::int64_t i = 0; i < count; ++i) {
+      mixed[i] = FadeSample(from_samples[i], to_samples[i], done + i, length);
+    }
+    NUM24MONO_TO_CHAR(mixed.data(), bytes.data(), count);
+    errno = 0;
+    if (!WriteAll(out, bytes.data(), static_cast<std::size_t>(count * kTrackBytesPerSample))) {
+      ReportFailure("write", output.path);
+      return 3;
+    }
+  }
+  errno = 0;
+  if (!CloseFile(output.file)) {
+    ReportFailure("write", output.path);
+    return 3;
+  }
+  return 0;
+}
+
+int ReportOpenFailure(const char* path, int code) {
+  ReportFailure("open", path);
+  return code;
+}
+
+int ReportNoDataBlock(int code) {
+  std::fputs("Data block not found error\n", stdout);
+  return code;
+}
+
+// ---- Names ------------------------------------------------------------------
+
+// The part of `name` before the first `mark`; all of it when there is none.
+std::string_view Before(std::string_view name, std::string_view mark) {
+  return name.substr(0, name.find(mark));
+}
+
+bool NamesAFile(std::string_view entry) { return !entry.empty() && !IsSkipLine(entry); }
+
+std::string_view EntryOf(const ListLines& lines, int index) {
+  return index >= 0 && index < lines.count ? lines.lines[index] : std::string_view{};
+}
+
+std::string BackupName(std::int64_t stamp, const char* path, std::string_view extension) {
+  std::string name(Before(path, "."));
+  name += "_bkup_";
+  name += std::to_string(static_cast<std::int32_t>(stamp));
+  name += extension;
+  return name;
+}
+
+}  // namespace
+
+std::string ListEntry(std::string_view list, int index) {
+  return std::string(EntryOf(SplitListLines(list), index));
+}
+
+bool PAD_FILE(const char* path, std::int64_t samples) {
+  Track original;
+  if (!OpenTrack(original, path, "r+b")) return ReportFailure("open", path);
+  RequireAudioStart(original);
+  WorkFile padded{kPadWorkFile, nullptr};
+  if (!CreateWorkFile(padded, "wb", original)) return false;
+  const bool built = WritePadded(original, samples, padded) && FinishWorkFile(padded, true);
+  original.file.reset();
+  if (!built) return DiscardWorkFile(padded);
+  return SwapInPadded(path);
+}
+
+bool STAMP_FILES(int count, std::string_view list, std::int64_t stamp,
+                 const std::array<int, kMaxChannels>& recorded) {
+  const ListLines lines = SplitListLines(list);
+  bool all_renamed = true;
+  for (int i = 0; i < std::min(count, kMaxChannels); ++i) {
+    const std::string_view entry = EntryOf(lines, i);
+    if (recorded[i] != 1 || !NamesAFile(entry)) continue;
+    const std::string stamped =
+        std::string(Before(entry, ".")) + "_stp_" + std::to_string(stamp) + ".wav";
+    all_renamed = RenameReported(std::string(entry), stamped) && all_renamed;
+  }
+  return all_renamed;
+}
+
+bool REMOVE_STAMP(const char* path) {
+  const std::string_view name = path != nullptr ? path : "";
+  const std::size_t stamp_at = name.find("_stp");
+  if (!NamesAFile(name) || stamp_at == std::string_view::npos) return true;
+  return RenameReported(std::string(name), std::string(name.substr(0, stamp_at)) + ".wav");
+}
+
+bool RENAME_FILES(int count, std::string_view fromList, std::string_view toList) {
+  const ListLines from = SplitListLines(fromList);
+  const ListLines to = SplitListLines(toList);
+  bool all_renamed = true;
+  for (int i = 0; i < count && i < from.count; ++i) {
+    const std::string_view old_name = EntryOf(from, i);
+    const std::string_view new_name = EntryOf(to, i);
+    if (!NamesAFile(old_name) || !NamesAFile(new_name)) continue;
+    all_renamed = RenameReported(std::string(old_name), std::string(new_name)) && all_renamed;
+  }
+  return all_renamed;
+}
+
+bool REMOVE_FILES(int count, std::string_view list) {
+  const ListLines lines = SplitListLines(list);
+  bool all_removed = true;
+  for (int i = 0; i < count && i < lines.count; ++i) {
+    const std::string_view entry = EntryOf(lines, i);
+    if (!NamesAFile(entry)) continue;
+    const std::string name(entry);
+    // unlink, not remove: a list entry naming a directory must not empty it
+    // away. A file that is already gone (renamed by an earlier step) is fine.
+    if (unlink(name.c_str()) != 0 && errno != ENOENT) {
+      ReportFailure("delete", name.c_str());
+      all_removed = false;
+    }
+  }
+  return all_removed;
+}
+
+int COPY_FILE(std::int64_t stamp, const char* path) {
+  Track original;
+  if (!OpenTrack(original, path, "rb")) {
+    std::printf("File %s does not exist\n", path);
+    return 0;
+  }
+  const std::string backup = BackupName(stamp, path, ".wav");
+  if (backup.size() > kMaxBackupNameChars) {
+    std::printf("Cannot create backup file %s\n", backup.c_str());
+    return 0;
+  }
+  // Same length as the backup's name, so it fits wherever the backup does.
+  // Created exclusively: whatever already has that name is not ours.
+  WorkFile copy{BackupName(stamp, path, ".tmp"), nullptr};
+  if (!CreateWorkFile(copy, "wbx", original)) {
+    std::printf("Cannot create backup file %s\n", backup.c_str());
+    return 0;
+  }
+  const bool copied = AppendCopy(original, 0, original.sizeBytes, copy, kCopyPieceBytes) &&
+                      FinishWorkFile(copy, false);
+  original.file.reset();
+  if (!copied || !RenameReported(copy.path, backup)) {
+    DiscardWorkFile(copy);
+    return 0;
+  }
+  std::printf("Copied %s to %s\n", path, backup.c_str());
+  return 1;
+}
+
+bool INSERT_FILE(const char* destination, const char* source, std::int64_t position,
+                 std::int64_t length) {
+  Track old_track;
+  Track take;
+  if (!OpenTrack(old_track, destination, "r+b")) return ReportFailure("open", destination);
+  if (!OpenTrack(take, source, "rb")) return ReportFailure("open", source);
+  RequireAudioStart(old_track);
+  RequireAudioStart(take);
+  if (position < 0) {
+    std::printf("Cannot insert %s into %s before its first sample\n", source, destination);
+    return false;
+  }
+  const Punch punch = PunchOf(old_track, take, position, length);
+  if (punch.countBytes == 0) return true;  // nothing to lay over the old audio
+
+  // Created exclusively next to the destination: whatever already has that
+  // name is not ours to overwrite.
+  WorkFile result{std::string(destination) + ".tmp", nullptr};
+  if (!CreateWorkFile(result, "wbx", old_track)) return false;
+  const bool grows = punch.atBytes + punch.countBytes > old_track.sizeBytes;
+  const bool built = WritePunched(old_track, take, punch, result) && FinishWorkFile(result, grows);
+  old_track.file.reset();
+  take.file.reset();
+  if (!built || !RenameReported(result.path, destination)) return DiscardWorkFile(result);
+  return true;
+}
+
+int CROSSFADE(std::int64_t destinationPosition, std::int64_t sourcePosition, std::int64_t length,
+              const char* destination, const char* source, const char* output, std::int64_t half) {
+  Track from;
+  Track to;
+  Track out;
+  // The output is opened for update, not append, so a missing output is an
+  // error rather than a new empty file.
+  if (!OpenTrack(from, destination, "rb")) return ReportOpenFailure(destination, 1);
+  if (!OpenTrack(to, source, "rb")) return ReportOpenFailure(source, 2);
+  if (!OpenTrack(out, output, "r+b")) return ReportOpenFailure(output, 3);
+  if (!FindAudioStart(from)) return ReportNoDataBlock(1);
+  if (!FindAudioStart(to)) return ReportNoDataBlock(2);
+  if (!FindAudioStart(out)) return ReportNoDataBlock(3);
+
+  const std::int64_t from_first = destinationPosition - half;
+  const std::int64_t to_first = sourcePosition - half;
+  if (!StartsInside(from, from_first)) {
+    std::printf("Invalid crossfade for destination file at sample %li\n",
+                static_cast<long>(from_first));
+    return 1;
+  }
+  if (!StartsInside(to, to_first)) {
+    std::printf("Invalid crossfade for source file at sample %li\n", static_cast<long>(to_first));
+    return 2;
+  }
+  if (length < 1) return 0;
+
+  const int result = AppendFade(from, from_first, to, to_first, length, out);
+  if (result != 0) {
+    // A half-written fade must not be laid over a take: the output goes back
+    // to the header it held.
+    out.file.reset();
+    errno = 0;
+    if (truncate(output, static_cast<off_t>(out.sizeBytes)) != 0) {
+      ReportFailure("restore", output);
+    }
+  }
+  return result;
+}
+
+}  // namespace sondrel

@@ -1,0 +1,79 @@
+// File operations behind the take commands: pad a take with silence so it
+// lines up with the project start, stamp or unstamp its name, rename or
+// delete the files of a list, back up a track, punch one file's audio into
+// another, and build an equal-power crossfade between two files.
+//
+// A musician's take cannot be recorded again, so every operation that
+// rewrites an existing track builds the new version in a work file next to
+// it, makes that durable and only then renames it over the old one. A
+// failure at any step removes the work file and leaves every existing file
+// exactly as it was; the bool results say whether the operation happened,
+// and a failure has always printed which file failed and why.
+//
+// Positions and lengths count mono 24-bit samples (3 bytes each), from the
+// first audio byte that the data-marker scan of wav_format.h finds.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/session_state.h"
+
+namespace sondrel {
+
+// Entry `index` (from 0) of a newline list with empty lines skipped; "" when
+// the list has no such entry.
+std::string ListEntry(std::string_view list, int index);
+
+// Puts `samples` samples of silence before the file's audio, rebuilding it
+// through "temp_pad.wav" and "temp_data.wav". The data and RIFF sizes then
+// match the new file. A file without a data marker ends the program with
+// status 2.
+bool PAD_FILE(const char* path, std::int64_t samples);
+
+// Renames entry i of `list` to "<base>_stp_<stamp>.wav" (base = the entry
+// up to its first '.') for each i < count with recorded[i] == 1. Entries that
+// are missing or start with '-' are passed over; a failed rename is reported
+// and the others still go ahead.
+bool STAMP_FILES(int count, std::string_view list, std::int64_t stamp,
+                 const std::array<int, kMaxChannels>& recorded);
+
+// Renames the file to its name cut before the first "_stp", plus ".wav". A
+// name without "_stp" (or a '-' entry) is left as it is.
+bool REMOVE_STAMP(const char* path);
+
+// Renames entry i of `fromList` to entry i of `toList` for i < count,
+// replacing an existing file of the target name. Positions where either
+// entry is missing or starts with '-' are passed over.
+bool RENAME_FILES(int count, std::string_view fromList, std::string_view toList);
+
+// Deletes the files named by the first `count` entries. Missing and '-'
+// entries are passed over, and so is an entry whose file is already gone.
+bool REMOVE_FILES(int count, std::string_view list);
+
+// Copies the file byte for byte to "<path up to its first '.'>_bkup_<stamp
+// as a 32-bit integer>.wav". An older backup of that name is replaced only
+// by a complete copy. 1 when the backup was written, 0 otherwise.
+int COPY_FILE(std::int64_t stamp, const char* path);
+
+// Overwrites the destination's audio from sample `position` on with up to
+// `length` samples of the source's audio (a punch-in; later audio does not
+// move). A position past the end leaves silence in between, and a result
+// longer than before gets its size fields rewritten. A file without a data
+// marker ends the program with status 2.
+bool INSERT_FILE(const char* destination, const char* source, std::int64_t position,
+                 std::int64_t length);
+
+// Appends `length` samples to `output` (which must already hold a header)
+// that fade with equal power from the destination, read from sample
+// destinationPosition - half, into the source, read from sourcePosition -
+// half. Samples past the end of either file count as silence; sums beyond
+// the 24-bit range are saturated. 0 on success; 1, 2 or 3 names the
+// destination, source or output as the file that failed, and the output is
+// then left as it was.
+int CROSSFADE(std::int64_t destinationPosition, std::int64_t sourcePosition, std::int64_t length,
+              const char* destination, const char* source, const char* output, std::int64_t half);
+
+}  // namespace sondrel
