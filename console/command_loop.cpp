@@ -18,6 +18,7 @@
 #include "engine/transport.h"
 #include "mixer/mixer_settings.h"
 #include "timebase/time_conversions.h"
+#include "wavfile/take_handling.h"
 
 namespace sondrel {
 
@@ -411,7 +412,11 @@ void RunPending(ConsoleState& console) {
   console.presetTakeNaming = false;
   console.presetTakeName[0] = '\0';
   console.runKind = RunKind::None;
-  (void)recording;
+  if (recording.made) {
+    TakeContext context{console.s,        console.devices, console.buffers, console.transport, console.meter,
+                        console.lengths.crossfadeSamples, console.replaceOverwriteAll};
+    RunTakeMenu(context, recording);
+  }
 }
 
 }  // namespace

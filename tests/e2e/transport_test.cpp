@@ -49,7 +49,7 @@ TEST_F(TransportTest, TakesAreNamedAndHoldExactlyTheTakeLength) {
   WriteParams("i\t2048\ne\t0\no\t10240\n");
   WriteFile("record.txt", "vox.wav\n-\n");
   WriteFile("play.txt", "");
-  const RunResult r = Run("r e0.1 r x\n");
+  const RunResult r = Run("r stp e0.1 r stp x\n");
   EXPECT_EQ(r.status, 0) << r.err;
   // "r" raised the punch point to the in point, so both takes start there.
   const auto first = FilesMatching(project_, "audio_ch_1_[0-9]+_stp_2048\\.wav");
@@ -133,7 +133,7 @@ TEST_F(TransportTest, SoloAuditionAndPreRollKeepTheirPoints) {
   WriteWav("quiet.wav", std::vector<int>(50000, 1000));
   WriteWav("loud.wav", std::vector<int>(50000, 100000));
   WriteFile("play.txt", "loud.wav\nquiet.wav\n");
-  const RunResult r = Run("sp ai ri s x\n");
+  const RunResult r = Run("sp ai ri del s x\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Playing...\nTracks are soloed\n"), std::string::npos);
   // Only the quiet channel sounds: 1000 at -3 dB, mixed to 707 a side.

@@ -1,0 +1,175 @@
+// End to end: the take menu after real recordings. Takes come from a
+// file-backed device whose first input is the ramp 0, 1, 2, ...
+#include <cmath>
+#include <filesystem>
+#include <regex>
+
+#include "project_fixture.h"
+
+namespace sondrel::e2e {
+namespace {
+
+class TakeMenuTest : public ProjectTest {
+ protected:
+  void SetUp() override {
+    ProjectTest::SetUp();
+    WriteRampDevice(1, 200000);
+    WriteFile("record.txt", "song.wav\n");
+    WriteFile("play.txt", "");
+  }
+  // Settings for one input on the ramp device; `extra` sets the points.
+  void Params(const std::string& extra) {
+    WriteFile("param.txt", "dv\tramp\nsr\t44100\ninputs\t1\noutputs\t1\nch\t1\nbuf\t1024\n" + extra);
+  }
+  std::vector<std::string> Wavs() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(project_)) {
+      const std::string name = entry.path().filename().string();
+      if (name.size() > 4 && name.substr(name.size() - 4) == ".wav") names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::string OnlyWavMatching(const std::string& pattern) const {
+    std::string found;
+    for (const std::string& name : Wavs()) {
+      if (std::regex_match(name, std::regex(pattern))) found = found.empty() ? name : "several";
+    }
+    return found;
+  }
+};
+
+std::vector<int> Ramp(int from, int count) {
+  std::vector<int> ramp;
+  for (int n = from; n < from + count; ++n) ramp.push_back(n);
+  return ramp;
+}
+
+TEST_F(TakeMenuTest, StampPadAndUnknownWords) {
+  Params("e\t0\no\t4096\n");
+  const RunResult first = Run("R what stp\n");
+  EXPECT_EQ(CountOf(first.out, "Recording finished.  Enter a take handling command.\n"), 2);
+  EXPECT_NE(first.out.find("\t'stp' to save with time stamp\n\n"), std::string::npos);
+  EXPECT_NE(OnlyWavMatching("audio_ch_1_[0-9]+_stp_0\\.wav"), "") << first.out;
+
+  // From a later record start the take carries its stamp; "pad" puts the
+  // silence in front that brings it in line with the project start.
+  std::filesystem::remove(project_ / OnlyWavMatching(".*_stp_0\\.wav"));
+  Params("e\t1024\no\t5120\nint\t0\n");
+  const RunResult second = Run("R pad\n");
+  EXPECT_EQ(CountOf(second.out, "Recording finished.  Enter a take handling command.\n"), 1);
+  EXPECT_EQ(second.out.find("'aud'"), std::string::npos);
+  const std::string padded = OnlyWavMatching("audio_ch_1_[0-9]+\\.wav");
+  ASSERT_NE(padded, "") << second.out;
+  std::vector<int> expected(1024, 0);
+  const std::vector<int> take = Ramp(0, 4096);
+  expected.insert(expected.end(), take.begin(), take.end());
+  EXPECT_EQ(ReadSamples(padded), expected);
+}
+
+TEST_F(TakeMenuTest, ReplaceAsksAboutExistingFilesAndHonoursTheSafetySwitch) {
+  Params("e\t0\no\t2048\nsafe\t1\n");
+  WriteWav("song.wav", std::vector<int>(100, 7));
+  const std::string original = ReadFile("song.wav");
+  const RunResult r = Run("R rep n rep y r rep y W R rep y del\n");
+  EXPECT_NE(r.out.find("The file safety switch is on.\n"
+                       "Do you really want to replace a whole file rather than insert? (y,n)\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("-------------------------\n1 file exists!\nEnter 'w' to overwrite\n"
+                       "Enter 'W' to overwrite and don't ask again.\nEnter 'r' to return to previous menu.\n"),
+            std::string::npos);
+  // "W" replaced the file and stopped the question for the second take.
+  // (The device's input goes on where the first take ended.)
+  EXPECT_EQ(CountOf(r.out, "1 file exists!"), 2);
+  const std::vector<int> song = ReadSamples("song.wav");
+  ASSERT_EQ(song.size(), 2048u);
+  EXPECT_EQ(song[2047] - song[0], 2047);
+  EXPECT_EQ(Wavs(), std::vector<std::string>{"song.wav"});
+  EXPECT_NE(ReadFile("song.wav"), original);
+}
+
+TEST_F(TakeMenuTest, HardPunchInChangesOnlyThePunchedRegion) {
+  Params("e\t4096\no\t8192\n");
+  WriteWav("song.wav", std::vector<int>(20000, -5));
+  const RunResult r = Run("R ins\n");
+  EXPECT_EQ(r.status, 0);
+  std::vector<int> expected(20000, -5);
+  for (int i = 0; i < 4096; ++i) expected[4096 + i] = i;
+  EXPECT_EQ(ReadSamples("song.wav"), expected);
+  EXPECT_EQ(Wavs(), std::vector<std::string>{"song.wav"});  // take gone, no work files
+}
+
+TEST_F(TakeMenuTest, CrossfadedPunchInBlendsBothEdgesInsideTheRegion) {
+  // 10 ms at 44100 Hz: 440 samples at each edge.
+  Params("e\t4096\no\t12288\nxfade\t10.0\n");
+  WriteWav("song.wav", std::vector<int>(20000, 100000));
+  const RunResult r = Run("R cin\n");
+  const std::vector<int> song = ReadSamples("song.wav");
+  ASSERT_EQ(song.size(), 20000u);
+  const int length = 8192;
+  const int fade = 440;
+  for (int i = 0; i < 20000; ++i) {
+    const int k = i - 4096;
+    int expected = 100000;
+    if (k >= 0 && k < length) {
+      expected = k;
+      if (k < fade) {
+        const double theta = (static_cast<double>(k) / fade) * 1.570796327;
+        expected = static_cast<int>(std::trunc(100000 * std::cos(theta) + k * std::sin(theta)));
+      } else if (k >= length - fade) {
+        const double theta = (static_cast<double>(k - (length - fade)) / fade) * 1.570796327;
+        expected = static_cast<int>(std::trunc(k * std::cos(theta) + 100000 * std::sin(theta)));
+      }
+    }
+    ASSERT_EQ(song[i], expected) << "sample " << i;
+  }
+  // The backup holds the record file as it was before the punch-in.
+  const std::string backup = OnlyWavMatching("song_bkup_[0-9]+\\.wav");
+  ASSERT_NE(backup, "") << r.out;
+  EXPECT_EQ(ReadSamples(backup), std::vector<int>(20000, 100000));
+  EXPECT_FALSE(Exists("xfade_temp1.wav"));
+  EXPECT_FALSE(Exists("xfade_temp2.wav"));
+}
+
+TEST_F(TakeMenuTest, AFailedPunchInKeepsItsTake) {
+  Params("e\t0\no\t2048\n");
+  std::filesystem::create_directory(project_ / "song.wav");  // cannot be written as a file
+  const RunResult r = Run("R ins\n");
+  EXPECT_EQ(r.status, 0);
+  const std::string take = OnlyWavMatching("audio_ch_1_[0-9]+\\.wav");
+  ASSERT_NE(take, "") << r.out;
+  EXPECT_NE(r.out.find("Take " + take + " was kept: it could not be punched into song.wav\n"), std::string::npos);
+  EXPECT_EQ(ReadSamples(take), Ramp(0, 2048));
+}
+
+TEST_F(TakeMenuTest, AppendedNamesAskBeforeReplacing) {
+  Params("e\t1024\no\t3072\n");
+  WriteWav("song_mix.wav", {1});
+  const RunResult r = Run("R app mix n alt R aws v R awp v2\n");
+  EXPECT_NE(r.out.find("\nFile song_mix.wav exists!\n\n'o' to overwrite one file\n"
+                       "'O' (shift-o) to overwrite all conflicts,\n'n' to try a new append name\n"
+                       "Enter new append name\n"),
+            std::string::npos);
+  EXPECT_EQ(ReadSamples("song_mix.wav"), std::vector<int>{1});
+  EXPECT_EQ(ReadSamples("song_alt.wav"), Ramp(0, 2048));
+  EXPECT_EQ(ReadSamples("song_v_stp_1024.wav").size(), 2048u);
+  const std::vector<int> padded = ReadSamples("song_v2.wav");
+  ASSERT_EQ(padded.size(), 1024u + 2048u);
+  EXPECT_EQ(std::vector<int>(padded.begin(), padded.begin() + 1024), std::vector<int>(1024, 0));
+  EXPECT_NE(r.out.find(" -> song_alt.wav\n"), std::string::npos);
+}
+
+TEST_F(TakeMenuTest, AuditionReturnsToTheMenu) {
+  Params("e\t0\no\t8192\n");
+  WriteWav("old.wav", std::vector<int>(9000, 3));
+  WriteFile("play.txt", "old.wav\n");
+  const RunResult r = Run("R aud 2 aud 9 del\n");
+  EXPECT_EQ(CountOf(r.out, "0 = hear whole take   1 = 1st 1/4   2 = 2nd 1/4   3 = 3rd 1/4   4 = 4th 1/4\n"), 2);
+  EXPECT_EQ(CountOf(r.out, "Playing...\nAuditioning...\n"), 2);
+  // The second quarter of 8192 samples: from 2048 to 4096.
+  EXPECT_EQ(CountOf(r.out, "playback start = 0.05 sec\nplayback stop  = 0.09 sec\n"), 2) << r.out;
+  EXPECT_EQ(Wavs(), std::vector<std::string>{"old.wav"});
+}
+
+}  // namespace
+}  // namespace sondrel::e2e

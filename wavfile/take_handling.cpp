@@ -1,0 +1,335 @@
+#include "wavfile/take_handling.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "console/input.h"
+#include "wavfile/list_text.h"
+#include "wavfile/take_files.h"
+#include "wavfile/wav_format.h"
+
+namespace sondrel {
+
+namespace {
+
+constexpr std::size_t kMaxSuffix = 63;
+constexpr const char* kFadeInFile = "xfade_temp1.wav";
+constexpr const char* kFadeOutFile = "xfade_temp2.wav";
+
+constexpr std::array kFullMenu = {
+    "\nRecording finished.  Enter a take handling command.\n",
+    "Current take files:",
+    "\t'aud' to audition current take",
+    "\t'del' to delete current take",
+    "\nChange files in record.txt (permanently):",
+    "\t'rep' to replace files in record.txt with current take",
+    "\t'ins' to insert new take into record.txt files",
+    "\t'cin' to make a backup copy before inserting",
+    "\nMake new files using record.txt names as base:",
+    "\t'awp' to append base name, with padding (audio in sync)",
+    "\t'aws' to append base name, with time stamp",
+    "\t'app' to append base name, no padding or time stamp",
+    "\nMake file names automatically:",
+    "\t'pad' to save as padded files (audio in sync)",
+    "\t'stp' to save with time stamp\n",
+};
+
+// The take being decided on, with the lists it is decided against.
+struct Take {
+  const Recording& recording;
+  std::string recordList;  // the current record list file as it reads now
+  std::int64_t punch = 0;  // P: where the take starts on the timeline
+  int inputs = 0;
+  // The audition window, cut from the front and the back of the take.
+  std::int64_t startOffset = 0;
+  std::int64_t endCut = 0;
+};
+
+bool Recorded(const Take& take, int c) { return take.recording.recordArmed[c] == 1; }
+std::string TakeFile(const Take& take, int c) { return ListEntry(take.recording.takeList, c); }
+std::string RecordFile(const Take& take, int c) { return ListEntry(take.recordList, c); }
+
+void PrintMenu(int interfaceMode) {
+  if (interfaceMode == 1) {
+    for (const char* line : kFullMenu) std::printf("%s\n", line);
+  } else {
+    std::printf("Recording finished.  Enter a take handling command.\n");
+  }
+}
+
+std::string ReadSuffix() {
+  std::printf("Enter characters to append with.\n");
+  WordBuffer word{};
+  ReadWord(word);
+  return std::string(WordOf(word).substr(0, kMaxSuffix));
+}
+
+bool FileReadable(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::fclose(file);
+  return true;
+}
+
+// Pads every recorded take with P samples of silence so that it starts at
+// the project start. Returns the take list with "-" for each take that could
+// not be padded: those keep their names, out of sync, rather than being
+// renamed over anything.
+std::string PadTakes(const Take& take) {
+  std::string padded;
+  for (int c = 0; c < take.inputs; ++c) {
+    const std::string file = TakeFile(take, c);
+    const bool ok = !Recorded(take, c) || PAD_FILE(file.c_str(), take.punch);
+    padded += (ok && !file.empty() ? file : std::string("-")) + "\n";
+  }
+  return padded;
+}
+
+// ---------------------------------------------------------------- replace
+
+bool Replace(TakeContext& context, Take& take) {
+  const SessionState& s = context.s;
+  if (s.safeMode == 1) {
+    std::printf("The file safety switch is on.\n");
+    std::printf("Do you really want to replace a whole file rather than insert? (y,n)\n");
+    WordBuffer answer{};
+    ReadWord(answer);
+    if (WordOf(answer) != "y") return false;
+  }
+  if (!context.replaceOverwriteAll && FILE_CHECK(take.inputs, take.recordList, context.replaceOverwriteAll) == 0) {
+    return false;
+  }
+  const std::string takes = take.punch != 0 ? PadTakes(take) : take.recording.takeList;
+  RENAME_FILES(take.inputs, takes, take.recordList);
+  return true;
+}
+
+// ---------------------------------------------------------------- punch-in
+
+// Blends both edges of the take into the record file's audio: the first L
+// samples fade from the old audio into the take, the last L from the take
+// back into the old audio. A fade that cannot be made leaves a hard edge.
+void BlendTakeEdges(const std::string& record, const std::string& takeFile, std::int64_t punch,
+                    std::int64_t length, std::int64_t fade, std::uint32_t rate) {
+  const std::int64_t half = fade / 2;
+  const bool headers = MAKE_HEADER(kFadeInFile, rate, 24, fade, 1) && MAKE_HEADER(kFadeOutFile, rate, 24, fade, 1);
+  if (headers) {
+    const int in = CROSSFADE(punch + half, half, fade, record.c_str(), takeFile.c_str(), kFadeInFile, half);
+    const int out = CROSSFADE(length - half, punch + length - half, fade, takeFile.c_str(), record.c_str(),
+                              kFadeOutFile, half);
+    if (in == 0) INSERT_FILE(takeFile.c_str(), kFadeInFile, 0, fade);
+    if (out == 0) INSERT_FILE(takeFile.c_str(), kFadeOutFile, length - fade, fade);
+  } else {
+    std::printf("Could not create the crossfade files: %s\n", std::strerror(errno));
+  }
+  std::remove(kFadeInFile);
+  std::remove(kFadeOutFile);
+}
+
+// Returns true when the take is now part of the record file (and so may go).
+bool PunchIn(const TakeContext& context, const Take& take, int c) {
+  const std::string record = RecordFile(take, c);
+  const std::string takeFile = TakeFile(take, c);
+  if (!FileReadable(record)) {
+    // Nothing to punch into: the padded take becomes the record file.
+    if (!PAD_FILE(takeFile.c_str(), take.punch)) return false;
+    RENAME_FILES(1, takeFile, record);
+    return false;  // renamed, not copied: nothing is left to delete
+  }
+  const std::int64_t length = GET_LENGTH(takeFile.c_str());
+  const std::int64_t fade = context.crossfadeSamples;
+  if (fade > 0) BlendTakeEdges(record, takeFile, take.punch, length, fade, context.s.sampleRate);
+  return INSERT_FILE(record.c_str(), takeFile.c_str(), take.punch, length);
+}
+
+void Insert(TakeContext& context, const Take& take, bool backupFirst) {
+  std::string done;
+  for (int c = 0; c < take.inputs; ++c) {
+    if (!Recorded(take, c)) continue;
+    if (backupFirst) COPY_FILE(context.transport.lastTakeNumber, RecordFile(take, c).c_str());
+    if (PunchIn(context, take, c)) {
+      done += TakeFile(take, c) + "\n";
+    } else if (FileReadable(TakeFile(take, c))) {
+      std::printf("Take %s was kept: it could not be punched into %s\n", TakeFile(take, c).c_str(),
+                  RecordFile(take, c).c_str());
+    }
+  }
+  // Only takes that are safely inside their record files are deleted.
+  REMOVE_FILES(take.inputs, done);
+}
+
+// ------------------------------------------------------------------ names
+
+void PadAndUnstamp(const Take& take) {
+  for (int c = 0; c < take.inputs; ++c) {
+    if (!Recorded(take, c)) continue;
+    const std::string file = TakeFile(take, c);
+    if (PAD_FILE(file.c_str(), take.punch)) REMOVE_STAMP(file.c_str());
+  }
+}
+
+std::string StampSuffix(std::string suffix, std::int64_t punch) {
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "_stp_%i", static_cast<int>(static_cast<std::uint32_t>(punch)));
+  return suffix + stamp;
+}
+
+// -------------------------------------------------------------- audition
+
+void ChooseAuditionWindow(Take& take, std::int64_t outPoint) {
+  std::printf("0 = hear whole take   1 = 1st 1/4   2 = 2nd 1/4   3 = 3rd 1/4   4 = 4th 1/4\n");
+  WordBuffer answer{};
+  ReadWord(answer);
+  const std::string_view word = WordOf(answer);
+  const std::int64_t q = (outPoint - take.punch) / 4;
+  if (word == "0") take.startOffset = 0, take.endCut = 0;
+  if (word == "1") take.startOffset = 0, take.endCut = 3 * q;
+  if (word == "2") take.startOffset = q, take.endCut = 2 * q;
+  if (word == "3") take.startOffset = 2 * q, take.endCut = q;
+  if (word == "4") take.startOffset = 3 * q, take.endCut = 0;
+}
+
+void Audition(TakeContext& context, Take& take) {
+  SessionState& s = context.s;
+  ChooseAuditionWindow(take, s.outPoint);
+  std::string playList;
+  ReadWholeFile(s.playlistFiles[0].data(), playList);
+  RunRequest request;
+  request.kind = RunKind::AuditionTake;
+  request.takePlaylist = Hybridize(playList, take.recording.takeList, take.recording.recordArmed, s.tracks);
+  request.takeChannels = take.recording.recordArmed;
+  request.takeStart = take.punch;
+  request.startOffset = take.startOffset;
+  request.endCut = take.endCut;
+  RunTransport(s, context.devices, context.buffers, context.transport, context.meterScale, request);
+}
+
+void AppendNames(const Take& take, std::string_view command) {
+  std::string suffix = ReadSuffix();
+  std::string takes = take.recording.takeList;
+  if (command == "awp") takes = PadTakes(take);
+  if (command == "aws") suffix = StampSuffix(suffix, take.punch);
+  APPEND_NAMES(take.inputs, takes, take.recordList, suffix, take.recording.recordArmed);
+}
+
+// Carries out one menu word. False when the word is no command, or the
+// command sends the user back to the menu.
+bool Decide(TakeContext& context, Take& take, std::string_view word) {
+  if (word == "rep") return Replace(context, take);
+  if (word == "aud") {
+    Audition(context, take);
+    return false;
+  }
+  if (word == "del") {
+    REMOVE_FILES(take.inputs, take.recording.takeList);
+  } else if (word == "ins" || word == "cin") {
+    Insert(context, take, word == "cin");
+  } else if (word == "awp" || word == "aws" || word == "app") {
+    AppendNames(take, word);
+  } else if (word == "pad") {
+    PadAndUnstamp(take);
+  } else if (word == "stp") {
+    // A take from a later record start already carries its stamp.
+    if (take.punch == 0) STAMP_FILES(take.inputs, take.recording.takeList, 0, take.recording.recordArmed);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void RunTakeMenu(TakeContext& context, const Recording& recording) {
+  Take take{recording, {}, recording.punchPoint, std::clamp(context.s.inputs, 0, kMaxChannels)};
+  if (!ReadWholeFile(context.s.recordlistFiles[0].data(), take.recordList)) take.recordList.clear();
+  for (;;) {
+    PrintMenu(context.s.interfaceMode);
+    WordBuffer word{};
+    ReadWord(word);
+    if (Decide(context, take, WordOf(word))) return;
+  }
+}
+
+int FILE_CHECK(int count, std::string_view list, bool& overwriteAll) {
+  const ListLines lines = SplitListLines(list);
+  int existing = 0;
+  for (int i = 0; i < count && i < lines.count; ++i) {
+    if (lines.lines[i] != "-" && FileReadable(std::string(lines.lines[i]))) ++existing;
+  }
+  if (existing == 0) return 1;
+  std::printf("-------------------------\n");
+  if (existing == 1) {
+    std::printf("1 file exists!\n");
+  } else {
+    std::printf("%i files exists!\n", existing);
+  }
+  for (;;) {
+    std::printf("Enter 'w' to overwrite\n");
+    std::printf("Enter 'W' to overwrite and don't ask again.\n");
+    std::printf("Enter 'r' to return to previous menu.\n");
+    WordBuffer answer{};
+    ReadWord(answer);
+    const std::string_view word = WordOf(answer);
+    if (word == "w") return 1;
+    if (word == "W") {
+      overwriteAll = true;
+      return 1;
+    }
+    if (word == "r") return 0;
+  }
+}
+
+void APPEND_NAMES(int count, std::string_view takeList, std::string_view recordList, std::string suffix,
+                  const std::array<int, kMaxChannels>& recorded) {
+  bool overwriteAll = false;
+  for (int c = 0; c < count && c < kMaxChannels; ++c) {
+    if (recorded[c] != 1) continue;
+    const std::string takeFile = ListEntry(takeList, c);
+    if (takeFile.empty() || takeFile == "-") continue;
+    const std::string entry = ListEntry(recordList, c);
+    const std::string base = entry.substr(0, entry.find('.'));
+    std::string name = base + "_" + suffix + ".wav";
+    while (FileReadable(name) && !overwriteAll) {
+      std::printf("\nFile %s exists!\n", name.c_str());
+      char choice = '\0';
+      while (choice != 'o' && choice != 'O' && choice != 'n') {
+        std::printf("\n'o' to overwrite one file\n");
+        std::printf("'O' (shift-o) to overwrite all conflicts,\n");
+        std::printf("'n' to try a new append name\n");
+        WordBuffer answer{};
+        ReadWord(answer);
+        choice = answer[0];
+      }
+      if (choice == 'o') break;
+      if (choice == 'O') {
+        overwriteAll = true;
+        break;
+      }
+      std::printf("Enter new append name\n");
+      WordBuffer answer{};
+      ReadWord(answer);
+      suffix = std::string(WordOf(answer).substr(0, kMaxSuffix));
+      name = base + "_" + suffix + ".wav";
+    }
+    if (std::rename(takeFile.c_str(), name.c_str()) == 0) {
+      std::printf("%s -> %s\n", takeFile.c_str(), name.c_str());
+    } else {
+      std::printf("Could not rename %s to %s: %s\n", takeFile.c_str(), name.c_str(), std::strerror(errno));
+    }
+  }
+}
+
+std::string Hybridize(std::string_view playList, std::string_view takeList,
+                      const std::array<int, kMaxChannels>& recorded, int count) {
+  std::string hybrid;
+  for (int c = 0; c < count && c < kMaxChannels; ++c) {
+    std::string entry = recorded[c] == 1 ? ListEntry(takeList, c) : ListEntry(playList, c);
+    hybrid += (entry.empty() ? std::string("-") : entry) + "\n";
+  }
+  return hybrid;
+}
+
+}  // namespace sondrel
