@@ -203,7 +203,7 @@ struct CommandTest {
   Match match;
   std::string_view literal;
   Predicate custom;
-  Handler handler;  // null: the word is recognised, its command comes later
+  Handler handler;
 };
 
 constexpr CommandTest Exact(int group, std::string_view word, Handler handler) {
@@ -382,7 +382,6 @@ bool RunTests(ConsoleState& console, const std::array<CommandTest, N>& tests) {
     // Handlers may rewrite the buffer, so read it afresh for every test.
     if (!Matches(test, WordOf(console.word))) continue;
     matchedGroup = test.group;
-    if (!test.handler) continue;
     const Flow flow = test.handler(console);
     if (flow == Flow::EndPassClearPending) console.pending = PendingAction::None;
     if (flow != Flow::Continue) return false;
