@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
@@ -71,6 +72,13 @@ struct IndexedLine {
   bool last;
 };
 
+// The first field of a line and where scanning goes on if the line is
+// refused: just past the tab after the field, or at the line end.
+struct LeadingField {
+  std::string_view text;
+  std::size_t resume;
+};
+
 class SettingsScanner {
  public:
   explicit SettingsScanner(std::string_view text) : text_(text) {}
@@ -104,8 +112,16 @@ class SettingsScanner {
     return TakeLine();
   }
 
+  // The key line's first field, up to a tab or the line end (empty when the
+  // key ended its line), found without taking the line.
+  LeadingField LeadingFieldOfKeyLine() const {
+    if (keyEndedLine_) return {{}, pos_};
+    const std::size_t end = std::min(text_.find_first_of("\t\n", pos_), text_.size());
+    const bool tab = end < text_.size() && text_[end] == '\t';
+    return {text_.substr(pos_, end - pos_), tab ? end + 1 : end};
+  }
+
   // Lets the words after an out-of-range play/rec index be tried as keys.
-  std::size_t Position() const { return pos_; }
   void SetPosition(std::size_t pos) { pos_ = pos; }
 
  private:
@@ -190,16 +206,17 @@ void ReadLocateLine(SessionState& s, const IndexedLine& line, int& slot) {
 
 // play and rec: slot n up to the tab, then the file name. An index outside
 // 1..128 does not take the rest of the line: its words are tried as keys.
+// The index is read before the line is taken: taking the whole line for
+// every refused index made a long line of "play<TAB>" words cost time
+// quadratic in its length (seconds for a 1 MB file).
 void ReadListSlotLine(SettingsScanner& scanner, ListFileTable& table) {
-  const std::size_t lineStart = scanner.Position();
-  const IndexedLine line = scanner.RestOfKeyLine();
-  const IndexedValue field = SplitIndexed(line.text);
-  if (field.index < 1 || field.index > kListSlots) {
-    const std::size_t tab = line.text.find('\t');
-    scanner.SetPosition(tab == std::string_view::npos ? lineStart + line.text.size()
-                                                      : lineStart + tab + 1);
+  const LeadingField index = scanner.LeadingFieldOfKeyLine();
+  const std::int64_t slot = ParseInteger(index.text);
+  if (slot < 1 || slot > kListSlots) {
+    scanner.SetPosition(index.resume);
     return;
   }
+  const IndexedValue field = SplitIndexed(scanner.RestOfKeyLine().text);
   if (field.hasValue) SetText(table[static_cast<std::size_t>(field.index - 1)], field.value);
 }
 

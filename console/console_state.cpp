@@ -20,7 +20,10 @@ std::int64_t TruncateSamples(float samples) {
 
 void ComputeAuditionLength(ConsoleState& console) {
   const SessionState& s = console.s;
-  console.lengths.auditionSamples = TruncateSamples(s.auditionLength * static_cast<float>(s.sampleRate));
+  // An infinite length (from a hand-edited param.txt) would make an
+  // audition nothing can stop; it plays nothing instead.
+  const float seconds = std::isfinite(s.auditionLength) ? s.auditionLength : 0.0f;
+  console.lengths.auditionSamples = TruncateSamples(seconds * static_cast<float>(s.sampleRate));
 }
 
 void ComputeCrossfadeLengths(ConsoleState& console) {

@@ -37,6 +37,8 @@ namespace {
 
 constexpr int kPlaySets[2] = {0, 1};
 constexpr int kCaptureSets[2] = {2, 3};
+// More than a second at the usual rates: far beyond any interface's delay.
+constexpr std::int64_t kMaxCompensationFrames = 65536;
 
 struct LoopState {
   int block = 0;  // frames per device transfer
@@ -357,7 +359,11 @@ void StartLoop(Loop& loop) {
   st.block = std::max(loop.devices.blockFrames, 1);
   st.chunk = std::max(loop.devices.chunkFrames, st.block);
   const std::int64_t periods = static_cast<std::int64_t>(loop.devices.playbackBufferFrames) / st.block;
-  const std::int64_t compensation = plan.inEqualsPunch ? 0 : plan.odcomp;
+  // A compensation from a hand-edited param.txt may be absurd: capture
+  // that waited for billions of blocks would never start, and a recording
+  // run ends only once its take is complete.
+  const std::int64_t compensation =
+      plan.inEqualsPunch ? 0 : std::min<std::int64_t>(plan.odcomp, kMaxCompensationFrames / st.block);
   // Playback runs ahead of what is heard by the device buffer, plus the
   // first chunk of silence: capture waits that long after the punch point
   // so the take lines up with the audio the player heard.

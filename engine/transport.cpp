@@ -8,18 +8,18 @@
 #include <cstdio>
 #include <cstring>
 #include <span>
+#include <vector>
 
 #include "console/input.h"
 #include "console/track_lists.h"
 #include "engine/block_loop.h"
+#include "engine/take_names.h"
 #include "timebase/time_conversions.h"
 #include "wavfile/wav_format.h"
 
 namespace sondrel {
 
 namespace {
-
-constexpr std::size_t kMaxTakeNamePart = 127;  // a base or a take name
 
 struct RunShape {
   bool plays = false;
@@ -151,29 +151,6 @@ void ArmInputs(const SessionState& s, const ListLines& rec, RunPlan& plan) {
   }
 }
 
-std::string Bounded(std::string_view text) { return std::string(text.substr(0, kMaxTakeNamePart)); }
-
-std::string TakeFileName(std::string_view entry, int channel, std::int64_t take, std::int64_t punch,
-                         const RunRequest& request, std::string_view takeName) {
-  char number[64];
-  if (!request.presetTakeNaming) {
-    if (punch == 0) {
-      std::snprintf(number, sizeof number, "audio_ch_%i_%lli.wav", channel, static_cast<long long>(take));
-    } else {
-      std::snprintf(number, sizeof number, "audio_ch_%i_%lli_stp_%lli.wav", channel, static_cast<long long>(take),
-                    static_cast<long long>(punch));
-    }
-    return number;
-  }
-  const std::string base = Bounded(entry.substr(0, entry.find('.')));
-  std::string name = base + "_" + Bounded(takeName);
-  if (punch != 0) {
-    std::snprintf(number, sizeof number, "_stp_%lli", static_cast<long long>(punch));
-    name += number;
-  }
-  return name + ".wav";
-}
-
 bool FileExists(const std::string& path) {
   FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
@@ -186,13 +163,17 @@ bool FileExists(const std::string& path) {
 struct PresetNaming {
   std::string takeName;
   bool overwriteAll = false;
+  // Names already given to earlier inputs of this run: their files do not
+  // exist yet, but two inputs must not share one.
+  std::vector<std::string> given;
 };
 
 std::string ResolvePresetConflict(std::string_view entry, int channel, std::int64_t take, std::int64_t punch,
                                   const RunRequest& request, PresetNaming& naming) {
   for (;;) {
-    std::string name = TakeFileName(entry, channel, take, punch, request, naming.takeName);
-    if (!FileExists(name) || naming.overwriteAll) return name;
+    std::string name = TakeFileName(entry, channel, take, punch, request.presetTakeNaming, naming.takeName);
+    const bool taken = FileExists(name) || std::find(naming.given.begin(), naming.given.end(), name) != naming.given.end();
+    if (!taken || naming.overwriteAll) return name;
     std::printf("The file named %s already exists!\n", name.c_str());
     std::printf("Enter a different take name or 'w' to overwrite this file\n");
     std::printf("or 'W' to overwrite all similar conflicts\n");
@@ -204,24 +185,52 @@ std::string ResolvePresetConflict(std::string_view entry, int channel, std::int6
       naming.overwriteAll = true;
       return name;
     }
-    naming.takeName = Bounded(word);
+    naming.takeName = BoundedTakeNamePart(word);
   }
 }
 
+// The number of a new take: the clock's, but above every earlier take of
+// the session and clear of files that already carry the automatic names.
+// Takes recorded within one second (typed-ahead commands, a script) would
+// otherwise share names, and the later would overwrite a kept one; their
+// backups would share a name too.
+std::int64_t NextTakeNumber(const SessionState& s, const ListLines& rec, const RunPlan& plan, std::int64_t last) {
+  const auto taken = [&](std::int64_t number) {
+    for (int c = 0; c < s.inputs && c < kMaxChannels; ++c) {
+      if (plan.recordArmed[c] == 1 && FileExists(TakeFileName(rec.lines[c], c + 1, number, s.punchPoint, false, {}))) {
+        return true;
+      }
+    }
+    return false;
+  };
+  std::int64_t number = std::max(NewTime(), last + 1);
+  while (taken(number)) ++number;
+  return number;
+}
+
 // Creates one take file per armed input, each with a header for the whole
-// take, and lists them for the take menu.
+// take, and lists them for the take menu. Every name is settled before any
+// file is made: input that ends at a conflict question must not leave
+// header-only files behind that claim to be takes.
 void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& request, TransportState& t,
                  RunPlan& plan, Recording& recording) {
-  PresetNaming naming{Bounded(request.presetTakeName)};
+  PresetNaming naming;
+  naming.takeName = BoundedTakeNamePart(request.presetTakeName);
+  std::array<std::string, kMaxChannels> names;
+  t.lastTakeNumber = NextTakeNumber(s, rec, plan, t.lastTakeNumber);
+  for (int c = 0; c < s.inputs && c < kMaxChannels; ++c) {
+    if (plan.recordArmed[c] != 1) continue;
+    names[c] = request.presetTakeNaming
+                   ? ResolvePresetConflict(rec.lines[c], c + 1, t.lastTakeNumber, s.punchPoint, request, naming)
+                   : TakeFileName(rec.lines[c], c + 1, t.lastTakeNumber, s.punchPoint, false, {});
+    naming.given.push_back(names[c]);
+  }
   for (int c = 0; c < s.inputs && c < kMaxChannels; ++c) {
     if (plan.recordArmed[c] != 1) {
       recording.takeList += "-\n";
       continue;
     }
-    t.lastTakeNumber = NewTime();
-    const std::string name = request.presetTakeNaming
-                                 ? ResolvePresetConflict(rec.lines[c], c + 1, t.lastTakeNumber, s.punchPoint, request, naming)
-                                 : TakeFileName(rec.lines[c], c + 1, t.lastTakeNumber, s.punchPoint, request, {});
+    const std::string& name = names[c];
     TrackFacts facts;
     const bool usable = MAKE_HEADER(name.c_str(), s.sampleRate, 24, plan.takeLength, 1) && CheckTrack(c, name, facts);
     const int fd = usable ? ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
@@ -269,7 +278,9 @@ void PrintPositions(const SessionState& s, const RunShape& shape, std::int64_t p
 
 std::int64_t MonitorLengthSamples(float seconds, std::uint32_t rate) {
   const double samples = static_cast<double>(seconds) * rate;
-  if (!(samples > 0.0)) return 0;
+  // "inf", or digits too many for a float, is no length at all: nothing can
+  // stop a run once it has begun, so such a monitor would never end.
+  if (!(samples > 0.0) || std::isinf(samples)) return 0;
   return samples < 9.0e15 ? static_cast<std::int64_t>(samples) : static_cast<std::int64_t>(9.0e15);
 }
 
@@ -292,18 +303,50 @@ void PrintSummaries(const SessionState& s, const RunShape& shape, const RunPlan&
   PrintXrunCounts(m.underruns, m.overruns);
 }
 
-// A take that could not be written completely is kept (it may hold audio
-// that cannot be played again) and named, so the user knows.
-void CloseTakes(const SessionState& s, RunPlan& plan, const RunMeasures& m) {
-  for (int c = 0; c < s.inputs && c < kMaxChannels; ++c) {
-    if (!plan.takeFiles[c]) continue;
-    const bool closed = plan.takeFiles[c].Close();
-    if (m.takeWriteFailed[c] == 1) {
-      std::printf("Recording on input %i was cut short: %s\n", c + 1, std::strerror(m.takeWriteErrno[c]));
-    } else if (!closed) {
-      std::printf("Recording on input %i may be incomplete: %s\n", c + 1, std::strerror(errno));
-    }
+std::string IncompleteTakeName(std::string_view name) {
+  if (name.ends_with(".wav")) name.remove_suffix(4);
+  return std::string(name) + "_incomplete.wav";
+}
+
+// A take that could not be written completely may hold audio that cannot be
+// played again, so it is kept; but it must not pass for a good take. Its
+// sizes are made to say what it holds, and its name that it is incomplete.
+void SetAsideIncompleteTake(const std::string& name, int input, int error) {
+  std::printf("Recording into %s on input %i was cut short: %s\n", name.c_str(), input, std::strerror(error));
+  FIX_SIZE(name.c_str());
+  const std::string incomplete = IncompleteTakeName(name);
+  if (FileExists(incomplete)) {
+    // An earlier incomplete take is not written over.
+    std::printf("It keeps its name: %s already exists\n", incomplete.c_str());
+  } else if (std::rename(name.c_str(), incomplete.c_str()) == 0) {
+    std::printf("What it holds is kept as %s\n", incomplete.c_str());
+  } else {
+    std::printf("Could not rename %s to %s: %s\n", name.c_str(), incomplete.c_str(), std::strerror(errno));
   }
+}
+
+// Closes the take files. A take cut short leaves the take list and its
+// input is no longer counted as recorded, so the take menu cannot replace
+// or punch anything with it.
+void CloseTakes(const SessionState& s, RunPlan& plan, const RunMeasures& m, Recording& recording) {
+  const ListLines names = SplitListLines(recording.takeList);
+  std::string kept;
+  for (int c = 0; c < names.count && c < s.inputs && c < kMaxChannels; ++c) {
+    const std::string name(names.lines[c]);
+    int error = 0;
+    if (plan.takeFiles[c]) {
+      errno = 0;
+      const bool closed = plan.takeFiles[c].Close();
+      if (m.takeWriteFailed[c] == 1) error = m.takeWriteErrno[c];
+      if (!closed && error == 0) error = errno != 0 ? errno : EIO;
+    }
+    if (error != 0) {
+      SetAsideIncompleteTake(name, c + 1, error);
+      plan.recordArmed[c] = 0;
+    }
+    kept += (error != 0 ? std::string("-") : name) + "\n";
+  }
+  recording.takeList = kept;
 }
 
 void RestorePreRoll(SessionState& s, TransportState& t) {
@@ -345,7 +388,8 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   const std::int64_t savedOut = s.outPoint;
   if (shape.audition) {
     s.inPoint = AuditionStart(s, request.kind);
-    s.outPoint = s.inPoint + request.auditionSamples;
+    // A length from a hand-edited param.txt can reach past any position.
+    if (__builtin_add_overflow(s.inPoint, request.auditionSamples, &s.outPoint)) s.outPoint = INT64_MAX;
   }
   if (shape.records && !RecordingPositionsUsable(s)) return recording;
 
@@ -409,7 +453,7 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   PrintSummaries(s, shape, *plan, *measures);
   for (auto& file : plan->playFiles) file.Close();
   if (shape.records) {
-    CloseTakes(s, *plan, *measures);
+    CloseTakes(s, *plan, *measures, recording);
     if (!request.presetTakeNaming) {
       recording.made = true;
       recording.recordArmed = plan->recordArmed;

@@ -1,6 +1,7 @@
 #include "mixer/export.h"
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -167,9 +168,11 @@ struct PendingMixFile {
   PendingMixFile() = default;
   PendingMixFile(const PendingMixFile&) = delete;
   PendingMixFile& operator=(const PendingMixFile&) = delete;
+  // unlink, not remove: a directory squatting on the work file's name is
+  // the user's, not ours to delete.
   ~PendingMixFile() {
     file.reset();
-    if (!placed && !tempName.empty()) std::remove(tempName.c_str());
+    if (!placed && !tempName.empty()) unlink(tempName.c_str());
   }
 
   std::string name;  // the name the user asked for

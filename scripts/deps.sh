@@ -2,7 +2,9 @@
 # Installs what building and testing needs, when it is missing.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config libasound2-dev libgtest-dev libbenchmark-dev sox)
+packages=(g++ cmake make pkg-config libasound2-dev libgtest-dev libbenchmark-dev sox
+          sndfile-programs  # sndfile-info and friends check the files we write
+          clang libclang-rt-dev)  # clang and its libFuzzer runtime, for the fuzz targets
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

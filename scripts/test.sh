@@ -14,3 +14,4 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSONDREL_SANITIZE=ON
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+scripts/fuzz.sh  # every fuzz target for FUZZ_SECONDS (default 20) seconds

@@ -338,7 +338,9 @@ std::string_view EntryOf(const ListLines& lines, int index) {
   return index >= 0 && index < lines.count ? lines.lines[index] : std::string_view{};
 }
 
-std::string BackupName(std::int64_t stamp, const char* path, std::string_view extension) {
+}  // namespace
+
+std::string BackupFileName(std::int64_t stamp, std::string_view path, std::string_view extension) {
   std::string name(Before(path, "."));
   name += "_bkup_";
   name += std::to_string(static_cast<std::int32_t>(stamp));
@@ -346,7 +348,15 @@ std::string BackupName(std::int64_t stamp, const char* path, std::string_view ex
   return name;
 }
 
-}  // namespace
+std::string StampedFileName(std::string_view entry, std::int64_t stamp) {
+  return std::string(Before(entry, ".")) + "_stp_" + std::to_string(stamp) + ".wav";
+}
+
+std::string UnstampedFileName(std::string_view name) {
+  const std::size_t stamp_at = name.find("_stp");
+  if (!NamesAFile(name) || stamp_at == std::string_view::npos) return {};
+  return std::string(name.substr(0, stamp_at)) + ".wav";
+}
 
 std::string ListEntry(std::string_view list, int index) {
   return std::string(EntryOf(SplitListLines(list), index));
@@ -371,18 +381,16 @@ bool STAMP_FILES(int count, std::string_view list, std::int64_t stamp,
   for (int i = 0; i < std::min(count, kMaxChannels); ++i) {
     const std::string_view entry = EntryOf(lines, i);
     if (recorded[i] != 1 || !NamesAFile(entry)) continue;
-    const std::string stamped =
-        std::string(Before(entry, ".")) + "_stp_" + std::to_string(stamp) + ".wav";
-    all_renamed = RenameReported(std::string(entry), stamped) && all_renamed;
+    all_renamed = RenameReported(std::string(entry), StampedFileName(entry, stamp)) && all_renamed;
   }
   return all_renamed;
 }
 
 bool REMOVE_STAMP(const char* path) {
   const std::string_view name = path != nullptr ? path : "";
-  const std::size_t stamp_at = name.find("_stp");
-  if (!NamesAFile(name) || stamp_at == std::string_view::npos) return true;
-  return RenameReported(std::string(name), std::string(name.substr(0, stamp_at)) + ".wav");
+  const std::string unstamped = UnstampedFileName(name);
+  if (unstamped.empty()) return true;
+  return RenameReported(std::string(name), unstamped);
 }
 
 bool RENAME_FILES(int count, std::string_view fromList, std::string_view toList) {
@@ -421,14 +429,14 @@ int COPY_FILE(std::int64_t stamp, const char* path) {
     std::printf("File %s does not exist\n", path);
     return 0;
   }
-  const std::string backup = BackupName(stamp, path, ".wav");
+  const std::string backup = BackupFileName(stamp, path, ".wav");
   if (backup.size() > kMaxBackupNameChars) {
     std::printf("Cannot create backup file %s\n", backup.c_str());
     return 0;
   }
   // Same length as the backup's name, so it fits wherever the backup does.
   // Created exclusively: whatever already has that name is not ours.
-  WorkFile copy{BackupName(stamp, path, ".tmp"), nullptr};
+  WorkFile copy{BackupFileName(stamp, path, ".tmp"), nullptr};
   if (!CreateWorkFile(copy, "wbx", original)) {
     std::printf("Cannot create backup file %s\n", backup.c_str());
     return 0;
@@ -437,7 +445,9 @@ int COPY_FILE(std::int64_t stamp, const char* path) {
                       FinishWorkFile(copy, false);
   original.file.reset();
   if (!copied || !RenameReported(copy.path, backup)) {
+    // The reason named the work file; the user knows the backup's name.
     DiscardWorkFile(copy);
+    std::printf("Cannot create backup file %s\n", backup.c_str());
     return 0;
   }
   std::printf("Copied %s to %s\n", path, backup.c_str());

@@ -27,6 +27,16 @@ namespace sondrel {
 // the list has no such entry.
 std::string ListEntry(std::string_view list, int index);
 
+// The names the operations below give files, as pure functions of their
+// inputs. A backup: "<path up to its first '.'>_bkup_<stamp as a 32-bit
+// integer><extension>".
+std::string BackupFileName(std::int64_t stamp, std::string_view path, std::string_view extension);
+// A stamped take: "<entry up to its first '.'>_stp_<stamp>.wav".
+std::string StampedFileName(std::string_view entry, std::int64_t stamp);
+// A stamp removed: `name` cut before its first "_stp", plus ".wav"; "" when
+// the name has no "_stp" or starts with '-'.
+std::string UnstampedFileName(std::string_view name);
+
 // Puts `samples` samples of silence before the file's audio, rebuilding it
 // through "temp_pad.wav" and "temp_data.wav". The data and RIFF sizes then
 // match the new file. A file without a data marker ends the program with

@@ -1,5 +1,7 @@
 #include "wavfile/take_handling.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -74,6 +76,15 @@ bool FileReadable(const std::string& path) {
   return true;
 }
 
+// Pads one take so that it starts at the project start. The padding works
+// through fixed work-file names, so a failure names those; this says which
+// take was left as it was.
+bool PadTake(const std::string& file, std::int64_t punch) {
+  if (PAD_FILE(file.c_str(), punch)) return true;
+  std::printf("Take %s was kept as it was: it could not be padded\n", file.c_str());
+  return false;
+}
+
 // Pads every recorded take with P samples of silence so that it starts at
 // the project start. Returns the take list with "-" for each take that could
 // not be padded: those keep their names, out of sync, rather than being
@@ -82,7 +93,7 @@ std::string PadTakes(const Take& take) {
   std::string padded;
   for (int c = 0; c < take.inputs; ++c) {
     const std::string file = TakeFile(take, c);
-    const bool ok = !Recorded(take, c) || PAD_FILE(file.c_str(), take.punch);
+    const bool ok = !Recorded(take, c) || PadTake(file, take.punch);
     padded += (ok && !file.empty() ? file : std::string("-")) + "\n";
   }
   return padded;
@@ -125,8 +136,19 @@ void BlendTakeEdges(const std::string& record, const std::string& takeFile, std:
   } else {
     std::printf("Could not create the crossfade files: %s\n", std::strerror(errno));
   }
-  std::remove(kFadeInFile);
-  std::remove(kFadeOutFile);
+  // unlink, not remove: a directory squatting on a work file's name is the
+  // user's, not ours to delete.
+  unlink(kFadeInFile);
+  unlink(kFadeOutFile);
+}
+
+// The take was padded to start with the project but could not take the
+// record file's name: a stamp left in its own name would now place it wrong.
+void KeepPaddedTake(const std::string& file) {
+  const std::string unstamped = UnstampedFileName(file);
+  const bool renamed = !unstamped.empty() && REMOVE_STAMP(file.c_str());
+  std::printf("Take %s was kept as %s, padded to the project start\n", file.c_str(),
+              renamed ? unstamped.c_str() : file.c_str());
 }
 
 // Returns true when the take is now part of the record file (and so may go).
@@ -136,12 +158,23 @@ bool PunchIn(const TakeContext& context, const Take& take, int c) {
   if (!FileReadable(record)) {
     // Nothing to punch into: the padded take becomes the record file.
     if (!PAD_FILE(takeFile.c_str(), take.punch)) return false;
-    RENAME_FILES(1, takeFile, record);
+    if (!RENAME_FILES(1, takeFile, record)) KeepPaddedTake(takeFile);
     return false;  // renamed, not copied: nothing is left to delete
+  }
+  if (HasForeignFormat(record.c_str())) {
+    std::printf("%s is not a mono 24 bit file\n", record.c_str());
+    return false;
   }
   const std::int64_t length = GET_LENGTH(takeFile.c_str());
   const std::int64_t fade = context.crossfadeSamples;
-  if (fade > 0) BlendTakeEdges(record, takeFile, take.punch, length, fade, context.s.sampleRate);
+  if (fade > length) {
+    // Both fades lie inside the take, so a longer one has nowhere to go; and
+    // a length from a hand-edited param.txt could fill the disk with the
+    // fade's work files.
+    std::printf("The crossfade is longer than %s: its edges stay hard\n", takeFile.c_str());
+  } else if (fade > 0) {
+    BlendTakeEdges(record, takeFile, take.punch, length, fade, context.s.sampleRate);
+  }
   return INSERT_FILE(record.c_str(), takeFile.c_str(), take.punch, length);
 }
 
@@ -167,7 +200,7 @@ void PadAndUnstamp(const Take& take) {
   for (int c = 0; c < take.inputs; ++c) {
     if (!Recorded(take, c)) continue;
     const std::string file = TakeFile(take, c);
-    if (PAD_FILE(file.c_str(), take.punch)) REMOVE_STAMP(file.c_str());
+    if (PadTake(file, take.punch)) REMOVE_STAMP(file.c_str());
   }
 }
 

@@ -159,6 +159,14 @@ int GET_ATTRIBUTES(int index, const char* path, std::span<int> channels,
 // mono 24-bit file with a data marker.
 std::int64_t GET_LENGTH(const char* path);
 
+// True when the file's format marker declares anything but one channel of
+// 24-bit samples (a field the file is too short to hold reads as 0). The
+// operations that rewrite a track lay 24-bit mono samples at 3-byte steps:
+// in any other format they would turn the old audio and the take into
+// noise, so their callers refuse such a file. A file without a format
+// marker is not judged here.
+bool HasForeignFormat(const char* path);
+
 // Rewrites the data size after the data marker and the RIFF size at offset 4
 // to match the file as it now is, so padded and punched-in files stay valid
 // for other programs. False (with a message) when the file cannot be opened

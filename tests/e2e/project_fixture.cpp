@@ -2,9 +2,12 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 namespace sondrel::e2e {
@@ -33,16 +36,54 @@ static std::string Slurp(const fs::path& path) {
   return text.str();
 }
 
-RunResult ProjectTest::Run(const std::string& input) const {
+std::string ProjectTest::ProgramCommand(std::int64_t fileSizeLimitBytes) const {
+  std::string command = "cd '" + project_.string() + "' && env HOME='" + home_.string() + "' timeout 60 ";
+  if (fileSizeLimitBytes != 0) {
+    const std::string limit = std::to_string(fileSizeLimitBytes);
+    command += "prlimit --fsize=" + limit + ":" + limit + " ";
+  }
+  return command + "'" SONDREL_BINARY "'";
+}
+
+RunResult ProjectTest::Run(const std::string& input, std::int64_t fileSizeLimitBytes) const {
   WriteFile("../stdin.txt", input);
-  const std::string command = "cd '" + project_.string() + "' && env HOME='" + home_.string() +
-                              "' timeout 60 '" SONDREL_BINARY "' < ../stdin.txt > ../stdout.txt 2> ../stderr.txt";
+  const std::string program = ProgramCommand(fileSizeLimitBytes) + " < ../stdin.txt 2> ../stderr.txt";
+  std::string command = program + " > ../stdout.txt";
+  if (fileSizeLimitBytes != 0) {
+    // The cap is the program's alone (the limit and the ignored signal pass
+    // through exec); its status comes back through a file.
+    fs::remove(root_ / "status.txt");
+    command = "cd '" + root_.string() + "' && trap '' XFSZ && { " + program + "; echo $? > '" +
+              (root_ / "status.txt").string() + "'; } | cat > stdout.txt";
+  }
+  const auto start = std::chrono::steady_clock::now();
   const int raw = std::system(command.c_str());
   RunResult result;
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  if (fileSizeLimitBytes != 0) result.status = std::atoi(Slurp(root_ / "status.txt").c_str());
   result.out = Slurp(root_ / "stdout.txt");
   result.err = Slurp(root_ / "stderr.txt");
   return result;
+}
+
+RunResult ProjectTest::RunChecked(const std::string& input, int status, const std::set<std::string>& changing,
+                                  std::int64_t fileSizeLimitBytes) const {
+  const std::map<std::string, std::string> before = AudioFiles();
+  const RunResult r = Run(input, fileSizeLimitBytes);
+  const std::string context = "input: " + input.substr(0, 200) + "\nend of output: " +
+                              r.out.substr(r.out.size() > 1500 ? r.out.size() - 1500 : 0) + "\nerrors: " + r.err;
+  EXPECT_EQ(r.status, status) << context;
+  EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << context;
+  EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << context;
+  EXPECT_EQ(StrayWorkFiles(), std::vector<std::string>{}) << context;
+  const std::map<std::string, std::string> after = AudioFiles();
+  for (const auto& [name, bytes] : before) {
+    if (changing.contains(name)) continue;
+    const auto now = after.find(name);
+    EXPECT_TRUE(now != after.end() && now->second == bytes) << name << " changed or vanished\n" << context;
+  }
+  return r;
 }
 
 void ProjectTest::WriteFile(const std::string& name, const std::string& text) const {
@@ -107,6 +148,36 @@ std::vector<int> ProjectTest::ReadSamples(const std::string& name, std::size_t h
     samples.push_back(static_cast<int>(raw << 8) >> 8);
   }
   return samples;
+}
+
+std::vector<std::string> ProjectTest::StrayWorkFiles() const {
+  static const std::regex kWorkFile(R"(temp_pad\.wav|temp_data\.wav|xfade_temp.*\.wav|.*\.tmp|.*\.part)");
+  std::vector<std::string> stray;
+  for (const auto& entry : fs::directory_iterator(project_)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && std::regex_match(name, kWorkFile)) stray.push_back(name);
+  }
+  return stray;
+}
+
+std::vector<std::string> ProjectTest::NamesMatching(const std::string& pattern) const {
+  const std::regex wanted(pattern);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(project_)) {
+    const std::string name = entry.path().filename().string();
+    if (std::regex_match(name, wanted)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::map<std::string, std::string> ProjectTest::AudioFiles() const {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(project_)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && name.ends_with(".wav")) files[name] = Slurp(entry.path());
+  }
+  return files;
 }
 
 std::string Between(const std::string& text, const std::string& from, const std::string& to) {

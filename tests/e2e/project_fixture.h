@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@ struct RunResult {
   int status = -1;
   std::string out;
   std::string err;
+  double seconds = 0.0;  // wall-clock time of the whole run
 };
 
 class ProjectTest : public ::testing::Test {
@@ -22,8 +26,21 @@ class ProjectTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Runs the program in the project directory with `input` on stdin.
-  RunResult Run(const std::string& input) const;
+  // Runs the program in the project directory with `input` on stdin. A
+  // non-zero `fileSizeLimitBytes` caps every file the program writes
+  // (RLIMIT_FSIZE, with SIGXFSZ ignored so a write past it fails with
+  // EFBIG); its standard output then goes through a pipe, which the cap
+  // does not touch.
+  RunResult Run(const std::string& input, std::int64_t fileSizeLimitBytes = 0) const;
+  // The shell command that starts the program in the project directory
+  // with the private HOME, its files capped as Run's are.
+  std::string ProgramCommand(std::int64_t fileSizeLimitBytes = 0) const;
+  // Run, then the checks every hostile or faulty case shares: the exit
+  // status, no sanitizer report, no work file left behind, and every WAV
+  // file that existed before still there byte for byte unless `changing`
+  // names it.
+  RunResult RunChecked(const std::string& input, int status, const std::set<std::string>& changing = {},
+                       std::int64_t fileSizeLimitBytes = 0) const;
 
   void WriteFile(const std::string& name, const std::string& text) const;
   std::string ReadFile(const std::string& name) const;
@@ -39,6 +56,14 @@ class ProjectTest : public ::testing::Test {
   // Writes a mono 24-bit WAV track holding `samples`.
   void WriteWav(const std::string& name, const std::vector<int>& samples, int rate = 44100) const;
   std::vector<int> ReadSamples(const std::string& name, std::size_t header = 44) const;
+  // Work files the program makes while it rewrites tracks, settings or
+  // mixes; none may outlive the operation that made it. (A directory of
+  // such a name is the test's own obstacle, not a work file.)
+  std::vector<std::string> StrayWorkFiles() const;
+  // The names in the project that match `pattern` (a whole-name regex), sorted.
+  std::vector<std::string> NamesMatching(const std::string& pattern) const;
+  // Every WAV file in the project with its bytes.
+  std::map<std::string, std::string> AudioFiles() const;
 
   std::filesystem::path root_;
   std::filesystem::path project_;

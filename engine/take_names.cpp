@@ -1,0 +1,27 @@
+#include "engine/take_names.h"
+
+namespace sondrel {
+
+std::string BoundedTakeNamePart(std::string_view text) {
+  return std::string(text.substr(0, kMaxTakeNamePart));
+}
+
+// Built as a string, not in a fixed buffer: a name cut short would lose its
+// ".wav" and the take would land under a name nothing else looks for. With
+// every number at its widest the numbered form needs 70 characters.
+std::string TakeFileName(std::string_view entry, int channel, std::int64_t take,
+                         std::int64_t punch, bool presetTakeNaming,
+                         std::string_view takeName) {
+  std::string name;
+  if (presetTakeNaming) {
+    name = BoundedTakeNamePart(entry.substr(0, entry.find('.')));
+    name += '_';
+    name += BoundedTakeNamePart(takeName);
+  } else {
+    name = "audio_ch_" + std::to_string(channel) + "_" + std::to_string(take);
+  }
+  if (punch != 0) name += "_stp_" + std::to_string(punch);
+  return name + ".wav";
+}
+
+}  // namespace sondrel

@@ -1,0 +1,147 @@
+// End to end: other programs read every kind of file Sondrel writes, and
+// Sondrel plays the files they write sample for sample. sox and soxi (sox)
+// and sndfile-info and sndfile-convert (libsndfile) only check files here;
+// a test is skipped when its tool is missing.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "project_fixture.h"
+
+namespace sondrel::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+using InteropTest = ProjectTest;
+
+bool HasTool(const std::string& tool) { return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0; }
+
+// Standard output and error of a shell command, together.
+std::string Shell(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+// Writes `samples` as raw signed 24-bit little-endian words.
+std::string Raw24(const std::vector<int>& samples) {
+  std::string raw;
+  for (const int sample : samples) {
+    for (int b = 0; b < 3; ++b) raw += static_cast<char>((static_cast<unsigned>(sample) >> (8 * b)) & 0xFF);
+  }
+  return raw;
+}
+
+std::vector<int> Ramp(int count, int step, int from) {
+  std::vector<int> ramp;
+  for (int n = 0; n < count; ++n) ramp.push_back(step * n + from);
+  return ramp;
+}
+
+struct Written {
+  std::string pattern;  // the file's name
+  int frames;
+  int channels;
+};
+
+// What libsndfile finds wrong in a file: the lines it marks with "***", less
+// its note on an odd data length, which it makes on its own files too.
+std::string SndfileComplaints(const std::string& info) {
+  std::string complaints;
+  std::istringstream lines(info);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("***") && line.find("'data' chunk should be an even number") == std::string::npos) {
+      complaints += line + "\n";
+    }
+  }
+  return complaints;
+}
+
+// An odd stop (the length of a 10001-sample track) gives takes and mixes of
+// an odd number of samples. The record file comes from sox, so the backup
+// and the punch-in start from a file another program wrote.
+TEST_F(InteropTest, OtherProgramsReadEveryFileWeWrite) {
+  if (!HasTool("soxi") || !HasTool("sox") || !HasTool("sndfile-info")) GTEST_SKIP() << "sox or sndfile-info missing";
+  WriteRampDevice(1, 200000);
+  WriteFile("param.txt", "dv\tramp\nsr\t44100\ninputs\t1\noutputs\t1\nch\t1\nbuf\t16\nmix\t1\ne\t0\n");
+  WriteFile("record.txt", "song.wav\n");
+  WriteFile("play.txt", "song.wav\n");
+  WriteFile("song.s24", Raw24(Ramp(10001, 700, -3000000)));
+  ASSERT_EQ(Shell("cd '" + project_.string() + "' && sox -t raw -r 44100 -e signed -b 24 -c 1 song.s24 song.wav"), "");
+  const RunResult r = Run("f R_take e0.05 R pad R stp e0 R stp e0.05 R cin exp-i mix c exp-s mix c x\n");
+  ASSERT_EQ(r.status, 0) << r.out;
+
+  const std::vector<Written> files = {
+      {"song_take\\.wav", 10001, 1},                    // a take
+      {"audio_ch_1_[0-9]+\\.wav", 10001, 1},             // padded
+      {"audio_ch_1_[0-9]+_stp_2208\\.wav", 7793, 1},     // stamped by its record start
+      {"audio_ch_1_[0-9]+_stp_0\\.wav", 10001, 1},       // stamped by "stp"
+      {"song\\.wav", 10001, 1},                          // punched in
+      {"song_bkup_[0-9]+\\.wav", 10001, 1},              // the backup
+      {"mix\\.wav", 10001, 2},                           // interleaved export
+      {"mix_L\\.wav", 10001, 1},                         // split export
+      {"mix_R\\.wav", 10001, 1},
+  };
+  for (const Written& w : files) {
+    const std::vector<std::string> names = NamesMatching(w.pattern);
+    ASSERT_EQ(names.size(), 1u) << w.pattern;
+    const std::string& name = names[0];
+    SCOPED_TRACE(name);
+    const std::string path = "'" + (project_ / name).string() + "'";
+    EXPECT_EQ(Shell("soxi -s " + path), std::to_string(w.frames) + "\n");
+    EXPECT_EQ(Shell("soxi -c " + path), std::to_string(w.channels) + "\n");
+    EXPECT_EQ(Shell("soxi -b " + path), "24\n");
+    EXPECT_EQ(Shell("soxi -r " + path), "44100\n");
+    // Reading every sample reports any mismatch between header and data.
+    EXPECT_EQ(Shell("sox -V2 " + path + " -n"), "");
+    const std::string info = Shell("sndfile-info " + path);
+    EXPECT_NE(info.find("Frames      : " + std::to_string(w.frames) + "\n"), std::string::npos) << info;
+    EXPECT_EQ(SndfileComplaints(info), "") << info;
+    EXPECT_EQ(info.find("rror"), std::string::npos) << info;
+  }
+}
+
+// A ramp with negative values, through sox and libsndfile into the three
+// header forms they write; each plays on its own output exactly.
+TEST_F(InteropTest, FilesOtherProgramsWritePlaySampleExactly) {
+  if (!HasTool("sox") || !HasTool("sndfile-convert")) GTEST_SKIP() << "sox or sndfile-convert missing";
+  const int frames = 6001;
+  const std::vector<int> ramp = Ramp(frames, 1237, -4000000);
+  WriteFile("ramp.s24", Raw24(ramp));
+  const std::string dir = "cd '" + project_.string() + "' && ";
+  // sox writes 24 bits with the extensible header, and the plain one on request.
+  ASSERT_EQ(Shell(dir + "sox -t raw -r 44100 -e signed -b 24 -c 1 ramp.s24 sox_ext.wav"), "");
+  ASSERT_EQ(Shell(dir + "sox -t raw -r 44100 -e signed -b 24 -c 1 ramp.s24 -t wavpcm sox_pcm.wav"), "");
+  Shell(dir + "sndfile-convert -pcm24 sox_ext.wav sndfile.wav");
+  ASSERT_TRUE(Exists("sndfile.wav"));
+  ASSERT_NE(ReadFile("sox_ext.wav").find("\xfe\xff"), std::string::npos) << "not an extensible header";
+
+  WriteRampDevice(3, 100);
+  WriteFile("param.txt", "dv\tramp\nsr\t44100\ninputs\t3\noutputs\t3\nch\t3\nbuf\t1024\ni\t0\no\t16384\n");
+  WriteFile("record.txt", "");
+  WriteFile("play.txt", "sox_ext.wav\nsox_pcm.wav\nsndfile.wav\n");
+  const RunResult r = RunChecked("p f x\n", 0);
+  EXPECT_EQ(r.out.find("will not be played"), std::string::npos) << r.out;
+  // "f" measured them: the stop is their length.
+  EXPECT_NE(r.out.find("'o' to set play/record stop (0.14)"), std::string::npos) << r.out;
+
+  // The device hears a first chunk of silence, then the timeline.
+  const std::vector<int> played = ReadSamples("play.raw", 0);
+  ASSERT_GE(played.size(), 3u * (4096 + frames));
+  for (int channel = 0; channel < 3; ++channel) {
+    std::vector<int> heard;
+    for (int n = 0; n < frames; ++n) heard.push_back(played[3 * (4096 + n) + channel]);
+    EXPECT_EQ(heard, ramp) << "channel " << channel + 1;
+  }
+}
+
+}  // namespace
+}  // namespace sondrel::e2e
