@@ -39,16 +39,6 @@ std::vector<std::string> Listing(const std::filesystem::path& dir) {
   return names;
 }
 
-// Standard output and error of a shell command, together.
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
 
 TEST_F(ExportTest, RefusalsCreateNothing) {
   WriteFile("play.txt", "a.wav\n");

@@ -18,18 +18,6 @@ namespace fs = std::filesystem;
 
 using InteropTest = ProjectTest;
 
-bool HasTool(const std::string& tool) { return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0; }
-
-// Standard output and error of a shell command, together.
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
 
 // Writes `samples` as raw signed 24-bit little-endian words.
 std::string Raw24(const std::vector<int>& samples) {

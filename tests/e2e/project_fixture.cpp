@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -186,6 +187,20 @@ std::string Between(const std::string& text, const std::string& from, const std:
   const std::size_t end = text.find(to, start + from.size());
   if (end == std::string::npos) return {};
   return text.substr(start, end - start);
+}
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+bool HasTool(const std::string& tool) {
+  return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0;
 }
 
 int CountOf(const std::string& text, const std::string& part) {

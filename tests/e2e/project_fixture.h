@@ -73,6 +73,10 @@ class ProjectTest : public ::testing::Test {
 // The text printed between the first occurrence of `from` and the next
 // occurrence of `to` after it (empty when either is missing).
 std::string Between(const std::string& text, const std::string& from, const std::string& to);
+// Standard output and error of a shell command, together.
+std::string Shell(const std::string& command);
+// Whether a command-line tool is installed.
+bool HasTool(const std::string& tool);
 // How many times `part` occurs in `text`.
 int CountOf(const std::string& text, const std::string& part);
 

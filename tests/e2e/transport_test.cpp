@@ -1,7 +1,6 @@
 // End to end: transport runs on ALSA's null device, and on a file-backed
 // device whose capture input is a known ramp and whose playback is kept.
 #include <filesystem>
-#include <regex>
 
 #include "project_fixture.h"
 
@@ -14,17 +13,6 @@ std::vector<int> Ramp(int scale, int from, int count) {
   std::vector<int> ramp;
   for (int n = from; n < from + count; ++n) ramp.push_back(scale * n);
   return ramp;
-}
-
-std::vector<std::string> FilesMatching(const std::filesystem::path& dir, const std::string& pattern) {
-  std::vector<std::string> names;
-  const std::regex re(pattern);
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    const std::string name = entry.path().filename().string();
-    if (std::regex_match(name, re)) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 std::uint32_t DeclaredDataBytes(const std::string& wav) {
@@ -41,7 +29,7 @@ TEST_F(TransportTest, RecordingRefusesAMissingStop) {
   EXPECT_NE(r.out.find(">> Stop time is not set!\nEnter 'c' to continue and fix\n"
                        "\n>> Stop time is the same as record start!\nEnter 'c' to continue and fix\n"),
             std::string::npos);
-  EXPECT_TRUE(FilesMatching(project_, ".*\\.wav").empty());
+  EXPECT_TRUE(NamesMatching(".*\\.wav").empty());
   EXPECT_EQ(r.out.find("Recording..."), std::string::npos);
 }
 
@@ -52,11 +40,11 @@ TEST_F(TransportTest, TakesAreNamedAndHoldExactlyTheTakeLength) {
   const RunResult r = Run("r stp e0.1 r stp x\n");
   EXPECT_EQ(r.status, 0) << r.err;
   // "r" raised the punch point to the in point, so both takes start there.
-  const auto first = FilesMatching(project_, "audio_ch_1_[0-9]+_stp_2048\\.wav");
-  const auto later = FilesMatching(project_, "audio_ch_1_[0-9]+_stp_5120\\.wav");
+  const auto first = NamesMatching("audio_ch_1_[0-9]+_stp_2048\\.wav");
+  const auto later = NamesMatching("audio_ch_1_[0-9]+_stp_5120\\.wav");
   ASSERT_EQ(first.size(), 1u) << r.out;
   ASSERT_EQ(later.size(), 1u);
-  EXPECT_TRUE(FilesMatching(project_, "audio_ch_2_.*").empty());
+  EXPECT_TRUE(NamesMatching("audio_ch_2_.*").empty());
   for (const auto& [name, length] : {std::pair{first[0], 10240 - 2048}, std::pair{later[0], 10240 - 5120}}) {
     const std::string wav = ReadFile(name);
     EXPECT_EQ(wav.size(), 44u + 3u * length) << name;
@@ -97,7 +85,7 @@ TEST_F(TransportTest, RecordingWithoutPlaybackCapturesTheInputExactly) {
   WriteFile("play.txt", "");
   const RunResult r = Run("R x\n");
   EXPECT_EQ(r.status, 0) << r.err;
-  const auto takes = FilesMatching(project_, "audio_ch_[12]_[0-9]+\\.wav");
+  const auto takes = NamesMatching("audio_ch_[12]_[0-9]+\\.wav");
   ASSERT_EQ(takes.size(), 2u) << r.out;
   EXPECT_EQ(ReadSamples(takes[0]), Ramp(1, 0, 10000));
   EXPECT_EQ(ReadSamples(takes[1]), Ramp(2, 0, 10000));

@@ -80,7 +80,7 @@ TEST_P(VifAlignmentTest, TakesLineUpWithThePlayedTracksAtTheStatedLatency) {
   for (const std::int64_t latency : {std::max<std::int64_t>(aligned, 0), std::max<std::int64_t>(aligned, 0) + 333}) {
     SCOPED_TRACE("cable latency " + std::to_string(latency));
     std::filesystem::remove(root_ / "vif.shm");
-    for (const std::string& old : FilesMatching(project_, "in[0-9]+_t.*\\.wav")) std::filesystem::remove(project_ / old);
+    for (const std::string& old : NamesMatching("in[0-9]+_t.*\\.wav")) std::filesystem::remove(project_ / old);
     VifDevice device;
     device.latency = static_cast<int>(latency);
     WriteVifDevice(device);

@@ -95,7 +95,7 @@ TEST_F(VifPunchTest, ACrossfadedPunchInChangesOnlyThePunchedRegion) {
       ASSERT_NEAR(after[n], mixed, 1.0) << "crossfade, sample " << n;
     }
   }
-  EXPECT_TRUE(FilesMatching(project_, "audio_ch_.*|xfade_temp.*").empty());
+  EXPECT_TRUE(NamesMatching("audio_ch_.*|xfade_temp.*").empty());
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -35,17 +34,6 @@ inline std::vector<int> Track(int channel, int length) {
   std::vector<int> track(static_cast<std::size_t>(length));
   for (int n = 0; n < length; ++n) track[n] = TrackSample(channel, n);
   return track;
-}
-
-inline std::vector<std::string> FilesMatching(const std::filesystem::path& dir, const std::string& pattern) {
-  std::vector<std::string> names;
-  const std::regex re(pattern);
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    const std::string name = entry.path().filename().string();
-    if (std::regex_match(name, re)) names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // Where `take` sits on the timeline of `track`: the shift s with
