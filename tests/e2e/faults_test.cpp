@@ -143,8 +143,7 @@ TEST_F(FaultsTest, FailingWritesAndTakenNames) {
     SCOPED_TRACE(c.name);
     for (const auto& entry : fs::directory_iterator(project_)) fs::remove_all(entry.path());
     WriteParams("inputs\t1\nch\t1\n" + c.params);
-    WriteFile("record.txt", c.recordList);
-    WriteFile("play.txt", "song.wav\n");
+    WriteLists(c.recordList, "song.wav\n");
     WriteWav("song.wav", ramp);
     for (const std::string& dir : c.directories) fs::create_directory(project_ / dir);
     const std::string settings = ReadFile("param.txt");
@@ -195,8 +194,7 @@ TEST_F(FaultsTest, TakeReplacedBeforeATakeCommand) {
     SCOPED_TRACE(c.name);
     for (const auto& entry : fs::directory_iterator(project_)) fs::remove_all(entry.path());
     WriteParams("inputs\t1\nch\t1\ne\t1024\no\t4096\nxfade\t5\n");
-    WriteFile("record.txt", "song.wav\n");
-    WriteFile("play.txt", "");
+    WriteLists("song.wav\n", "");
     WriteWav("song.wav", std::vector<int>(20000, 5));
     const std::string song = ReadFile("song.wav");
     const auto replaceTake = [&] {
@@ -228,8 +226,7 @@ TEST_F(FaultsTest, CapOnTheFirstSettingsFile) {
 TEST_F(FaultsTest, ReadOnlyProjectAndTracks) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
   WriteParams("inputs\t1\nch\t1\ne\t0\no\t4096\n");
-  WriteFile("record.txt", "song.wav\n");
-  WriteFile("play.txt", "song.wav\n");
+  WriteLists("song.wav\n", "song.wav\n");
   WriteWav("song.wav", std::vector<int>(20000, 9));
   fs::permissions(project_ / "song.wav", fs::perms::owner_read);
   RunResult r = RunChecked("R ins x\n", 0);

@@ -102,8 +102,7 @@ std::vector<SettingsCase> SettingsCases() {
 }
 
 TEST_F(HostileInputTest, SettingsFiles) {
-  WriteFile("record.txt", "a.wav\n");
-  WriteFile("play.txt", "a.wav\n");
+  WriteLists("a.wav\n", "a.wav\n");
   WriteWav("a.wav", std::vector<int>(5000, 77));
   for (const SettingsCase& c : SettingsCases()) {
     SCOPED_TRACE(c.name);
@@ -319,8 +318,7 @@ TEST_F(HostileInputTest, WordsOf100KBAtEveryPrompt) {
   const auto freshProject = [this] {
     for (const std::string& made : NamesMatching("audio_ch_.*|a.*|.*_bkup_.*|w.*|9.*")) fs::remove_all(project_ / made);
     WriteParams("inputs\t1\nch\t1\ne\t1024\no\t2048\nrange\t1024\t2048\tverse\nloc\t1024\tchorus\n");
-    WriteFile("record.txt", "a.wav\n");
-    WriteFile("play.txt", "a.wav\n");
+    WriteLists("a.wav\n", "a.wav\n");
     WriteWav("a.wav", std::vector<int>(5000, 77));
   };
   const std::string digits(100 * 1024, '9');
@@ -362,8 +360,7 @@ TEST_F(HostileInputTest, EndOfInputAtEveryPrompt) {
     SCOPED_TRACE(opening);
     for (const std::string& name : NamesMatching(".*\\.wav|.*\\.txt")) fs::remove(project_ / name);
     WriteParams(params);
-    WriteFile("record.txt", "a.wav\nb.wav\n");
-    WriteFile("play.txt", "");
+    WriteLists("a.wav\nb.wav\n", "");
     WriteWav("a.wav", std::vector<int>(5000, 77));
     WriteWav("a_mix.wav", {1});
     WriteWav("b_take.wav", {2});

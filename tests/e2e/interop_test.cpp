@@ -60,8 +60,7 @@ TEST_F(InteropTest, OtherProgramsReadEveryFileWeWrite) {
   if (!HasTool("soxi") || !HasTool("sox") || !HasTool("sndfile-info")) GTEST_SKIP() << "sox or sndfile-info missing";
   WriteRampDevice(1, 200000);
   WriteFile("param.txt", "dv\tramp\nsr\t44100\ninputs\t1\noutputs\t1\nch\t1\nbuf\t16\nmix\t1\ne\t0\n");
-  WriteFile("record.txt", "song.wav\n");
-  WriteFile("play.txt", "song.wav\n");
+  WriteLists("song.wav\n", "song.wav\n");
   WriteFile("song.s24", Raw24(Ramp(10001, 700, -3000000)));
   ASSERT_EQ(Shell("cd '" + project_.string() + "' && sox -t raw -r 44100 -e signed -b 24 -c 1 song.s24 song.wav"), "");
   const RunResult r = Run("f R_take e0.05 R pad R stp e0 R stp e0.05 R cin exp-i mix c exp-s mix c x\n");
@@ -114,8 +113,7 @@ TEST_F(InteropTest, FilesOtherProgramsWritePlaySampleExactly) {
 
   WriteRampDevice(3, 100);
   WriteFile("param.txt", "dv\tramp\nsr\t44100\ninputs\t3\noutputs\t3\nch\t3\nbuf\t1024\ni\t0\no\t16384\n");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "sox_ext.wav\nsox_pcm.wav\nsndfile.wav\n");
+  WriteLists("", "sox_ext.wav\nsox_pcm.wav\nsndfile.wav\n");
   const RunResult r = RunChecked("p f x\n", 0);
   EXPECT_EQ(r.out.find("will not be played"), std::string::npos) << r.out;
   // "f" measured them: the stop is their length.

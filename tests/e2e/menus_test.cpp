@@ -11,8 +11,7 @@ class MenusTest : public ProjectTest {
  protected:
   RunResult RunWith(const std::string& params, const std::string& input) {
     WriteParams(params);
-    WriteFile("record.txt", "");
-    WriteFile("play.txt", "");
+    WriteLists("", "");
     return Run(input);
   }
   bool Saved(const std::string& line) const { return ReadFile("param.txt").find("\n" + line + "\n") != std::string::npos; }

@@ -8,8 +8,7 @@ using MixerViewTest = ProjectTest;
 
 TEST_F(MixerViewTest, ViewListsChannelsAndAppliesLevelWords) {
   WriteParams("ch\t4\nmix\t2\nbusvl\t2\t-3.5\n");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "kick_drum_close_mic.wav\n-\nsnare.wav\n");
+  WriteLists("", "kick_drum_close_mic.wav\n-\nsnare.wav\n");
   const RunResult r = Run("mix 3v20 1b20 2b-200 3p-40 xv5 sp d s\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("\nSource:\nkick_drum_close\tCh 1\tVol 0.00\tPan    0\nsnare.wav\tCh 3\tVol 0.00\tPan    0\n\n"
@@ -32,8 +31,7 @@ TEST_F(MixerViewTest, ViewListsChannelsAndAppliesLevelWords) {
 
 TEST_F(MixerViewTest, HelpAndConsoleCommandsStillWorkInTheView) {
   WriteParams("");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   const RunResult r = Run("mix h c + c mix\n");
   EXPECT_NE(r.out.find("\nMixer Help:\n\nTo set a channel's volume:\n\n"), std::string::npos);
   EXPECT_NE(r.out.find("Or, 'mix' will toggle the mixer view on/off.\n\nEnter 'c' to continue\n"), std::string::npos);
@@ -44,8 +42,7 @@ TEST_F(MixerViewTest, HelpAndConsoleCommandsStillWorkInTheView) {
 
 TEST_F(MixerViewTest, MixModeMenuShowsCurrentModeFirst) {
   WriteParams("mix\t3\n");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   const RunResult r = Run("mod 7 one 1 s\n");
   EXPECT_NE(r.out.find("\nCurrently using mixmode [3]:\n"
                        "'3'  Playback = busses are routed to outputs 1 and 2.\n"
@@ -64,8 +61,7 @@ TEST_F(MixerViewTest, MixModeMenuShowsCurrentModeFirst) {
 
 TEST_F(MixerViewTest, BusRoutingAddsAndRemovesChannels) {
   WriteParams("outputs\t4\nch\t8\n");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   const RunResult r = Run("bus a 2 2,5,300 a 3 1 r 3 1 c s\n");
   EXPECT_NE(r.out.find("Stereo Bus Assignments: (4 outputs, 2 busses)\n"
                        "\nBus 2\t\tOut 03-04\t\tCh: 2 5 \nEnter 'a' to add"),

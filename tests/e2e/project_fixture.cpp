@@ -96,6 +96,11 @@ std::string ProjectTest::ReadFile(const std::string& name) const { return Slurp(
 
 bool ProjectTest::Exists(const std::string& name) const { return fs::exists(project_ / name); }
 
+void ProjectTest::WriteLists(const std::string& record, const std::string& play) const {
+  WriteFile("record.txt", record);
+  WriteFile("play.txt", play);
+}
+
 void ProjectTest::WriteParams(const std::string& extraLines) const {
   WriteFile("param.txt", "dv\tnull\n" + extraLines);
 }

@@ -45,6 +45,8 @@ class ProjectTest : public ::testing::Test {
   void WriteFile(const std::string& name, const std::string& text) const;
   std::string ReadFile(const std::string& name) const;
   bool Exists(const std::string& name) const;
+  // The recordlist and playlist texts (record.txt, play.txt).
+  void WriteLists(const std::string& record, const std::string& play) const;
   // A param.txt that opens ALSA's null device with the given extra lines.
   void WriteParams(const std::string& extraLines) const;
   // Defines ALSA device `ramp`: playback goes to play.raw in the project,

@@ -63,8 +63,7 @@ TEST_F(StartupTest, UnopenableDeviceEndsWithOneAndWritesNoSettings) {
 
 TEST_F(StartupTest, CountsResolvedFromSettingsAndEmptyRecordListNoted) {
   WriteParams("ch\t12\n");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   const RunResult r = Run("x\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Interface inputs  = 12\nInterface outputs = 2\nTracks (maximum)  = 12\n"), std::string::npos);
@@ -89,8 +88,7 @@ TEST_F(StartupTest, MissingNamedPlaylistCreatesPlayTxt) {
 
 TEST_F(ConsoleTest, PositionsRoundUpToTheBlockGridAndSaveWritesThem) {
   WriteParams("buf\t1024\ni\t1\no\t1025\ne\t1024\nmem\t-5\nrange\t1\t2047\tverse one\nloc\t3000\tchorus\n");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   const RunResult r = Run("s x\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("\nStored Settings\n\n"), std::string::npos);
@@ -103,8 +101,7 @@ TEST_F(ConsoleTest, PositionsRoundUpToTheBlockGridAndSaveWritesThem) {
 
 TEST_F(ConsoleTest, GrantedPeriodOtherThanRequestedIsWarnedAndUsed) {
   WriteParams("buf\t1000\ni\t1001\n");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   const RunResult r = Run("s x\n");
   // The null device grants any size: 1000 is asked for and granted.
   EXPECT_EQ(r.out.find("Driver did not return"), std::string::npos);
@@ -115,8 +112,7 @@ TEST_F(ConsoleTest, GrantedPeriodOtherThanRequestedIsWarnedAndUsed) {
 TEST_F(ConsoleTest, StatusDisplayInSecondsAndShortForm) {
   // 2 s in, 1 s punch, 10 s out at 44100 Hz, all on the 1024 grid already.
   WriteParams("i\t88064\ne\t44032\no\t440320\nmem\t0\n");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   RunResult r = Run("x\n");
   EXPECT_NE(r.out.find("Time functions:  (memory = 0.00)\n\n"
                        "   'i' to set play start (2.00)\n"
@@ -141,8 +137,7 @@ TEST_F(ConsoleTest, StatusDisplayInSecondsAndShortForm) {
 TEST_F(ConsoleTest, StatusDisplayInMeasures) {
   // 120 bpm, 4/4 at 48000 Hz: 96000 samples is measure 2, 120000 is 2.2.
   WriteParams("sr\t48000\ntmode\t1\nbuf\t1000\ni\t96000\ne\t120000\no\t192000\n");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   const RunResult r = Run("x\n");
   EXPECT_NE(r.out.find("Time functions:  (memory = 1.1.00)\n\n"
                        "   'i' to set play start  (2.1.00)\n"
@@ -158,8 +153,7 @@ TEST_F(ConsoleTest, StatusDisplayInMeasures) {
 
 TEST_F(ConsoleTest, HelpNeedsExactWordsAndWaitsForC) {
   WriteParams("");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   const RunResult r = Run("hh h x cc c x\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(CountOf(r.out, "\nFunctions:\n\nMonitoring:\n"), 1);
@@ -171,8 +165,7 @@ TEST_F(ConsoleTest, HelpNeedsExactWordsAndWaitsForC) {
 
 TEST_F(ConsoleTest, EndOfInputLeavesCleanly) {
   WriteParams("");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   const RunResult r = Run("s\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(Exists("param.txt"));
@@ -181,8 +174,7 @@ TEST_F(ConsoleTest, EndOfInputLeavesCleanly) {
 
 TEST_F(ConsoleTest, OverlongWordsAreCutNotOverrun) {
   WriteParams("");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   const RunResult r = Run(std::string(100000, 'z') + " x\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(CountOf(r.out, "   'x' to exit program\n"), 2);

@@ -14,8 +14,7 @@ class TakeMenuTest : public ProjectTest {
   void SetUp() override {
     ProjectTest::SetUp();
     WriteRampDevice(1, 200000);
-    WriteFile("record.txt", "song.wav\n");
-    WriteFile("play.txt", "");
+    WriteLists("song.wav\n", "");
   }
   // Settings for one input on the ramp device; `extra` sets the points.
   void Params(const std::string& extra) {

@@ -14,8 +14,7 @@ class TimePointTest : public ProjectTest {
  protected:
   void SetUp() override {
     ProjectTest::SetUp();
-    WriteFile("record.txt", "");
-    WriteFile("play.txt", "");
+    WriteLists("", "");
   }
 
   RunResult RunOk(const std::string& input) const {

@@ -12,8 +12,7 @@ const std::string kPlayHeading = "Source\t\t\tSolo\tDestination\n";
 
 TEST_F(TrackListTest, PlaylistChannelsSkipsAndDirectOutputs) {
   WriteParams("inputs\t2\noutputs\t2\nch\t8\nsolo\t3\n");
-  WriteFile("record.txt", "in1.wav\n-\nin3.wav\nin4.wav\n");
-  WriteFile("play.txt", "a.wav\n\n-\nb.wav\n-old.wav\na_very_long_track_name.wav\n");
+  WriteLists("in1.wav\n-\nin3.wav\nin4.wav\n", "a.wav\n\n-\nb.wav\n-old.wav\na_very_long_track_name.wav\n");
   const RunResult r = Run("lp c lr c x\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("File: play.txt\n" + kPlayHeading + "a.wav\t\toff\tOut 1\nb.wav\t\tON\tOut (3)\n"
@@ -28,8 +27,7 @@ TEST_F(TrackListTest, PlaylistChannelsSkipsAndDirectOutputs) {
 }
 
 TEST_F(TrackListTest, DestinationsInTheMixModes) {
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "one.wav\ntwo.wav\nthree.wav\nfour.wav\nfive.wav\n");
+  WriteLists("", "one.wav\ntwo.wav\nthree.wav\nfour.wav\nfive.wav\n");
   WriteParams("inputs\t2\noutputs\t4\nch\t8\nmix\t1\n");
   RunResult r = Run("lp c x\n");
   EXPECT_NE(r.out.find(kPlayHeading + "one.wav\t\toff\tOut 1 2\ntwo.wav\t\toff\tOut 1 2\n"
@@ -57,8 +55,7 @@ TEST_F(TrackListTest, DestinationsInTheMixModes) {
 
 TEST_F(TrackListTest, MissingListsAreReportedAndStillWaitForContinue) {
   WriteParams("inputs\t2\noutputs\t2\nch\t2\nrec\t1\tgone.txt\nplay\t1\tlost.txt\n");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   WriteFile("takes.txt", "");
   WriteFile("songs.txt", "");
   const RunResult r = Run("lr x c lp c x songs.txt takes.txt\n");
@@ -75,8 +72,7 @@ TEST_F(TrackListTest, MissingListsAreReportedAndStillWaitForContinue) {
 
 TEST_F(TrackListTest, SoloMenuTakesOnlyTrackNumbersThatExist) {
   WriteParams("inputs\t2\noutputs\t2\nch\t8\n");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   const RunResult r = Run("so a 2,5,x,300 a 0,9 d s so r 2,7 d x\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Solo Enabled Tracks: (none)\n'a' add, 'r' remove, 'd' done\n"
@@ -93,8 +89,7 @@ TEST_F(TrackListTest, SoloMenuTakesOnlyTrackNumbersThatExist) {
 
 TEST_F(TrackListTest, PlaylistFileMenuPositionsAndNames) {
   WriteParams("inputs\t2\noutputs\t2\nch\t2\nplay\t3\tthird.txt\n");
-  WriteFile("record.txt", "");
-  WriteFile("play.txt", "");
+  WriteLists("", "");
   WriteFile("new.txt", "");
   const std::string longName(300, 'n');
   const RunResult r = Run("pf 0 pf 200 pf a extra.txt 7 d pf 3abc rf " + longName + " s pf 5 x new.txt record.txt\n");

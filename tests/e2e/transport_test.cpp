@@ -22,8 +22,7 @@ std::uint32_t DeclaredDataBytes(const std::string& wav) {
 
 TEST_F(TransportTest, RecordingRefusesAMissingStop) {
   WriteParams("");
-  WriteFile("record.txt", "a.wav\n");
-  WriteFile("play.txt", "");
+  WriteLists("a.wav\n", "");
   const RunResult r = Run("R yes c c x\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find(">> Stop time is not set!\nEnter 'c' to continue and fix\n"
@@ -35,8 +34,7 @@ TEST_F(TransportTest, RecordingRefusesAMissingStop) {
 
 TEST_F(TransportTest, TakesAreNamedAndHoldExactlyTheTakeLength) {
   WriteParams("i\t2048\ne\t0\no\t10240\n");
-  WriteFile("record.txt", "vox.wav\n-\n");
-  WriteFile("play.txt", "");
+  WriteLists("vox.wav\n-\n", "");
   const RunResult r = Run("r stp e0.1 r stp x\n");
   EXPECT_EQ(r.status, 0) << r.err;
   // "r" raised the punch point to the in point, so both takes start there.
@@ -56,8 +54,7 @@ TEST_F(TransportTest, TakesAreNamedAndHoldExactlyTheTakeLength) {
 }
 
 TEST_F(TransportTest, PresetTakeNamesAndTheirConflicts) {
-  WriteFile("record.txt", "-\nbass.wav\nvocals.wav\n");
-  WriteFile("play.txt", "");
+  WriteLists("-\nbass.wav\nvocals.wav\n", "");
   WriteParams("inputs\t3\nch\t3\no\t4096\n");
   WriteWav("vocals_take2.wav", {1, 2, 3});
   const std::string before = ReadFile("vocals_take2.wav");
@@ -81,8 +78,7 @@ TEST_F(TransportTest, RecordingWithoutPlaybackCapturesTheInputExactly) {
   // chunks of 4096, 4096 and 1808 samples.
   WriteRampDevice(2, 40000);
   WriteFile("param.txt", "dv\tramp\nsr\t48000\ninputs\t2\noutputs\t2\nch\t2\nbuf\t16\ne\t0\no\t10000\n");
-  WriteFile("record.txt", "a.wav\nb.wav\n");
-  WriteFile("play.txt", "");
+  WriteLists("a.wav\nb.wav\n", "");
   const RunResult r = Run("R x\n");
   EXPECT_EQ(r.status, 0) << r.err;
   const auto takes = NamesMatching("audio_ch_[12]_[0-9]+\\.wav");
@@ -135,8 +131,7 @@ TEST_F(TransportTest, SoloAuditionAndPreRollKeepTheirPoints) {
 TEST_F(TransportTest, MonitorShowsInputLevelsForItsTime) {
   WriteRampDevice(2, 200000);
   WriteFile("param.txt", "dv\tramp\nsr\t48000\ninputs\t2\noutputs\t2\nch\t2\nbuf\t1024\n");
-  WriteFile("record.txt", "-\nb.wav\n");
-  WriteFile("play.txt", "");
+  WriteLists("-\nb.wav\n", "");
   const RunResult r = Run("mr 2 ma 2 x\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Enter monitor time in seconds.\n\nMonitoring Input Peaks...\n"), std::string::npos);

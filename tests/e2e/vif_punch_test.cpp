@@ -60,8 +60,7 @@ TEST_F(VifPunchTest, ACrossfadedPunchInChangesOnlyThePunchedRegion) {
   const std::vector<int> guide2 = Track(5, length + 8192);
   WriteWav("guide.wav", guide, 48000);
   WriteWav("guide2.wav", guide2, 48000);
-  WriteFile("record.txt", "vox.wav\n");
-  WriteFile("play.txt", "guide.wav\n");
+  WriteLists("vox.wav\n", "guide.wav\n");
   WriteVifDevice({});
   WriteVifParams(1, 1, 1024, "i\t0\ne\t0\no\t40960\nxfade\t10.0\n");
   const RunResult first = Run("r rep x\n");
