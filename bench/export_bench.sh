@@ -4,23 +4,9 @@
 # prints both wall-clock times and their ratio.
 # Usage: bench/export_bench.sh [path to sondrel]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-binary=${1:-build/sondrel}
-[ -x "$binary" ] || { echo "build the program first (scripts/test.sh or cmake --build build)" >&2; exit 1; }
-binary=$(realpath "$binary")
-command -v sox > /dev/null || { echo "sox is needed as the yardstick" >&2; exit 1; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-mkdir home
-# One 60 s track, named by every playlist line: the page cache serves it, so
-# the figures are the mixing and writing, not the disk's reading. At -40 dB
-# even 64 of them sum without clipping.
-sox -n -r 48000 -b 24 -c 1 track.wav synth 60 sine 440 gain -40
-
-seconds=60
-frames=$((48000 * seconds))
+. "$(dirname "$0")/common.sh"
+# At -40 dB even 64 tracks sum without clipping.
+make_track -40
 
 now() { date +%s.%N; }
 
@@ -30,9 +16,7 @@ time_export() {  # tracks
   local tracks=$1
   printf 'dv\tnull\nsr\t48000\ninputs\t2\noutputs\t2\nch\t%s\nbuf\t960\nclock\thc\nint\t2\nmix\t1\ni\t0\no\t%s\n' \
     "$tracks" "$frames" > param.txt
-  : > record.txt
-  : > play.txt
-  for ((c = 1; c <= tracks; c++)); do echo track.wav >> play.txt; done
+  write_lists "$tracks"
   local start end
   start=$(now)
   HOME="$work/home" "$binary" <<< "exp-i mix c x" > /dev/null

@@ -3,35 +3,19 @@
 # device and reports seconds of audio played per second of CPU.
 # Usage: bench/transport_bench.sh [path to sondrel]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-binary=${1:-build/sondrel}
-[ -x "$binary" ] || { echo "build the program first (scripts/test.sh or cmake --build build)" >&2; exit 1; }
-binary=$(realpath "$binary")
+. "$(dirname "$0")/common.sh"
+make_track -6
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-mkdir home
-# One 60 s track, named by every playlist line: the page cache serves it, so
-# the figure is the program's own work, not the disk's.
-sox -n -r 48000 -b 24 -c 1 track.wav synth 60 sine 440 gain -6
-
-seconds=60
-out=$((48000 * seconds))
 run() {  # tracks mixmode
   local tracks=$1 mode=$2
   printf 'dv\tnull\nsr\t48000\ninputs\t2\noutputs\t%s\nch\t%s\nbuf\t1024\nclock\thc\nmix\t%s\ni\t0\no\t%s\n' \
-    "$tracks" "$tracks" "$mode" "$out" > param.txt
+    "$tracks" "$tracks" "$mode" "$frames" > param.txt
   for ((b = 1; b <= 8; b++)); do
     list=""
     for ((c = b; c <= tracks; c += 8)); do list+="$c,"; done
     printf 'bus\t%s\t%s\n' "$b" "$list" >> param.txt
   done
-  : > record.txt
-  : > play.txt
-  for ((c = 1; c <= tracks; c++)); do echo track.wav >> play.txt; done
-  local start end
-  start=$(awk '{print $14 + $15}' /proc/$$/stat)
+  write_lists "$tracks"
   TIMEFORMAT='%U %S'
   local cpu
   cpu=$( { time HOME="$work/home" "$binary" <<< "p x" > /dev/null; } 2>&1 | tail -n 1)

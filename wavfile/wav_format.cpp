@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,24 @@ bool Holds(std::span<T> entries, int index) {
 
 }  // namespace
 
+namespace {
+
+// Opens a track and reads its header facts. Both readers report a missing
+// file and a missing format chunk the same way; the other rejections they
+// word each in their own manner.
+std::optional<TrackFacts> InspectTrackFile(const char* path) {
+  const FilePtr file = OpenFile(path, "rb");
+  if (!file) {
+    std::printf("Cannot find file in track list called %s!!\n", path);
+    return std::nullopt;
+  }
+  TrackFacts facts = InspectTrack(file.get());
+  if (facts.check == TrackCheck::kNoFormat) std::fputs("Can't find format chunk in wave file!\n", stdout);
+  return facts;
+}
+
+}  // namespace
+
 int GET_ATTRIBUTES(int index, const char* path, std::span<int> channels,
                    std::span<std::int64_t> dataOffset,
                    std::span<std::int64_t> rate, std::span<std::int64_t> length,
@@ -251,15 +270,11 @@ int GET_ATTRIBUTES(int index, const char* path, std::span<int> channels,
       !Holds(length, index) || !Holds(bytesPerSample, index) || !Holds(bits, index)) {
     return 0;
   }
-  const FilePtr file = OpenFile(path, "rb");
-  if (!file) {
-    std::printf("Cannot find file in track list called %s!!\n", path);
-    return 0;
-  }
-  const TrackFacts facts = InspectTrack(file.get());
+  const std::optional<TrackFacts> inspected = InspectTrackFile(path);
+  if (!inspected) return 0;
+  const TrackFacts& facts = *inspected;
   switch (facts.check) {
     case TrackCheck::kNoFormat:
-      std::fputs("Can't find format chunk in wave file!\n", stdout);
       return 0;
     case TrackCheck::kNotMono:
       channels[index] = facts.channels;
@@ -288,15 +303,11 @@ int GET_ATTRIBUTES(int index, const char* path, std::span<int> channels,
 }
 
 std::int64_t GET_LENGTH(const char* path) {
-  const FilePtr file = OpenFile(path, "rb");
-  if (!file) {
-    std::printf("Cannot find file in track list called %s!!\n", path);
-    return 0;
-  }
-  const TrackFacts facts = InspectTrack(file.get());
+  const std::optional<TrackFacts> inspected = InspectTrackFile(path);
+  if (!inspected) return 0;
+  const TrackFacts& facts = *inspected;
   switch (facts.check) {
     case TrackCheck::kNoFormat:
-      std::fputs("Can't find format chunk in wave file!\n", stdout);
       return 0;
     case TrackCheck::kNotMono:
       std::fputs("Mono files only\n", stdout);
