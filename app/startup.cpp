@@ -9,6 +9,7 @@
 #include "app/settings_file.h"
 #include "console/command_loop.h"
 #include "console/input.h"
+#include "wavfile/punch_undo.h"
 
 namespace sondrel {
 
@@ -141,6 +142,7 @@ ChannelCounts ResolveCounts(ChannelCounts c) {
 
 int RunSondrel() {
   PrintBanner();
+  RecoverInterruptedPunch();
   // The record holds several large tables; keep it off the stack.
   auto state = std::make_unique<SessionState>();
   SessionState& s = *state;

@@ -13,6 +13,7 @@
 #include "console/input.h"
 #include "wavfile/file_io.h"
 #include "wavfile/list_text.h"
+#include "wavfile/punch_undo.h"
 #include "wavfile/wav_format.h"
 
 namespace sondrel {
@@ -121,27 +122,32 @@ bool CreateWorkFile(WorkFile& work, const char* mode, const Track& like) {
   return DiscardWorkFile(work);
 }
 
-// Everything must be on the disk before the work file takes the track's
-// name, so that a crash leaves the old file or the complete new one, never
-// a torn one. The size fields are fixed through the path while the file is
-// still open, and the sync then covers them too.
-bool FinishWorkFile(WorkFile& work, bool fix_sizes) {
-  const char* path = work.path.c_str();
+// Everything written must be on the disk before the file is trusted: before
+// a work file takes the track's name (a crash then leaves the old file or
+// the complete new one, never a torn one), and before a punched track's
+// undo record goes. The size fields are fixed through the path while the
+// file is still open, and the sync then covers them too.
+bool SyncWritten(std::FILE* file, const char* path, bool fix_sizes) {
   errno = 0;
-  if (std::fflush(work.file.get()) != 0) return ReportFailure("write", path);
+  if (std::fflush(file) != 0) return ReportFailure("write", path);
   if (fix_sizes && !FIX_SIZE(path)) return false;
   errno = 0;
-  if (fsync(fileno(work.file.get())) != 0) return ReportFailure("write", path);
-  if (!CloseFile(work.file)) return ReportFailure("write", path);
+  if (fsync(fileno(file)) != 0) return ReportFailure("write", path);
+  return true;
+}
+
+bool FinishWorkFile(WorkFile& work, bool fix_sizes) {
+  if (!SyncWritten(work.file.get(), work.path.c_str(), fix_sizes)) return false;
+  if (!CloseFile(work.file)) return ReportFailure("write", work.path.c_str());
   return true;
 }
 
 // ---- Piecewise copies -------------------------------------------------------
 
-// Appends `count_bytes` of `from`, starting at `offset_bytes`, one piece at
-// a time: tracks can be far larger than memory allows.
+// Writes `count_bytes` of `from`, starting at `offset_bytes`, where `to`
+// stands, one piece at a time: tracks can be far larger than memory allows.
 bool AppendCopy(const Track& from, std::int64_t offset_bytes, std::int64_t count_bytes,
-                WorkFile& to, std::size_t piece_bytes) {
+                std::FILE* to, const char* to_path, std::size_t piece_bytes) {
   std::array<std::uint8_t, kCopyPieceBytes> buffer;
   while (count_bytes > 0) {
     const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(count_bytes, piece_bytes));
@@ -150,8 +156,8 @@ bool AppendCopy(const Track& from, std::int64_t offset_bytes, std::int64_t count
       return ReportFailure("read", from.path);
     }
     errno = 0;
-    if (!WriteAll(to.file.get(), buffer.data(), piece)) {
-      return ReportFailure("write", to.path.c_str());
+    if (!WriteAll(to, buffer.data(), piece)) {
+      return ReportFailure("write", to_path);
     }
     offset_bytes += static_cast<std::int64_t>(piece);
     count_bytes -= static_cast<std::int64_t>(piece);
@@ -160,13 +166,13 @@ bool AppendCopy(const Track& from, std::int64_t offset_bytes, std::int64_t count
 }
 
 // Zero bytes are silence in 24-bit PCM.
-bool AppendSilence(WorkFile& to, std::int64_t count_bytes, std::size_t piece_bytes) {
+bool AppendSilence(std::FILE* to, const char* to_path, std::int64_t count_bytes, std::size_t piece_bytes) {
   static constexpr std::array<std::uint8_t, kCopyPieceBytes> kZeros{};
   while (count_bytes > 0) {
     const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(count_bytes, piece_bytes));
     errno = 0;
-    if (!WriteAll(to.file.get(), kZeros.data(), piece)) {
-      return ReportFailure("write", to.path.c_str());
+    if (!WriteAll(to, kZeros.data(), piece)) {
+      return ReportFailure("write", to_path);
     }
     count_bytes -= static_cast<std::int64_t>(piece);
   }
@@ -178,9 +184,11 @@ bool AppendSilence(WorkFile& to, std::int64_t count_bytes, std::size_t piece_byt
 bool WritePadded(const Track& original, std::int64_t samples, WorkFile& padded) {
   const std::int64_t silence_bytes = std::max<std::int64_t>(samples, 0) * kTrackBytesPerSample;
   const std::int64_t start = original.audioStartBytes;
-  return AppendCopy(original, 0, start, padded, kPadPieceBytes) &&
-         AppendSilence(padded, silence_bytes, kPadPieceBytes) &&
-         AppendCopy(original, start, original.sizeBytes - start, padded, kPadPieceBytes);
+  std::FILE* to = padded.file.get();
+  const char* to_path = padded.path.c_str();
+  return AppendCopy(original, 0, start, to, to_path, kPadPieceBytes) &&
+         AppendSilence(to, to_path, silence_bytes, kPadPieceBytes) &&
+         AppendCopy(original, start, original.sizeBytes - start, to, to_path, kPadPieceBytes);
 }
 
 // The old file steps aside as "temp_data.wav" before the padded one takes
@@ -224,18 +232,16 @@ Punch PunchOf(const Track& destination, const Track& source, std::int64_t positi
   return {destination.audioStartBytes + position * kTrackBytesPerSample, count_bytes};
 }
 
-// Old audio before the punch, silence up to it when it starts past the old
-// end, the source's audio, then whatever old audio follows.
-bool WritePunched(const Track& destination, const Track& source, const Punch& punch,
-                  WorkFile& result) {
-  const std::int64_t kept_before = std::min(punch.atBytes, destination.sizeBytes);
-  const std::int64_t resume_at = punch.atBytes + punch.countBytes;
-  return AppendCopy(destination, 0, kept_before, result, kCopyPieceBytes) &&
-         AppendSilence(result, punch.atBytes - kept_before, kCopyPieceBytes) &&
-         AppendCopy(source, source.audioStartBytes, punch.countBytes, result, kCopyPieceBytes) &&
-         AppendCopy(destination, resume_at,
-                    std::max<std::int64_t>(0, destination.sizeBytes - resume_at), result,
-                    kCopyPieceBytes);
+// Writes over the destination where the source lands: silence first when
+// the punch starts past the old end, then the source's audio. Nothing else
+// of the destination is touched, however long it is.
+bool WritePunchInPlace(const Track& destination, const Track& source, const Punch& punch) {
+  std::FILE* to = destination.file.get();
+  const std::int64_t old_end = std::min(punch.atBytes, destination.sizeBytes);
+  errno = 0;
+  if (fseeko(to, static_cast<off_t>(old_end), SEEK_SET) != 0) return ReportFailure("write", destination.path);
+  return AppendSilence(to, destination.path, punch.atBytes - old_end, kCopyPieceBytes) &&
+         AppendCopy(source, source.audioStartBytes, punch.countBytes, to, destination.path, kCopyPieceBytes);
 }
 
 // ---- Crossfade --------------------------------------------------------------
@@ -441,7 +447,8 @@ int COPY_FILE(std::int64_t stamp, const char* path) {
     std::printf("Cannot create backup file %s\n", backup.c_str());
     return 0;
   }
-  const bool copied = AppendCopy(original, 0, original.sizeBytes, copy, kCopyPieceBytes) &&
+  const bool copied = AppendCopy(original, 0, original.sizeBytes, copy.file.get(), copy.path.c_str(),
+                                 kCopyPieceBytes) &&
                       FinishWorkFile(copy, false);
   original.file.reset();
   if (!copied || !RenameReported(copy.path, backup)) {
@@ -469,15 +476,25 @@ bool INSERT_FILE(const char* destination, const char* source, std::int64_t posit
   const Punch punch = PunchOf(old_track, take, position, length);
   if (punch.countBytes == 0) return true;  // nothing to lay over the old audio
 
-  // Created exclusively next to the destination: whatever already has that
-  // name is not ours to overwrite.
-  WorkFile result{std::string(destination) + ".tmp", nullptr};
-  if (!CreateWorkFile(result, "wbx", old_track)) return false;
+  // The bytes about to be overwritten are saved first, so a failure (or a
+  // crash) at any point can put the file back exactly as it was.
+  PunchUndo undo;
+  if (!SavePunchUndo(old_track.file.get(), destination, old_track.sizeBytes, old_track.audioStartBytes,
+                     punch.atBytes, punch.countBytes, undo)) {
+    return false;
+  }
   const bool grows = punch.atBytes + punch.countBytes > old_track.sizeBytes;
-  const bool built = WritePunched(old_track, take, punch, result) && FinishWorkFile(result, grows);
+  const bool written = WritePunchInPlace(old_track, take, punch) &&
+                       SyncWritten(old_track.file.get(), destination, grows);
+  // Closed before anything else writes to it; whatever a failed close could
+  // not write is undone next.
   old_track.file.reset();
   take.file.reset();
-  if (!built || !RenameReported(result.path, destination)) return DiscardWorkFile(result);
+  if (!written) {
+    UndoPunch(undo);
+    return false;
+  }
+  CommitPunch(undo);
   return true;
 }
 

@@ -4,11 +4,13 @@
 // another, and build an equal-power crossfade between two files.
 //
 // A musician's take cannot be recorded again, so every operation that
-// rewrites an existing track builds the new version in a work file next to
-// it, makes that durable and only then renames it over the old one. A
-// failure at any step removes the work file and leaves every existing file
-// exactly as it was; the bool results say whether the operation happened,
-// and a failure has always printed which file failed and why.
+// rewrites an existing track either builds the new version in a work file
+// next to it, makes that durable and only then renames it over the old one,
+// or (a punch-in, which changes only where the take lands) first saves the
+// bytes it overwrites so that they can be put back (punch_undo.h). A failure
+// at any step leaves every existing file exactly as it was; the bool results
+// say whether the operation happened, and a failure has always printed
+// which file failed and why.
 //
 // Positions and lengths count mono 24-bit samples (3 bytes each), from the
 // first audio byte that the data-marker scan of wav_format.h finds.
@@ -70,8 +72,10 @@ int COPY_FILE(std::int64_t stamp, const char* path);
 
 // Overwrites the destination's audio from sample `position` on with up to
 // `length` samples of the source's audio (a punch-in; later audio does not
-// move). A position past the end leaves silence in between, and a result
-// longer than before gets its size fields rewritten. A file without a data
+// move). Only that stretch of the file is written, so the cost follows the
+// source's length, not the destination's. A position past the end leaves
+// silence in between, and a result longer than before gets its size fields
+// rewritten. A file without a data
 // marker ends the program with status 2.
 bool INSERT_FILE(const char* destination, const char* source, std::int64_t position,
                  std::int64_t length);

@@ -96,19 +96,31 @@ std::vector<FaultCase> FaultCases() {
   const std::string stampedTake = "audio_ch_1_[0-9]+_stp_8192\\.wav";
   const std::string shortTake = "e\t0\no\t4096\n";
   const std::string lateTake = "e\t8192\no\t12288\n";
+  const std::string endTake = "e\t18432\no\t22528\n";  // runs past the end of the 20000-sample song
+  const std::string stampedEndTake = "audio_ch_1_[0-9]+_stp_18432\\.wav";
   return {
       {"cap in a recording", "e\t0\no\t20480\n", {}, "R del x\n", 30000,
        {"was cut short: File too large", "_incomplete.wav"}, "audio_ch_1_[0-9]+_incomplete\\.wav"},
       {"cap in a named recording", "e\t0\no\t20480\n", {}, "R_take x\n", 30000,
        {"Recording into song_take.wav on input 1 was cut short: File too large"}, "song_take_incomplete\\.wav"},
-      {"cap in a punch-in", shortTake, {}, "R ins x\n", 40000,
-       {"Could not write song.wav.tmp: File too large", "could not be punched into song.wav"}, take},
-      {"cap in a crossfaded punch-in", shortTake + "xfade\t10\n", {}, "R ins x\n", 40000,
-       {"Could not write song.wav.tmp: File too large", "could not be punched into song.wav"}, take},
+      // The punch-in writes in place: the cap stops it where it grows the
+      // record file past its end, or before that, while saving the audio
+      // it would overwrite.
+      {"cap in a punch-in", endTake, {}, "R ins x\n", 64000,
+       {"Could not write song.wav: File too large", "could not be punched into song.wav"}, stampedEndTake},
+      {"cap in a crossfaded punch-in", endTake + "xfade\t10\n", {}, "R ins x\n", 64000,
+       {"Could not write song.wav: File too large", "could not be punched into song.wav"}, stampedEndTake},
+      // The take (12332 bytes) fits under the cap; the record of the audio
+      // under it (its 12288 bytes, the header and the record's own fields)
+      // does not.
+      {"cap in saving the punched region", shortTake, {}, "R ins x\n", 12360,
+       {"Could not save the audio under the punch-in into song.wav: File too large",
+        "could not be punched into song.wav"},
+       take},
       {"cap in a padding", lateTake, {}, "R pad x\n", 20000,
        {"Could not write temp_pad.wav: File too large", "could not be padded"}, stampedTake},
-      {"cap in a backup", shortTake, {}, "R cin x\n", 40000,
-       {"Cannot create backup file song_bkup_", "could not be punched into song.wav"}, take},
+      // The punch-in still goes ahead; it writes below the cap.
+      {"cap in a backup", shortTake, {}, "R cin x\n", 40000, {"Cannot create backup file song_bkup_"}, "", {"song.wav"}},
       {"cap in an export", "i\t0\no\t20480\n", {}, "exp-i mix c exp-s mix c x\n", 30000,
        {"Writing mix.wav failed: File too large", "Writing mix_L.wav failed: File too large", "Nothing was exported."}},
       {"cap in a settings save", "", {}, "s x\n", 100, {"Could not write param.txt: File too large"}},
@@ -118,8 +130,14 @@ std::vector<FaultCase> FaultCases() {
        {"to temp_data.wav: Is a directory", "could not be padded"}, stampedTake},
       {"xfade_temp1.wav a directory", shortTake + "xfade\t10\n", {"xfade_temp1.wav"}, "R ins x\n", 0,
        {"Could not create the crossfade files: Is a directory"}, "", {"song.wav"}},
-      {"the punch-in work file a directory", shortTake, {"song.wav.tmp"}, "R ins x\n", 0,
-       {"Could not create song.wav.tmp: File exists", "could not be punched into song.wav"}, take},
+      {"the punch-in's undo work name a directory", shortTake, {"punch-in.undo.tmp"}, "R ins x\n", 0,
+       {"Could not save the audio under the punch-in into song.wav: File exists", "could not be punched into song.wav"},
+       take},
+      {"the punch-in's undo record a directory", shortTake, {"punch-in.undo"}, "R ins x\n", 0,
+       {"Could not read punch-in.undo: Is a directory",
+        "An earlier punch-in is still to be undone from punch-in.undo: song.wav is left as it is",
+        "could not be punched into song.wav"},
+       take},
       {"param.txt.tmp a directory", "", {"param.txt.tmp"}, "s x\n", 0, {"Could not write param.txt: Is a directory"}},
       {"the mix work file a directory", "i\t0\no\t4096\n", {"mix.wav.part"}, "exp-i mix c x\n", 0,
        {"Can't create mix.wav for the mix: Is a directory"}},

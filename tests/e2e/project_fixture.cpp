@@ -157,7 +157,7 @@ std::vector<int> ProjectTest::ReadSamples(const std::string& name, std::size_t h
 }
 
 std::vector<std::string> ProjectTest::StrayWorkFiles() const {
-  static const std::regex kWorkFile(R"(temp_pad\.wav|temp_data\.wav|xfade_temp.*\.wav|.*\.tmp|.*\.part)");
+  static const std::regex kWorkFile(R"(temp_pad\.wav|temp_data\.wav|xfade_temp.*\.wav|.*\.tmp|.*\.part|punch-in\.undo)");
   std::vector<std::string> stray;
   for (const auto& entry : fs::directory_iterator(project_)) {
     const std::string name = entry.path().filename().string();

@@ -1,6 +1,7 @@
 #include "wavfile/take_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "console/input.h"
+#include "wavfile/file_io.h"
+#include "wavfile/punch_undo.h"
 #include "wavfile/wav_format.h"
 
 namespace sondrel {
@@ -169,7 +172,6 @@ TEST_F(TakeFileInsertTest, FailuresLeaveTheDestinationAsItWas) {
   WriteTrack("track.wav", Pattern(1000, 3));
   WriteTrack("take.wav", Pattern(50, 11));
   const Bytes original = ReadBytes("track.wav");
-  WriteBytes("track.wav.tmp", {7});  // not ours to replace
   fs::create_directory("takes");
   const auto insert = [](const char* source) {
     bool inserted = true;
@@ -178,12 +180,70 @@ TEST_F(TakeFileInsertTest, FailuresLeaveTheDestinationAsItWas) {
     EXPECT_FALSE(inserted) << source;
     return text;
   };
-  EXPECT_EQ(insert("take.wav"), "Could not create track.wav.tmp: File exists\n");
-  EXPECT_EQ(ReadBytes("track.wav.tmp"), Bytes{7});
-  fs::remove("track.wav.tmp");
+  // An undo record still waiting to be put back is never overwritten.
+  WriteBytes("punch-in.undo", {7});
+  EXPECT_EQ(insert("take.wav"),
+            "An earlier punch-in is still to be undone from punch-in.undo: track.wav is left as it is\n");
+  EXPECT_EQ(ReadBytes("punch-in.undo"), Bytes{7});
+  fs::remove("punch-in.undo");
   EXPECT_EQ(insert("takes"), "Could not open takes: Is a directory\n");
   EXPECT_EQ(ReadBytes("track.wav"), original);
-  EXPECT_FALSE(fs::exists("track.wav.tmp"));
+  EXPECT_FALSE(fs::exists("punch-in.undo"));
+}
+
+TEST_F(TakeFileInsertTest, PunchInWritesInPlaceAndLeavesNoUndoRecord) {
+  WriteTrack("track.wav", Pattern(1000, 3));
+  WriteTrack("take.wav", Pattern(50, 11));
+  struct stat before {};
+  struct stat after {};
+  ASSERT_EQ(stat("track.wav", &before), 0);
+  ASSERT_TRUE(INSERT_FILE("track.wav", "take.wav", 100, 50));
+  ASSERT_EQ(stat("track.wav", &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino);  // the same file, not a rebuilt copy
+  EXPECT_FALSE(fs::exists("punch-in.undo"));
+  EXPECT_FALSE(fs::exists("punch-in.undo.tmp"));
+}
+
+// A punch-in cut off part way (the process or the machine stopped) leaves
+// its undo record; the next start puts the file back exactly.
+TEST_F(TakeFileInsertTest, AnInterruptedPunchInIsPutBackAtStart) {
+  WriteTrack("track.wav", Pattern(1000, 3));
+  const Bytes original = ReadBytes("track.wav");
+  {
+    FilePtr track = OpenFile("track.wav", "r+b");
+    PunchUndo undo;
+    // 200 samples from sample 900: 100 of them past the old end.
+    ASSERT_TRUE(SavePunchUndo(track.get(), "track.wav", 3044, 44, 44 + 900 * 3, 600, undo));
+    const Bytes torn(450, 0x55);  // half the punch, and a changed size field
+    ASSERT_TRUE(WriteAt(track.get(), 44 + 900 * 3, torn.data(), torn.size()));
+    const std::uint8_t size_field[4] = {1, 2, 3, 4};
+    ASSERT_TRUE(WriteAt(track.get(), 40, size_field, 4));
+  }  // never committed or undone
+  ASSERT_NE(ReadBytes("track.wav"), original);
+  WriteBytes("punch-in.undo.tmp", {1, 2, 3});  // an unfinished record of a punch-in that never began
+  EXPECT_EQ(StdoutOf([] { RecoverInterruptedPunch(); }),
+            "A punch-in into track.wav was cut off; the file was put back as it was before it\n");
+  EXPECT_EQ(ReadBytes("track.wav"), original);
+  EXPECT_FALSE(fs::exists("punch-in.undo"));
+  EXPECT_FALSE(fs::exists("punch-in.undo.tmp"));
+  EXPECT_EQ(StdoutOf([] { RecoverInterruptedPunch(); }), "");  // nothing left to do
+}
+
+// A damaged record must never be written over a track: it is reported and
+// kept, and punch-ins are refused until someone looks at it.
+TEST_F(TakeFileInsertTest, ADamagedUndoRecordIsNotApplied) {
+  WriteTrack("track.wav", Pattern(1000, 3));
+  {
+    FilePtr track = OpenFile("track.wav", "r+b");
+    PunchUndo undo;
+    ASSERT_TRUE(SavePunchUndo(track.get(), "track.wav", 3044, 44, 44 + 100 * 3, 300, undo));
+  }
+  const Bytes record = ReadBytes("punch-in.undo");
+  WriteBytes("punch-in.undo", Bytes(record.begin(), record.end() - 1));
+  const Bytes track = ReadBytes("track.wav");
+  EXPECT_EQ(StdoutOf([] { RecoverInterruptedPunch(); }), "Could not read punch-in.undo: it is damaged\n");
+  EXPECT_EQ(ReadBytes("track.wav"), track);
+  EXPECT_TRUE(fs::exists("punch-in.undo"));
 }
 
 // Destination and source of 10 samples each, and an output holding a header.

@@ -1,0 +1,45 @@
+// The undo record that makes an in-place punch-in safe.
+//
+// A punch-in overwrites the record file where the take lands, so laying ten
+// seconds over an hour-long track costs ten seconds of writing, not an hour
+// of copying. Before the first byte changes, the bytes about to be
+// overwritten (the header, whose size fields may change, and the old audio
+// under the take) are saved with the file's old size in "punch-in.undo" in
+// the project directory, and made durable. A punch-in that fails puts them
+// back at once; one cut off by a crash or a power cut is put back the next
+// time the program starts. The record file is always either exactly as it
+// was or completely punched, never torn.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace sondrel {
+
+// The saved bytes of one punch-in, for the file it belongs to.
+struct PunchUndo {
+  const char* target = nullptr;
+  bool saved = false;
+};
+
+// Saves the first `headerBytes` of `target` and the bytes it holds from
+// `regionAt` for `regionBytes` (cut at its end), with its size, then makes
+// the record durable. False, with a message, when it could not be saved;
+// the file must then not be touched. An undo record left by an earlier
+// punch-in that could not be put back is never overwritten.
+bool SavePunchUndo(std::FILE* target, const char* path, std::int64_t sizeBytes, std::int64_t headerBytes,
+                   std::int64_t regionAt, std::int64_t regionBytes, PunchUndo& undo);
+
+// The punch-in is complete and on the disk: the undo record goes.
+void CommitPunch(PunchUndo& undo);
+
+// The punch-in failed part way: the saved bytes and size are put back and
+// the record goes. False (with a message) if they could not be put back;
+// the record is then kept for the next start.
+bool UndoPunch(PunchUndo& undo);
+
+// At start-up: puts back a punch-in that was cut off, and removes an undo
+// record that was never completed (its punch-in had not started).
+void RecoverInterruptedPunch();
+
+}  // namespace sondrel
