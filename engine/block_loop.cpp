@@ -9,6 +9,8 @@
 #include <cstring>
 #include <span>
 
+#include "wavfile/file_io.h"
+
 namespace sondrel {
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -80,19 +82,6 @@ struct Loop {
 };
 
 // ------------------------------------------------------------ file transfer
-
-// Reads as much of `size` bytes as the file holds at `offset`; returns the
-// bytes read.
-std::size_t ReadUpTo(int fd, std::int64_t offset, std::uint8_t* dest, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pread(fd, dest + done, size - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
-}
 
 bool WriteFully(int fd, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {

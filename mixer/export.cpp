@@ -53,14 +53,6 @@ void CheckTracks(const SessionState& s, ExportTracks& tracks) {
 
 using TrackFiles = std::array<FilePtr, kMaxChannels>;
 
-// Unbuffered: every read is a whole chunk at a computed offset, so a stdio
-// buffer would only add a copy (and an allocation on the first read).
-FilePtr OpenTrack(const std::string& path) {
-  FilePtr file = OpenFile(path.c_str(), "rb");
-  if (file) std::setvbuf(file.get(), nullptr, _IONBF, 0);
-  return file;
-}
-
 // Opens every track that takes part and lists its channel number; a track
 // that cannot be opened now is left out of the mix.
 void OpenTracks(const SessionState& s, ExportTracks& tracks, TrackFiles& files) {
@@ -69,7 +61,7 @@ void OpenTracks(const SessionState& s, ExportTracks& tracks, TrackFiles& files) 
   for (int k = 0; k < ChannelSlots(s, lines); ++k) {
     if (tracks.flags[k] != 1) continue;
     const std::string path(lines.lines[k]);
-    files[k] = OpenTrack(path);
+    files[k] = OpenFile(path.c_str(), "rb");
     if (!files[k]) {
       std::printf("Can't open %s for Mixing\n", path.c_str());
       tracks.flags[k] = 0;
@@ -83,7 +75,8 @@ void OpenTracks(const SessionState& s, ExportTracks& tracks, TrackFiles& files) 
 // Fills `frames` samples of a track's chunk from `position` samples into the
 // file. Whatever the file does not hold there (before its start, for a
 // negative in point, or past its end) is silence, so a short track simply
-// falls silent in the mix.
+// falls silent in the mix. One positioned read on the file's descriptor
+// takes the whole chunk: no seek, and no stdio buffer to copy through.
 void LoadTrackChunk(std::FILE* file, std::int64_t dataOffset, std::int64_t length, std::int64_t position, int frames,
                     std::uint8_t* chunk) {
   const std::int64_t first = std::max<std::int64_t>(position, 0);
@@ -92,9 +85,8 @@ void LoadTrackChunk(std::FILE* file, std::int64_t dataOffset, std::int64_t lengt
   std::size_t got = 0;
   if (end > first) {
     lead = SampleBytes(first - position);
-    if (fseeko(file, static_cast<off_t>(dataOffset + static_cast<std::int64_t>(SampleBytes(first))), SEEK_SET) == 0) {
-      got = std::fread(chunk + lead, 1, SampleBytes(end - first), file);
-    }
+    got = ReadUpTo(fileno(file), dataOffset + static_cast<std::int64_t>(SampleBytes(first)), chunk + lead,
+                   SampleBytes(end - first));
     // A file cut short mid-sample must not leave a sample half from disk.
     got -= got % kTrackBytesPerSample;
   }

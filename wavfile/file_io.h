@@ -10,6 +10,9 @@
 #include <memory>
 
 #include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace sondrel {
 
@@ -67,6 +70,21 @@ inline bool WriteAt(std::FILE* file, std::int64_t offset_bytes, const void* data
   if (offset_bytes < 0) return false;
   if (fseeko(file, static_cast<off_t>(offset_bytes), SEEK_SET) != 0) return false;
   return WriteAll(file, data, size_bytes);
+}
+
+// Reads as much of `size` bytes as the file holds at `offset` with one
+// positioned read (no seek, no stdio buffer: the chunk goes straight into
+// the caller's buffer); returns the bytes read. Allocates nothing, so the
+// real-time loop may use it.
+inline std::size_t ReadUpTo(int fd, std::int64_t offset, std::uint8_t* dest, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd, dest + done, size - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
 }
 
 }  // namespace sondrel
