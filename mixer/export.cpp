@@ -208,14 +208,24 @@ bool Append(PendingMixFile& mix, const void* data, std::size_t bytes) {
   return false;
 }
 
-// An interleaved frame is the left sample's 3 bytes, then the right's.
+// An interleaved frame is the left sample's 3 bytes, then the right's. Each
+// sample moves as one 4-byte load and store; the extra byte stored lands
+// where the next sample goes and is overwritten by it. The last frame moves
+// exactly its 6 bytes, so nothing past either chunk or the output is touched.
 void Interleave(const std::uint8_t* left, const std::uint8_t* right, int frames, std::uint8_t* out) {
-  for (int i = 0; i < frames; ++i) {
-    std::memcpy(out, left, kTrackBytesPerSample);
-    std::memcpy(out + kTrackBytesPerSample, right, kTrackBytesPerSample);
-    left += kTrackBytesPerSample;
-    right += kTrackBytesPerSample;
-    out += kStereoFrameBytes;
+  int i = 0;
+  for (; i + 1 < frames; ++i) {
+    std::uint32_t l = 0;
+    std::uint32_t r = 0;
+    std::memcpy(&l, left + kTrackBytesPerSample * i, sizeof l);
+    std::memcpy(&r, right + kTrackBytesPerSample * i, sizeof r);
+    std::memcpy(out + kStereoFrameBytes * i, &l, sizeof l);
+    std::memcpy(out + kStereoFrameBytes * i + kTrackBytesPerSample, &r, sizeof r);
+  }
+  for (; i < frames; ++i) {
+    std::memcpy(out + kStereoFrameBytes * i, left + kTrackBytesPerSample * i, kTrackBytesPerSample);
+    std::memcpy(out + kStereoFrameBytes * i + kTrackBytesPerSample, right + kTrackBytesPerSample * i,
+                kTrackBytesPerSample);
   }
 }
 

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing needs, when it is missing.
+# Usage: scripts/deps.sh [bench]
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config libasound2-dev libgtest-dev libbenchmark-dev sox
           sndfile-programs  # sndfile-info and friends check the files we write
           clang libclang-rt-dev)  # clang and its libFuzzer runtime, for the fuzz targets
+# "deps.sh bench": also the peers and the timer that bench/compare.sh uses.
+if [ "${1:-}" = bench ]; then packages+=(ecasound time); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
