@@ -54,6 +54,12 @@ for n in $counts; do ((n > max_tracks)) && max_tracks=$n; done
 
 track_name() { printf 't%03d.wav' "$1"; }
 
+# The kernel may let some of the page cache go between rounds (seen on
+# virtual machines): every round starts from a warm cache.
+warm_cache() {  # tracks
+  for ((t = 1; t <= $1; t++)); do track_name "$t"; echo; done | xargs cat > /dev/null
+}
+
 # ---------------------------------------------------------------- material
 
 # Plain 44-byte PCM headers (sox's "wavpcm"): ecasound refuses the extensible
@@ -160,6 +166,7 @@ sondrel_play() {  # tracks mode out_frames job
 one_round() {  # tracks
   local n=$1 files=()
   for ((t = 1; t <= n; t++)); do files+=("$(track_name "$t")"); done
+  warm_cache "$n"
   measure "$n" cat "" sh -c 'cat "$@" > /dev/null' sh "${files[@]}"
   sondrel_export "$n" "$frames" sondrel_export
   # shellcheck disable=SC2046
@@ -179,6 +186,7 @@ one_round() {  # tracks
 punch_round() {  # record_seconds
   local length=$1 name="song_$1.wav"
   [ -f "$name" ] || sox -n -r "$rate" -c 1 -b 24 -t wavpcm "$name" synth "$length" sine 220 gain -20
+  cat "$name" > /dev/null
   local punch=$((rate * length / 2 / 1024 * 1024))
   printf 'dv\tnull\nsr\t%s\ninputs\t1\noutputs\t1\nch\t1\nbuf\t1024\nclock\thc\ne\t%s\no\t%s\n' \
     "$rate" "$punch" $((punch + rate * punch_seconds)) > param.txt
@@ -189,7 +197,6 @@ punch_round() {  # record_seconds
 
 echo "Making $max_tracks tracks of $seconds s in $work ..."
 make_material
-cat t*.wav > /dev/null  # into the page cache
 
 for n in $counts; do
   for ((round = 1; round <= repeats; round++)); do one_round "$n"; done
@@ -197,6 +204,7 @@ done
 # Cost against length: a quarter, half and all of the tracks, alternated.
 if [[ " $counts " == *" 64 "* ]]; then
   for ((round = 1; round <= repeats; round++)); do
+    warm_cache 64
     for part in 4 2 1; do
       sondrel_export 64 $((frames / part)) "length_${part}_export"
       sondrel_play 64 0 $((frames / part)) "length_${part}_play_mode0"

@@ -140,8 +140,8 @@ bool SavePunchUndo(std::FILE* target, const char* path, std::int64_t sizeBytes, 
   f.regionAt = std::min(regionAt, sizeBytes);
   f.regionBytes = std::min(regionBytes, sizeBytes - f.regionAt);
   f.pathBytes = static_cast<std::int64_t>(name.size());
-  errno = 0;
-  FilePtr record = f.pathBytes <= kMaxPathBytes ? OpenFile(kUndoWorkFile, "wbx") : nullptr;
+  errno = f.pathBytes <= kMaxPathBytes ? 0 : ENAMETOOLONG;
+  FilePtr record = errno == 0 ? OpenFile(kUndoWorkFile, "wbx") : nullptr;
   const bool written = record && WriteUndoRecord(record.get(), target, name, f) && CloseFile(record);
   if (!written || std::rename(kUndoWorkFile, kUndoFile) != 0) {
     std::printf("Could not save the audio under the punch-in into %s: %s\n", path, Reason());

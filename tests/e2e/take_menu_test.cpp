@@ -5,6 +5,8 @@
 #include <regex>
 
 #include "project_fixture.h"
+#include "wavfile/file_io.h"
+#include "wavfile/punch_undo.h"
 
 namespace sondrel::e2e {
 namespace {
@@ -139,6 +141,34 @@ TEST_F(TakeMenuTest, AFailedPunchInKeepsItsTake) {
   ASSERT_NE(take, "") << r.out;
   EXPECT_NE(r.out.find("Take " + take + " was kept: it could not be punched into song.wav\n"), std::string::npos);
   EXPECT_EQ(ReadSamples(take), Ramp(0, 2048));
+}
+
+// The machine stopped half way through a punch-in: its undo record is
+// there and the record file is torn (part of the take written, its size
+// changed). The next start puts the file back before anything else.
+TEST_F(TakeMenuTest, APunchInCutOffByACrashIsUndoneAtTheNextStart) {
+  Params("e\t0\no\t2048\n");
+  WriteWav("song.wav", std::vector<int>(20000, 5));
+  const std::string original = ReadFile("song.wav");
+  const auto here = std::filesystem::current_path();
+  std::filesystem::current_path(project_);
+  {
+    FilePtr song = OpenFile("song.wav", "r+b");
+    PunchUndo undo;
+    ASSERT_TRUE(SavePunchUndo(song.get(), "song.wav", 60044, 44, 44 + 3 * 19000, 3 * 2048, undo));
+    const std::vector<std::uint8_t> torn(3 * 1500, 0x7f);
+    ASSERT_TRUE(WriteAt(song.get(), 44 + 3 * 19000, torn.data(), torn.size()));
+  }
+  std::filesystem::current_path(here);
+  ASSERT_NE(ReadFile("song.wav"), original);
+
+  const RunResult r = Run("x\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("A punch-in into song.wav was cut off; the file was put back as it was before it\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(ReadFile("song.wav"), original);
+  EXPECT_FALSE(Exists("punch-in.undo"));
 }
 
 TEST_F(TakeMenuTest, AppendedNamesAskBeforeReplacing) {
