@@ -87,6 +87,11 @@ bool ReadFields(std::FILE* file, UndoFields& f) {
   return sane && FileSizeBytes(file) == kFixedBytes + f.pathBytes + f.headerBytes + f.regionBytes;
 }
 
+bool ReadPath(std::FILE* record, const UndoFields& f, std::string& path) {
+  path.assign(static_cast<std::size_t>(f.pathBytes), '\0');
+  return ReadAt(record, kFixedBytes, path.data(), path.size());
+}
+
 bool WriteUndoRecord(std::FILE* record, std::FILE* target, const std::string& path, const UndoFields& f) {
   return WriteFields(record, f) && WriteAt(record, kFixedBytes, path.data(), path.size()) &&
          CopyBytes(target, 0, record, kFixedBytes + f.pathBytes, f.headerBytes) &&
@@ -100,15 +105,13 @@ bool RestoreFromRecord(std::string& path) {
   errno = 0;
   FilePtr record = OpenFile(kUndoFile, "rb");
   UndoFields f;
-  if (!record || !ReadFields(record.get(), f)) {
+  if (!record || !ReadFields(record.get(), f) || !ReadPath(record.get(), f, path)) {
     std::printf("Could not read %s: %s\n", kUndoFile, errno != 0 ? Reason() : "it is damaged");
     return false;
   }
-  path.assign(static_cast<std::size_t>(f.pathBytes), '\0');
-  if (!ReadAt(record.get(), kFixedBytes, path.data(), path.size())) return false;
-  FilePtr target = OpenFile(path.c_str(), "r+b");
   const std::int64_t saved = kFixedBytes + f.pathBytes;
   errno = 0;
+  FilePtr target = OpenFile(path.c_str(), "r+b");
   const bool restored = target && CopyBytes(record.get(), saved, target.get(), 0, f.headerBytes) &&
                         CopyBytes(record.get(), saved + f.headerBytes, target.get(), f.regionAt, f.regionBytes) &&
                         std::fflush(target.get()) == 0 && ftruncate(fileno(target.get()), f.sizeBytes) == 0 &&
@@ -128,7 +131,7 @@ bool RestoreFromRecord(std::string& path) {
 
 bool SavePunchUndo(std::FILE* target, const char* path, std::int64_t sizeBytes, std::int64_t headerBytes,
                    std::int64_t regionAt, std::int64_t regionBytes, PunchUndo& undo) {
-  undo = {path, false};
+  undo.saved = false;
   if (access(kUndoFile, F_OK) == 0) {
     std::printf("An earlier punch-in is still to be undone from %s: %s is left as it is\n", kUndoFile, path);
     return false;

@@ -16,9 +16,8 @@
 
 namespace sondrel {
 
-// The saved bytes of one punch-in, for the file it belongs to.
+// Whether a punch-in's overwritten bytes are saved and not yet dealt with.
 struct PunchUndo {
-  const char* target = nullptr;
   bool saved = false;
 };
 
