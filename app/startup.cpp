@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/settings_file.h"
+#include "core/settings_file.h"
 #include "console/command_loop.h"
 #include "console/input.h"
 #include "wavfile/punch_undo.h"

@@ -2,7 +2,7 @@
 // counts, then the one hand-over to the console.
 #pragma once
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 
 namespace sondrel {
 

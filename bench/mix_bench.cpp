@@ -15,11 +15,11 @@ using namespace sondrel;
 constexpr int kTracks = 64;
 
 struct Session {
-  Session() : bytes(static_cast<std::size_t>(kTracks) * kMixFrames * 3), work(std::make_unique<MixWorkspace>()) {
+  Session() : bytes(static_cast<std::size_t>(kTracks) * kChunkFrames * 3), work(std::make_unique<MixWorkspace>()) {
     std::mt19937 random(7);
     for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
     for (int c = 0; c < kTracks; ++c) {
-      chunks[c] = bytes.data() + static_cast<std::size_t>(c) * kMixFrames * 3;
+      chunks[c] = bytes.data() + static_cast<std::size_t>(c) * kChunkFrames * 3;
       flags[c] = 1;
       pan[c] = static_cast<float>(c * 3 - 96);
       busChannels[c % 8][c] = 1;  // eight busses of eight tracks
@@ -46,31 +46,31 @@ struct Session {
 void BM_MixMode1(benchmark::State& state) {
   Session s;
   for (auto _ : state) {
-    Mix(s.chunks, kMixFrames, kTracks, s.flags, s.gains, s.peaks, s.busGain[0], *s.work);
+    Mix(s.chunks, kChunkFrames, kTracks, s.flags, s.gains, s.peaks, s.busGain[0], *s.work);
     benchmark::DoNotOptimize(s.bytes.data());
   }
-  state.SetItemsProcessed(state.iterations() * kMixFrames * kTracks);
+  state.SetItemsProcessed(state.iterations() * kChunkFrames * kTracks);
 }
 
 void BM_MixMode3EightBusses(benchmark::State& state) {
   Session s;
   for (auto _ : state) {
-    MixMultiple(s.chunks, kMixFrames, kTracks, s.flags, s.gains, s.peaks, s.busActive, s.busChannels, kTracks / 2,
+    MixMultiple(s.chunks, kChunkFrames, kTracks, s.flags, s.gains, s.peaks, s.busActive, s.busChannels, kTracks / 2,
                 s.busGain, 3, *s.work);
     benchmark::DoNotOptimize(s.bytes.data());
   }
-  state.SetItemsProcessed(state.iterations() * kMixFrames * kTracks);
+  state.SetItemsProcessed(state.iterations() * kChunkFrames * kTracks);
 }
 
 // Mode 2: the same eight busses, each to its own output pair.
 void BM_MixMode2EightBusses(benchmark::State& state) {
   Session s;
   for (auto _ : state) {
-    MixMultiple(s.chunks, kMixFrames, kTracks, s.flags, s.gains, s.peaks, s.busActive, s.busChannels, kTracks / 2,
+    MixMultiple(s.chunks, kChunkFrames, kTracks, s.flags, s.gains, s.peaks, s.busActive, s.busChannels, kTracks / 2,
                 s.busGain, 2, *s.work);
     benchmark::DoNotOptimize(s.bytes.data());
   }
-  state.SetItemsProcessed(state.iterations() * kMixFrames * kTracks);
+  state.SetItemsProcessed(state.iterations() * kChunkFrames * kTracks);
 }
 
 BENCHMARK(BM_MixMode1)->Unit(benchmark::kMicrosecond);

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings_file.h"
+#include "core/settings_file.h"
 #include "console/export_command.h"
 #include "console/locates_ranges.h"
 #include "console/menus.h"
@@ -18,7 +18,7 @@
 #include "engine/transport.h"
 #include "mixer/mixer_settings.h"
 #include "timebase/time_conversions.h"
-#include "wavfile/take_handling.h"
+#include "console/take_menu.h"
 
 namespace sondrel {
 
@@ -52,8 +52,8 @@ void StartConsole(ConsoleState& console) {
   // bus at the raw gain of 1, 48 dB past full scale in the mix's fixed
   // point: such a bus starts at the nearest level the mixer allows instead.
   for (int b = 0; b < kBusCount; ++b) {
-    const float db = std::isnan(s.busVolume[b]) ? 0.0f : std::clamp(s.busVolume[b], -144.0f, 15.0f);
-    SetBusVolume(s.busGain, db, b, 256);
+    const float db = std::isnan(s.busVolume[b]) ? 0.0f : std::clamp(s.busVolume[b], kMinLevelDb, kMaxBusLevelDb);
+    SetBusVolume(s.busGain, db, b, kGainDivisor);
   }
 }
 

@@ -1,7 +1,7 @@
 // The console: device set-up, then the command loop until "x".
 #pragma once
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "console/console_state.h"
 
 namespace sondrel {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "console/input.h"
 #include "engine/audio_device.h"
 #include "engine/metering.h"

@@ -8,20 +8,12 @@
 #include <cstdio>
 #include <string_view>
 
+#include "core/program_exit.h"
+
 namespace sondrel {
 
 inline constexpr std::size_t kWordBufferSize = 512;
 using WordBuffer = std::array<char, kWordBufferSize>;
-
-// Thrown by the readers when standard input is exhausted or fails. The
-// program unwinds to main, closing devices and files on the way, and exits 0.
-struct EndOfInput {};
-
-// Thrown to end the program early with a given exit status (a failed device
-// set-up, the first-run "x"). Caught in main after everything has unwound.
-struct ProgramExit {
-  int status;
-};
 
 // Flushes standard output (so the prompt shows), then reads the next word
 // into `buffer`. A word longer than 511 characters keeps its first 511 and

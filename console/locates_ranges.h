@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "console/console_state.h"
 
 namespace sondrel {

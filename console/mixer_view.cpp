@@ -79,9 +79,9 @@ void ApplyMixerWord(ConsoleState& console) {
   } else if (word.find('b') != std::string_view::npos) {
     const NumberLetterValue b = SplitAtLetter(word, 'b');
     if (b.valid && b.number >= 1 && b.number <= kBusCount) {
-      const float db = b.value > 15.0f ? 15.0f : b.value;
+      const float db = b.value > kMaxBusLevelDb ? kMaxBusLevelDb : b.value;
       s.busVolume[b.number - 1] = db;
-      SetBusVolume(s.busGain, db, static_cast<int>(b.number - 1), 256);
+      SetBusVolume(s.busGain, db, static_cast<int>(b.number - 1), kGainDivisor);
     }
   }
   if (word.find('p') != std::string_view::npos && !IsConsoleWordWithP(word)) {

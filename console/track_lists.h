@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/session_state.h"
-#include "wavfile/list_text.h"
+#include "core/session_state.h"
+#include "core/list_text.h"
 
 namespace sondrel {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/input.h"
+#include "core/program_exit.h"
 
 namespace sondrel {
 
@@ -147,7 +147,7 @@ void CloseAudioDevices(AudioDevices& devices) {
 void AllocateTransportBuffers(TransportBuffers& buffers, int tracks, int chunkFrames) {
   // The stereo mix always lands in channels 0 and 1, whatever the track count.
   buffers.channels = std::clamp(tracks, 2, kMaxChannels);
-  buffers.strideBytes = static_cast<std::size_t>(std::max(chunkFrames, kChunkFrames)) * kBytesPerSample;
+  buffers.strideBytes = static_cast<std::size_t>(std::max(chunkFrames, kChunkFrames)) * kTrackBytesPerSample;
   for (int set = 0; set < 4; ++set) {
     buffers.sets[set].assign(buffers.strideBytes * static_cast<std::size_t>(buffers.channels), 0);
     buffers.channelPointers[set].fill(nullptr);

@@ -10,13 +10,11 @@
 #include <memory>
 #include <vector>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
+#include "core/audio_constants.h"
 
 namespace sondrel {
 
-// Frames per file transfer (and per mixing pass).
-inline constexpr int kChunkFrames = 4096;
-inline constexpr int kBytesPerSample = 3;
 
 struct PcmCloser {
   void operator()(snd_pcm_t* pcm) const;

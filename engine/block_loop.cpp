@@ -9,7 +9,7 @@
 #include <cstring>
 #include <span>
 
-#include "wavfile/file_io.h"
+#include "core/file_io.h"
 
 namespace sondrel {
 
@@ -101,15 +101,15 @@ void FillFromFile(std::uint8_t* chunk, int frames, int fd, std::int64_t dataOffs
                   std::int64_t fileStart) {
   const std::int64_t first = std::max<std::int64_t>(0, fileStart);
   const std::int64_t end = std::min<std::int64_t>(length, fileStart + frames);
-  const std::size_t chunkBytes = static_cast<std::size_t>(frames) * kBytesPerSample;
+  const std::size_t chunkBytes = static_cast<std::size_t>(frames) * kTrackBytesPerSample;
   if (end <= first || fd < 0) {
     std::memset(chunk, 0, chunkBytes);
     return;
   }
-  const auto leadBytes = static_cast<std::size_t>(first - fileStart) * kBytesPerSample;
+  const auto leadBytes = static_cast<std::size_t>(first - fileStart) * kTrackBytesPerSample;
   std::memset(chunk, 0, leadBytes);
-  const auto wanted = static_cast<std::size_t>(end - first) * kBytesPerSample;
-  const std::size_t got = ReadUpTo(fd, dataOffset + first * kBytesPerSample, chunk + leadBytes, wanted);
+  const auto wanted = static_cast<std::size_t>(end - first) * kTrackBytesPerSample;
+  const std::size_t got = ReadUpTo(fd, dataOffset + first * kTrackBytesPerSample, chunk + leadBytes, wanted);
   std::memset(chunk + leadBytes + got, 0, chunkBytes - leadBytes - got);
 }
 
@@ -123,7 +123,7 @@ void MuteReplacedFromPunch(Loop& loop, int set, std::int64_t chunkStart) {
   for (int c = 0; c < kMaxChannels; ++c) {
     std::uint8_t* chunk = loop.buffers.channelPointers[set][c];
     if (plan.replace[c] != 1 || chunk == nullptr) continue;
-    std::memset(chunk + from * kBytesPerSample, 0, static_cast<std::size_t>(frames - from) * kBytesPerSample);
+    std::memset(chunk + from * kTrackBytesPerSample, 0, static_cast<std::size_t>(frames - from) * kTrackBytesPerSample);
   }
 }
 
@@ -131,12 +131,12 @@ void MuteReplacedFromPunch(Loop& loop, int set, std::int64_t chunkStart) {
 void MixLoadedChunk(Loop& loop, int set) {
   const SessionState& s = loop.session();
   if (s.mixMode < 1 || s.mixMode > 3) return;
-  for (int offset = 0; offset < loop.state.chunk; offset += kMixFrames) {
+  for (int offset = 0; offset < loop.state.chunk; offset += kChunkFrames) {
     ChunkPointers chunks = loop.buffers.channelPointers[set];
     for (auto& p : chunks) {
-      if (p != nullptr) p += static_cast<std::size_t>(offset) * kBytesPerSample;
+      if (p != nullptr) p += static_cast<std::size_t>(offset) * kTrackBytesPerSample;
     }
-    const int frames = std::min(kMixFrames, loop.state.chunk - offset);
+    const int frames = std::min(kChunkFrames, loop.state.chunk - offset);
     MixPeaks& peaks = loop.measures.mixPeaks;
     if (s.mixMode == 1) {
       Mix(chunks, frames, s.tracks, loop.plan.playArmed, *loop.settings.gains, peaks, s.busGain[0],
@@ -185,7 +185,7 @@ void RefreshRunningDisplay(Loop& loop, std::int64_t position) {
 void FillPointers(const TransportBuffers& buffers, int set, int channels, int offsetFrames,
                   std::array<void*, kMaxChannels>& pointers) {
   for (int c = 0; c < channels; ++c) {
-    pointers[c] = buffers.channelPointers[set][c] + static_cast<std::size_t>(offsetFrames) * kBytesPerSample;
+    pointers[c] = buffers.channelPointers[set][c] + static_cast<std::size_t>(offsetFrames) * kTrackBytesPerSample;
   }
 }
 
@@ -198,8 +198,8 @@ void SilenceLostFrames(const std::array<void*, kMaxChannels>& pointers, int chan
   const snd_pcm_sframes_t kept = got < 0 ? 0 : std::min<snd_pcm_sframes_t>(got, frames);
   if (kept >= frames) return;
   for (int c = 0; c < channels; ++c) {
-    std::memset(static_cast<std::uint8_t*>(pointers[c]) + kept * kBytesPerSample, 0,
-                static_cast<std::size_t>(frames - kept) * kBytesPerSample);
+    std::memset(static_cast<std::uint8_t*>(pointers[c]) + kept * kTrackBytesPerSample, 0,
+                static_cast<std::size_t>(frames - kept) * kTrackBytesPerSample);
   }
 }
 
@@ -231,7 +231,7 @@ void WriteTakeChunk(Loop& loop, int set, std::int64_t samples) {
     const std::uint8_t* chunk = loop.buffers.channelPointers[set][c];
     if (s.peakCheck == 1) CheckPeak(c, loop.state.chunk, m.inputPeak.data(), chunk, &m.intervalPeak, &m.intervalPeakChannel);
     if (!plan.takeFiles[c] || m.takeWriteFailed[c] == 1) continue;
-    if (!WriteFully(plan.takeFiles[c].fd, chunk, static_cast<std::size_t>(samples) * kBytesPerSample)) {
+    if (!WriteFully(plan.takeFiles[c].fd, chunk, static_cast<std::size_t>(samples) * kTrackBytesPerSample)) {
       // A full disk or a vanished file: keep what was written (the header
       // already declares the take's length, and readers trust the data
       // actually present) and report it after the run.

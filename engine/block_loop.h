@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "engine/audio_device.h"
 #include "engine/metering.h"
 #include "mixer/mixing.h"

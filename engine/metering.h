@@ -5,15 +5,16 @@
 #include <cstdint>
 #include <span>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
+#include "core/audio_constants.h"
 
 namespace sondrel {
 
 // The running meter measures against 2^23, so only the most negative code
 // reaches 0 dB and counts as an over; the printed reports measure against
 // positive full scale, so a full-scale positive sample already reads 0.00.
-inline constexpr double kMeterReference = 8388608.0;
-inline constexpr double kReportReference = 8388607.0;
+inline constexpr double kMeterReference = -static_cast<double>(kSampleMin);
+inline constexpr double kReportReference = static_cast<double>(kSampleMax);
 // Steps of the bar and columns of its field.
 inline constexpr int kMeterColumns = 24;
 

@@ -13,7 +13,7 @@
 #include "console/input.h"
 #include "console/track_lists.h"
 #include "engine/block_loop.h"
-#include "engine/take_names.h"
+#include "wavfile/take_names.h"
 #include "timebase/time_conversions.h"
 #include "wavfile/wav_format.h"
 

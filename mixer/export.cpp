@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "engine/metering.h"
-#include "wavfile/file_io.h"
-#include "wavfile/list_text.h"
+#include "core/file_io.h"
+#include "core/list_text.h"
 #include "wavfile/wav_format.h"
 
 namespace sondrel {
@@ -105,7 +105,7 @@ void LoadChunks(const ExportTracks& tracks, const TrackFiles& files, const Chunk
 // Channels that take no part must not carry audio left from an earlier run.
 void ClearChunks(const SessionState& s, const ChunkPointers& chunks) {
   for (int k = 0; k < std::min(s.tracks, kMaxChannels); ++k) {
-    if (chunks[k] != nullptr) std::memset(chunks[k], 0, SampleBytes(kMixFrames));
+    if (chunks[k] != nullptr) std::memset(chunks[k], 0, SampleBytes(kChunkFrames));
   }
 }
 
@@ -280,14 +280,14 @@ bool ExportMix(const SessionState& s, ExportLayout layout, std::string_view base
   OpenTracks(s, tracks, inputs);
   MixFiles mix;
   if (!CreateMixFiles(s, layout, baseName, length, mix)) return false;
-  std::vector<std::uint8_t> interleave(layout == ExportLayout::Interleaved ? kMixFrames * kStereoFrameBytes : 0);
+  std::vector<std::uint8_t> interleave(layout == ExportLayout::Interleaved ? kChunkFrames * kStereoFrameBytes : 0);
   ClearChunks(s, chunks);
   MixPeaks peaks;
   // The last chunk is cut at the out point: the files hold exactly the
   // frames their headers declare, and nothing after the out point reaches
   // the files or the peaks.
-  for (std::int64_t done = 0; done < length; done += kMixFrames) {
-    const int frames = static_cast<int>(std::min<std::int64_t>(kMixFrames, length - done));
+  for (std::int64_t done = 0; done < length; done += kChunkFrames) {
+    const int frames = static_cast<int>(std::min<std::int64_t>(kChunkFrames, length - done));
     LoadChunks(tracks, inputs, chunks, s.inPoint + done, frames);
     MixChunk(s, tracks, gains, chunks, frames, peaks, work);
     if (!WriteChunk(layout, chunks, frames, interleave, mix)) return false;

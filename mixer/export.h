@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "mixer/mixer_settings.h"
 #include "mixer/mixing.h"
 

@@ -16,14 +16,14 @@ constexpr float kCentreFactor = 0.70794576f;
 void RepairVolume(float& volume, int channel) {
   // A NaN volume (hand-edited settings) would slip past both range tests and
   // poison the gains; treat it as the quietest setting.
-  if (volume > 12.0f) {
+  if (volume > kMaxChannelVolumeDb) {
     std::printf("Volume of channel %i is too high.\n", channel);
     std::printf("It has been reset to 12 dB, the maximum.\n");
-    volume = 12.0f;
-  } else if (volume < -144.0f || std::isnan(volume)) {
+    volume = kMaxChannelVolumeDb;
+  } else if (volume < kMinLevelDb || std::isnan(volume)) {
     std::printf("Volume of channel %i is too low.\n", channel);
     std::printf("It has been reset to -144 dB, the minimum.\n");
-    volume = -144.0f;
+    volume = kMinLevelDb;
   }
 }
 
@@ -76,7 +76,7 @@ void SetVolume(std::array<float, kMaxChannels>& pan, std::array<float, kMaxChann
 }
 
 int SetBusVolume(std::array<float, kBusCount>& busGain, float dB, int bus, int divisor) {
-  if (bus < 0 || bus >= kBusCount || !(dB >= -144.0f && dB <= 15.0f) || divisor == 0) return 0;
+  if (bus < 0 || bus >= kBusCount || !(dB >= kMinLevelDb && dB <= kMaxBusLevelDb) || divisor == 0) return 0;
   busGain[bus] = static_cast<float>((1.0 / divisor) * std::pow(10.0, dB / 20.0));
   return 1;
 }

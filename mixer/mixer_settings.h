@@ -4,7 +4,8 @@
 
 #include <array>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
+#include "core/audio_constants.h"
 
 namespace sondrel {
 
@@ -16,9 +17,6 @@ struct ChannelGains {
 
 using ChannelFlags = std::array<int, kMaxChannels>;
 
-// The scale the channel gains carry; bus gains carry its inverse so one
-// float multiply per output sample brings a mix back to 24-bit scale.
-inline constexpr float kGainScale = 256.0f;
 
 // Repairs out-of-range volumes (-144..12 dB) and pans (-100..100) of
 // channels 1..channels, with a message for each, then computes the gains of

@@ -9,12 +9,12 @@
 #define SONDREL_MIX_AVX2 1
 #endif
 
+#include "core/audio_constants.h"
+
 namespace sondrel {
 
 namespace {
 
-constexpr std::int64_t kSampleMax = 8388607;
-constexpr std::int64_t kSampleMin = -8388608;
 // Scaled results are kept well inside int64 so that adding busses into the
 // master (x256) cannot overflow, however wild the gains.
 constexpr float kScaledLimit = 1.0e15f;
@@ -318,7 +318,7 @@ bool Audible(const ChannelGains& gains, int c) {
   return WholeGain(gains.left[c]) != 0.0 || WholeGain(gains.right[c]) != 0.0;
 }
 
-int ClampFrames(int frames) { return std::clamp(frames, 0, kMixFrames); }
+int ClampFrames(int frames) { return std::clamp(frames, 0, kChunkFrames); }
 int ClampChannels(int channels) { return std::clamp(channels, 0, kMaxChannels); }
 
 std::uint8_t* At(std::uint8_t* chunk, int frame) { return chunk == nullptr ? nullptr : chunk + 3 * frame; }

@@ -6,12 +6,12 @@
 #include <array>
 #include <cstdint>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
+#include "core/audio_constants.h"
 #include "mixer/mixer_settings.h"
 
 namespace sondrel {
 
-inline constexpr int kMixFrames = 4096;
 
 // Largest magnitudes of the stereo results since the run started: the mix
 // pair of mode 1 and every bus pair of modes 2 and 3.
@@ -30,7 +30,7 @@ struct MixPeaks {
 // 53 bits a double holds exactly. Doubles let the compiler mix several
 // samples per instruction where 64-bit integer multiplies would not.
 struct MixWorkspace {
-  using Accumulator = std::array<double, kMixFrames>;
+  using Accumulator = std::array<double, kChunkFrames>;
   std::array<Accumulator, kBusCount> busLeft;
   std::array<Accumulator, kBusCount> busRight;
 };
@@ -40,7 +40,7 @@ struct MixWorkspace {
 using ChunkPointers = std::array<std::uint8_t*, kMaxChannels>;
 
 // Mode 1: every flagged channel into one stereo pair, scaled by the master
-// gain, written into chunks 0 and 1. `frames` is at most kMixFrames.
+// gain, written into chunks 0 and 1. `frames` is at most kChunkFrames.
 void Mix(const ChunkPointers& chunks, int frames, int channels, const ChannelFlags& playFlags,
          const ChannelGains& gains, MixPeaks& peaks, float masterGain, MixWorkspace& work);
 

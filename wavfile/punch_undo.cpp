@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "wavfile/file_io.h"
+#include "core/file_io.h"
 
 namespace sondrel {
 namespace {

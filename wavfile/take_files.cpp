@@ -10,9 +10,9 @@
 #include <cstring>
 #include <optional>
 
-#include "console/input.h"
-#include "wavfile/file_io.h"
-#include "wavfile/list_text.h"
+#include "core/program_exit.h"
+#include "core/file_io.h"
+#include "core/list_text.h"
 #include "wavfile/punch_undo.h"
 #include "wavfile/wav_format.h"
 
@@ -27,8 +27,6 @@ constexpr std::int64_t kFadeBlockSamples = 1024;
 constexpr std::size_t kMaxBackupNameChars = 255;
 // A quarter turn, to ten digits: the fade's angle runs from 0 towards it.
 constexpr double kQuarterTurn = 1.570796327;
-constexpr std::int64_t kSampleMin = -8388608;
-constexpr std::int64_t kSampleMax = 8388607;
 
 // ---- Messages ---------------------------------------------------------------
 
@@ -267,7 +265,7 @@ bool ReadSamplesOrSilence(const Track& track, std::int64_t first_sample, std::in
                           static_cast<std::size_t>(held * kTrackBytesPerSample))) {
     return ReportFailure("read", track.path);
   }
-  CHAR_TO_NUM32_24(bytes.data(), samples, count);
+  DecodeSamples24(bytes.data(), samples, count);
   return true;
 }
 
@@ -306,7 +304,7 @@ int AppendFade(const Track& from, std::int64_t from_first, const Track& to, std:
     for (std::int64_t i = 0; i < count; ++i) {
       mixed[i] = FadeSample(from_samples[i], to_samples[i], done + i, length);
     }
-    NUM24MONO_TO_CHAR(mixed.data(), bytes.data(), count);
+    EncodeSamples24(mixed.data(), bytes.data(), count);
     errno = 0;
     if (!WriteAll(out, bytes.data(), static_cast<std::size_t>(count * kTrackBytesPerSample))) {
       ReportFailure("write", output.path);

@@ -21,7 +21,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 
 namespace sondrel {
 

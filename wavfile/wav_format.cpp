@@ -6,87 +6,20 @@
 #include <string>
 #include <vector>
 
-#include "console/input.h"
-#include "wavfile/file_io.h"
-#include "wavfile/list_text.h"
+#include "core/program_exit.h"
+#include "core/file_io.h"
+#include "core/list_text.h"
 
 namespace sondrel {
 
-// ---- Byte-order helpers ---------------------------------------------------
-
-int BITS24_TO_BYTES3(std::int64_t value, int& low, int& mid, int& high) {
-  const std::int64_t h = value / 65536;
-  const std::int64_t m = (value - 65536 * h) / 256;
-  high = static_cast<int>(h);
-  mid = static_cast<int>(m);
-  low = static_cast<int>(value - 65536 * h - 256 * m);
-  return low;
-}
-
-void TWOS_COMP24(int& low, int& mid, int& high, int sign) {
-  if (low > 127) low -= 256;
-  if (mid > 127) mid -= 256;
-  low *= sign;
-  mid *= sign;
-  high *= sign;
-  if (sign == -1) {
-    low -= 1;
-    mid -= 1;
-    high -= 1;
-  }
-}
-
 // ---- Sample conversions ---------------------------------------------------
 
-namespace {
-
-// The width is a template argument so each loop body is branch-free.
-template <int BytesPerSample>
-inline void DecodeSamples(const std::uint8_t* bytes, std::int64_t* samples,
-                          std::int64_t count_samples) {
-  for (std::int64_t i = 0; i < count_samples; ++i) {
-    const std::uint8_t* in = bytes + BytesPerSample * i;
-    if constexpr (BytesPerSample == 3) {
-      samples[i] = DecodeSample24(in);
-    } else {
-      samples[i] = DecodeSample16(in);
-    }
-  }
+void DecodeSamples24(const std::uint8_t* bytes, std::int64_t* samples, std::int64_t count_samples) {
+  for (std::int64_t i = 0; i < count_samples; ++i) samples[i] = DecodeSample24(bytes + kTrackBytesPerSample * i);
 }
 
-inline void EncodeSamples(const std::int64_t* samples, std::uint8_t* bytes,
-                          std::int64_t count_samples) {
-  for (std::int64_t i = 0; i < count_samples; ++i) {
-    EncodeSample24(samples[i], bytes + kTrackBytesPerSample * i);
-  }
-}
-
-}  // namespace
-
-void CHAR_TO_NUM32(const std::uint8_t* bytes, std::int64_t* samples,
-                   int bytesPerSample, std::int64_t count_samples) {
-  if (bytesPerSample == 3) DecodeSamples<3>(bytes, samples, count_samples);
-  if (bytesPerSample == 2) DecodeSamples<2>(bytes, samples, count_samples);
-}
-
-void NUM24MONO_TO_CHAR(const std::int64_t* samples, std::uint8_t* bytes,
-                       std::int64_t count_samples) {
-  EncodeSamples(samples, bytes, count_samples);
-}
-
-void CHAR_TO_NUM32_BLOCK(const std::uint8_t* bytes, std::int64_t* samples,
-                         int bytesPerSample) {
-  if (bytesPerSample == 3) DecodeSamples<3>(bytes, samples, kCodecBlockSamples);
-  if (bytesPerSample == 2) DecodeSamples<2>(bytes, samples, kCodecBlockSamples);
-}
-
-void CHAR_TO_NUM32_24(const std::uint8_t* bytes, std::int64_t* samples,
-                      std::int64_t count_samples) {
-  DecodeSamples<3>(bytes, samples, count_samples);
-}
-
-void NUM24MONO_TO_CHAR_BLOCK(const std::int64_t* samples, std::uint8_t* bytes) {
-  EncodeSamples(samples, bytes, kCodecBlockSamples);
+void EncodeSamples24(const std::int64_t* samples, std::uint8_t* bytes, std::int64_t count_samples) {
+  for (std::int64_t i = 0; i < count_samples; ++i) EncodeSample24(samples[i], bytes + kTrackBytesPerSample * i);
 }
 
 // ---- Header ---------------------------------------------------------------
@@ -103,18 +36,18 @@ WavHeader MakeHeaderBytes(std::uint32_t rate_hz, std::uint32_t bits,
 
   WavHeader h{};
   std::memcpy(&h[0], "RIFF", 4);
-  Decon4(data_bytes + 36, &h[4]);
+  WriteLe32(data_bytes + 36, &h[4]);
   std::memcpy(&h[8], "WAVE", 4);
   std::memcpy(&h[12], "fmt ", 4);
-  Decon4(16, &h[16]);
-  Decon2(1, &h[20]);  // PCM
-  Decon2(static_cast<std::uint16_t>(channels), &h[22]);
-  Decon4(rate_hz, &h[24]);
-  Decon4(byte_rate, &h[28]);
-  Decon2(static_cast<std::uint16_t>(block_align), &h[32]);
-  Decon2(static_cast<std::uint16_t>(bits), &h[34]);
+  WriteLe32(16, &h[16]);
+  WriteLe16(1, &h[20]);  // PCM
+  WriteLe16(static_cast<std::uint16_t>(channels), &h[22]);
+  WriteLe32(rate_hz, &h[24]);
+  WriteLe32(byte_rate, &h[28]);
+  WriteLe16(static_cast<std::uint16_t>(block_align), &h[32]);
+  WriteLe16(static_cast<std::uint16_t>(bits), &h[34]);
   std::memcpy(&h[36], "data", 4);
-  Decon4(data_bytes, &h[40]);
+  WriteLe32(data_bytes, &h[40]);
   return h;
 }
 
@@ -184,13 +117,13 @@ struct TrackFacts {
 int ReadField16(std::FILE* file, std::int64_t offset_bytes) {
   std::uint8_t raw[2] = {};
   if (!ReadAt(file, offset_bytes, raw, sizeof raw)) return 0;
-  return static_cast<int>(Assem2(raw));
+  return static_cast<int>(ReadLe16(raw));
 }
 
 std::optional<std::int64_t> ReadField32(std::FILE* file, std::int64_t offset_bytes) {
   std::uint8_t raw[4] = {};
   if (!ReadAt(file, offset_bytes, raw, sizeof raw)) return std::nullopt;
-  return Assem4(raw);
+  return ReadLe32(raw);
 }
 
 // The header may claim more than a stopped-early take holds, or less than a
@@ -343,8 +276,8 @@ bool WriteSizeFields(std::FILE* file, std::int64_t data_at) {
   const std::int64_t end_bytes = std::max(size_bytes, data_at + 8);
   std::uint8_t data_size[4];
   std::uint8_t riff_size[4];
-  Decon4(static_cast<std::uint64_t>(end_bytes - (data_at + 8)), data_size);
-  Decon4(static_cast<std::uint64_t>(end_bytes - 8), riff_size);
+  WriteLe32(static_cast<std::uint64_t>(end_bytes - (data_at + 8)), data_size);
+  WriteLe32(static_cast<std::uint64_t>(end_bytes - 8), riff_size);
   return WriteAt(file, data_at + 4, data_size, sizeof data_size) &&
          WriteAt(file, 4, riff_size, sizeof riff_size);
 }

@@ -23,64 +23,16 @@
 #include <span>
 #include <string_view>
 
+#include "core/audio_constants.h"
+#include "core/byte_order.h"
+
 namespace sondrel {
 
 inline constexpr std::size_t kWavHeaderBytes = 44;
-inline constexpr int kTrackBytesPerSample = 3;
-inline constexpr int kTrackBits = 24;
 // Markers are looked for at even offsets 2 .. this one, inclusive.
 inline constexpr std::int64_t kMarkerScanLastOffsetBytes = 131072;
-// Files move in chunks of this many samples on the real-time paths.
-inline constexpr std::int64_t kCodecBlockSamples = 4096;
-inline constexpr std::size_t kCodecBlockBytes =
-    static_cast<std::size_t>(kCodecBlockSamples) * kTrackBytesPerSample;
 
 using WavHeader = std::array<std::uint8_t, kWavHeaderBytes>;
-
-// ---- Little-endian byte helpers ---------------------------------------
-
-// Unsigned 16-bit value (0..65535).
-constexpr std::int64_t Assem2(const std::uint8_t* bytes) {
-  return static_cast<std::int64_t>(bytes[0] | (bytes[1] << 8));
-}
-
-// 32-bit value read as signed and sign-extended: a declared size with its top
-// bit set comes out negative here.
-constexpr std::int64_t Assem4(const std::uint8_t* bytes) {
-  const std::uint32_t u = static_cast<std::uint32_t>(bytes[0]) |
-                          (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                          (static_cast<std::uint32_t>(bytes[2]) << 16) |
-                          (static_cast<std::uint32_t>(bytes[3]) << 24);
-  return static_cast<std::int32_t>(u);
-}
-
-constexpr void Decon2(std::uint16_t value, std::uint8_t* dest) {
-  dest[0] = static_cast<std::uint8_t>(value & 0xFF);
-  dest[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-// The low 3 bytes; a negative sample passed as unsigned gives its 24-bit
-// two's complement.
-constexpr void Decon3(std::uint64_t value, std::uint8_t* dest) {
-  dest[0] = static_cast<std::uint8_t>(value & 0xFF);
-  dest[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
-  dest[2] = static_cast<std::uint8_t>((value >> 16) & 0xFF);
-}
-
-// The low 4 bytes: header fields hold their value modulo 2^32.
-constexpr void Decon4(std::uint64_t value, std::uint8_t* dest) {
-  dest[0] = static_cast<std::uint8_t>(value & 0xFF);
-  dest[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
-  dest[2] = static_cast<std::uint8_t>((value >> 16) & 0xFF);
-  dest[3] = static_cast<std::uint8_t>((value >> 24) & 0xFF);
-}
-
-// Splits a non-negative value into base-256 digits by division; returns low.
-int BITS24_TO_BYTES3(std::int64_t value, int& low, int& mid, int& high);
-
-// Turns the digits of m = -x - 1 (sign -1) or of x (sign +1) into the byte
-// values of x's 24-bit two's complement (as signed or unsigned chars).
-void TWOS_COMP24(int& low, int& mid, int& high, int sign);
 
 // ---- Sample conversions -------------------------------------------------
 
@@ -91,38 +43,15 @@ constexpr std::int64_t DecodeSample24(const std::uint8_t* bytes) {
          65536 * static_cast<std::int64_t>(static_cast<std::int8_t>(bytes[2]));
 }
 
-// A 16-bit sample scaled into the 24-bit range.
-constexpr std::int64_t DecodeSample16(const std::uint8_t* bytes) {
-  return 256 * (static_cast<std::int64_t>(bytes[0]) +
-                256 * static_cast<std::int64_t>(static_cast<std::int8_t>(bytes[1])));
-}
-
 // x modulo 2^24: out-of-range mix sums wrap, callers clip where they must.
 constexpr void EncodeSample24(std::int64_t sample, std::uint8_t* bytes) {
-  Decon3(static_cast<std::uint64_t>(sample), bytes);
+  WriteLe24(static_cast<std::uint64_t>(sample), bytes);
 }
 
-// Decodes `count_samples` packed samples of 3 or 2 bytes; any other width, or
-// a count below 1, leaves `samples` untouched.
-void CHAR_TO_NUM32(const std::uint8_t* bytes, std::int64_t* samples,
-                   int bytesPerSample, std::int64_t count_samples);
-
-// Encodes `count_samples` samples into 3 bytes each. The input is not
-// modified.
-void NUM24MONO_TO_CHAR(const std::int64_t* samples, std::uint8_t* bytes,
-                       std::int64_t count_samples);
-
-// Fixed-argument forms for the real-time paths: the count (and for the
-// 24-bit form the width) is known at compile time, so the loops carry no
-// per-sample branching and nothing allocates.
-// Block form: kCodecBlockSamples samples into `samples`.
-void CHAR_TO_NUM32_BLOCK(const std::uint8_t* bytes, std::int64_t* samples,
-                         int bytesPerSample);
-// 24-bit form.
-void CHAR_TO_NUM32_24(const std::uint8_t* bytes, std::int64_t* samples,
-                      std::int64_t count_samples);
-// Block form: kCodecBlockSamples samples into kCodecBlockBytes bytes.
-void NUM24MONO_TO_CHAR_BLOCK(const std::int64_t* samples, std::uint8_t* bytes);
+// Decodes and encodes `count_samples` packed 24-bit samples. Nothing
+// allocates, so the fades of a punch-in can run them per block.
+void DecodeSamples24(const std::uint8_t* bytes, std::int64_t* samples, std::int64_t count_samples);
+void EncodeSamples24(const std::int64_t* samples, std::uint8_t* bytes, std::int64_t count_samples);
 
 // ---- Header and marker scan ---------------------------------------------
 

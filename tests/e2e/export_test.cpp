@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "mixer/mixer_settings.h"
 #include "tests/support/mix_model.h"
 #include "project_fixture.h"

@@ -5,7 +5,7 @@
 #include <regex>
 
 #include "project_fixture.h"
-#include "wavfile/file_io.h"
+#include "core/file_io.h"
 #include "wavfile/punch_undo.h"
 
 namespace sondrel::e2e {

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "fuzz_check.h"
-#include "wavfile/list_text.h"
+#include "core/list_text.h"
 #include "wavfile/take_files.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/take_names.h"
+#include "wavfile/take_names.h"
 #include "fuzz_check.h"
 #include "wavfile/take_files.h"
 

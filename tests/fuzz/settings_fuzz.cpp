@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings_file.h"
+#include "core/settings_file.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include "console/input.h"
 #include "fuzz_check.h"
-#include "wavfile/file_io.h"
+#include "core/file_io.h"
 #include "wavfile/wav_format.h"
 
 namespace {
@@ -86,7 +86,7 @@ Offset ScanFile(std::string_view marker) {
 std::int64_t Field32(std::string_view bytes, std::int64_t at) {
   std::array<std::uint8_t, 4> raw{};
   std::memcpy(raw.data(), bytes.data() + at, raw.size());
-  return sondrel::Assem4(raw.data());
+  return sondrel::ReadLe32(raw.data());
 }
 
 void CheckMarkers(const Markers& expected) {

@@ -19,12 +19,12 @@ constexpr int kFrameBytes = 3;
 
 // A chunk buffer of `channels` chunks, each filled with one constant sample.
 struct Chunks {
-  explicit Chunks(int channels) : bytes(static_cast<std::size_t>(channels) * kMixFrames * kFrameBytes, 0) {
+  explicit Chunks(int channels) : bytes(static_cast<std::size_t>(channels) * kChunkFrames * kFrameBytes, 0) {
     pointers.fill(nullptr);
-    for (int c = 0; c < channels; ++c) pointers[c] = bytes.data() + static_cast<std::size_t>(c) * kMixFrames * 3;
+    for (int c = 0; c < channels; ++c) pointers[c] = bytes.data() + static_cast<std::size_t>(c) * kChunkFrames * 3;
   }
   void Fill(int c, std::int32_t value) {
-    for (int i = 0; i < kMixFrames; ++i) {
+    for (int i = 0; i < kChunkFrames; ++i) {
       const auto v = static_cast<std::uint32_t>(value);
       pointers[c][3 * i] = static_cast<std::uint8_t>(v);
       pointers[c][3 * i + 1] = static_cast<std::uint8_t>(v >> 8);
@@ -70,7 +70,7 @@ TEST_F(MixFixture, StereoMixUsesTruncatedGainsAndPanLaw) {
   // Hard right: left gain 0, right gain exactly 256, so 1000 passes as 1000.
   EXPECT_EQ(static_cast<std::int64_t>(gains.left[2]), 0);
   EXPECT_EQ(gains.right[2], 256.0f);
-  Mix(chunks.pointers, kMixFrames, 3, flags, gains, peaks, busGain[0], *work);
+  Mix(chunks.pointers, kChunkFrames, 3, flags, gains, peaks, busGain[0], *work);
   EXPECT_EQ(chunks.At(0, 0), 707);
   EXPECT_EQ(chunks.At(1, 4095), 707 + 1000);
   EXPECT_EQ(chunks.At(2, 0), 1000);  // chunks past the pair keep their audio
@@ -86,7 +86,7 @@ TEST_F(MixFixture, BussesGoToTheirOutputPairs) {
   busActive[2] = 1;
   busActive[1] = 1;  // bus 2 in use but nothing plays through it
   Play({0});
-  MixMultiple(chunks.pointers, kMixFrames, 8, flags, gains, peaks, busActive, busChannels, 8 / 2, busGain, 2, *work);
+  MixMultiple(chunks.pointers, kChunkFrames, 8, flags, gains, peaks, busActive, busChannels, 8 / 2, busGain, 2, *work);
   EXPECT_EQ(chunks.At(4, 0), 707);
   EXPECT_EQ(chunks.At(5, 0), 707);
   EXPECT_EQ(chunks.At(2, 0), 0);     // bus 2: silence
@@ -104,7 +104,7 @@ TEST_F(MixFixture, BussesSumIntoTheMasterAtTheirOwnLevels) {
   busActive[0] = busActive[1] = 1;
   SetBusVolume(busGain, -6.0f, 1, 256);
   Play({0, 1});
-  MixMultiple(chunks.pointers, kMixFrames, 4, flags, gains, peaks, busActive, busChannels, 4 / 2, busGain, 3, *work);
+  MixMultiple(chunks.pointers, kChunkFrames, 4, flags, gains, peaks, busActive, busChannels, 4 / 2, busGain, 3, *work);
   // Bus 2 at -6 dB: trunc(181000 * 0.501187 / 256) = 354; back into the
   // master at x256 next to channel 2's 181000, then the master's 1/256.
   EXPECT_EQ(peaks.busLeft[1], 354);
@@ -114,7 +114,7 @@ TEST_F(MixFixture, BussesSumIntoTheMasterAtTheirOwnLevels) {
   peaks = MixPeaks{};
   chunks.Fill(0, 1000);
   chunks.Fill(1, 1000);
-  MixMultiple(chunks.pointers, kMixFrames, 3, flags, gains, peaks, busActive, busChannels, 3 / 2, busGain, 3, *work);
+  MixMultiple(chunks.pointers, kChunkFrames, 3, flags, gains, peaks, busActive, busChannels, 3 / 2, busGain, 3, *work);
   EXPECT_EQ(chunks.At(0, 0), 707);
   EXPECT_EQ(peaks.busLeft[1], 0);
 }
@@ -125,7 +125,7 @@ TEST_F(MixFixture, OverloadSaturatesButThePeakReportsTheOver) {
   chunks.Fill(1, -8388608);
   volume[0] = volume[1] = 12.0f;
   Play({0, 1});
-  Mix(chunks.pointers, kMixFrames, 2, flags, gains, peaks, busGain[0], *work);
+  Mix(chunks.pointers, kChunkFrames, 2, flags, gains, peaks, busGain[0], *work);
   EXPECT_EQ(chunks.At(0, 0), -8388608);  // clamped, not wrapped to a positive click
   EXPECT_GT(peaks.mixLeft, 8388608);
 }
@@ -146,7 +146,7 @@ TEST(MixEquivalence, MatchesThePlainIntegerModel) {
     const int mode = 1 + round % 3;
     UsePortableMixKernels(round % 2 == 1);  // both the fast and the portable kernels
     const int channels = pick(1, 64);
-    const int lengths[] = {kMixFrames, pick(1, kMixFrames), pick(1, 20)};  // whole, odd and very short chunks
+    const int lengths[] = {kChunkFrames, pick(1, kChunkFrames), pick(1, 20)};  // whole, odd and very short chunks
     const int frames = lengths[pick(0, 2)];
     const int busCount = round % 7 == 0 ? round % 2 : pick(2, 33);  // no busses and the master alone too
     std::array<float, kMaxChannels> pan{}, volume{};

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "console/input.h"
-#include "wavfile/file_io.h"
+#include "core/file_io.h"
 #include "wavfile/punch_undo.h"
 #include "wavfile/wav_format.h"
 
@@ -34,7 +34,7 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
 }
 
 std::int64_t Le32At(const std::string& path, std::size_t at) {
-  return static_cast<std::uint32_t>(Assem4(&ReadBytes(path)[at]));
+  return static_cast<std::uint32_t>(ReadLe32(&ReadBytes(path)[at]));
 }
 
 // Distinct samples of both signs, different per seed.
@@ -52,14 +52,14 @@ void WriteTrack(const std::string& path, const Samples& samples) {
   const WavHeader header = MakeHeaderBytes(44100, 24, count, 1);
   Bytes bytes(kWavHeaderBytes + samples.size() * 3);
   std::copy(header.begin(), header.end(), bytes.begin());
-  NUM24MONO_TO_CHAR(samples.data(), bytes.data() + kWavHeaderBytes, count);
+  EncodeSamples24(samples.data(), bytes.data() + kWavHeaderBytes, count);
   WriteBytes(path, bytes);
 }
 
 Samples SamplesOf(const std::string& path) {
   const Bytes bytes = ReadBytes(path);
   Samples samples((bytes.size() - kWavHeaderBytes) / 3);
-  CHAR_TO_NUM32_24(bytes.data() + kWavHeaderBytes, samples.data(),
+  DecodeSamples24(bytes.data() + kWavHeaderBytes, samples.data(),
                    static_cast<std::int64_t>(samples.size()));
   return samples;
 }

@@ -1,4 +1,4 @@
-#include "app/settings_file.h"
+#include "core/settings_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "wavfile/take_handling.h"
+#include "console/take_menu.h"
 
 #include <unistd.h>
 
@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "console/input.h"
-#include "wavfile/list_text.h"
+#include "core/list_text.h"
 #include "wavfile/take_files.h"
 #include "wavfile/wav_format.h"
 

@@ -1,4 +1,4 @@
-#include "engine/take_names.h"
+#include "wavfile/take_names.h"
 
 namespace sondrel {
 

@@ -1,4 +1,4 @@
-#include "app/session_state.h"
+#include "core/session_state.h"
 
 namespace sondrel {
 

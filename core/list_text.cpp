@@ -1,9 +1,9 @@
-#include "wavfile/list_text.h"
+#include "core/list_text.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "wavfile/file_io.h"
+#include "core/file_io.h"
 
 namespace sondrel {
 

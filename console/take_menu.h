@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "engine/audio_device.h"
 #include "engine/metering.h"
 #include "engine/transport.h"
