@@ -149,7 +149,7 @@ int RunSondrel() {
   ResetSessionState(s);
 
   if (FILE* params = std::fopen("param.txt", "rb")) {
-    GET_PARAMS(s, params);
+    ReadSettings(s, params);
     s.settingsCreated = 0;
   } else {
     FirstRunDialogue(s);
@@ -164,7 +164,7 @@ int RunSondrel() {
   s.outputs = counts.outputs;
 
   PrintConfiguration(s);
-  PLAY_REC(s);
+  RunConsole(s);
   return 0;
 }
 

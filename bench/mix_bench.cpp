@@ -26,7 +26,7 @@ struct Session {
     }
     for (int b = 0; b < 8; ++b) busActive[b] = 1;
     for (int b = 0; b < kBusCount; ++b) SetBusVolume(busGain, -6.0f, b, 256);
-    SetVolume(pan, volume, gains, kTracks, flags, kGainScale);
+    ComputeChannelGains(pan, volume, gains, kTracks, flags, kGainScale);
   }
   // The mix overwrites the first chunks; refreshing them is not timed work
   // the transport would skip, so it stays inside the loop.

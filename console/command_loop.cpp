@@ -27,7 +27,7 @@ namespace {
 // ---------------------------------------------------------------- start-up
 
 void RoundPositionsToBlocks(SessionState& s, int block) {
-  auto round = [block](std::int64_t& position) { QUANTIZE_SAMPLES(block, position, &position); };
+  auto round = [block](std::int64_t& position) { RoundSamplesToBlocks(block, position, &position); };
   round(s.inPoint);
   round(s.outPoint);
   round(s.punchPoint);
@@ -41,7 +41,7 @@ void StartConsole(ConsoleState& console) {
   SessionState& s = console.s;
   OpenAudioDevices(s, console.devices);
   if (s.settingsCreated == 1) {
-    MAKE_PARAM_FILE(s, console.devices.requestedPeriodFrames);
+    WriteFirstRunSettings(s, console.devices.requestedPeriodFrames);
     s.settingsCreated = 0;
   }
   AllocateTransportBuffers(console.buffers, s.tracks, console.devices.chunkFrames);
@@ -259,7 +259,7 @@ Flow RequestExit(ConsoleState& console) {
 }
 
 Flow SaveSettings(ConsoleState& console) {
-  Store_Settings(console.s, console.devices.requestedPeriodFrames);
+  StoreSettings(console.s, console.devices.requestedPeriodFrames);
   return Flow::Continue;
 }
 
@@ -436,7 +436,7 @@ void PrintShortStatus(const ConsoleState& console) {
   }
 }
 
-void PLAY_REC(SessionState& s) {
+void RunConsole(SessionState& s) {
   ConsoleState console(s);
   StartConsole(console);
   try {

@@ -8,7 +8,7 @@ namespace sondrel {
 
 // Opens the devices, derives the session's lengths and runs the command loop
 // until the word "x"; returns after the devices are drained and closed.
-void PLAY_REC(SessionState& s);
+void RunConsole(SessionState& s);
 
 // One pass's status lines, exposed for the mixer prompt.
 void PrintShortStatus(const ConsoleState& console);

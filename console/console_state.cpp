@@ -41,7 +41,7 @@ void ComputeDerivedLengths(ConsoleState& console) {
   ComputeAuditionLength(console);
   ComputeCrossfadeLengths(console);
   lengths.nudgeSamples = 0;
-  QUANTIZE(console.devices.blockFrames, s.sampleRate, s.nudge, &lengths.nudgeSamples);
+  RoundSecondsToBlocks(console.devices.blockFrames, s.sampleRate, s.nudge, &lengths.nudgeSamples);
 }
 
 }  // namespace sondrel

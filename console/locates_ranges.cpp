@@ -112,17 +112,6 @@ std::int64_t* WorkingTime(SessionState& s, char letter) {
 
 }  // namespace
 
-void ListLocates(std::uint32_t sampleRate, const LocateTable& points, const NameTable& names,
-                 int beatsPerMeasure, float tempo, int tempoMode) {
-  PrintLocates({sampleRate, beatsPerMeasure, tempo, tempoMode}, points, names);
-}
-
-void ListRanges(std::uint32_t sampleRate, const RangeTable& starts, const RangeTable& ends,
-                const NameTable& names, int beatsPerMeasure, float tempo, int tempoMode,
-                const RangeUse& used) {
-  PrintRanges({sampleRate, beatsPerMeasure, tempo, tempoMode}, starts, ends, names, used);
-}
-
 void TimeRangeStore(std::int64_t in, std::int64_t out, std::uint32_t sampleRate, RangeTable& starts,
                     RangeTable& ends, NameTable& names, int beatsPerMeasure, float tempo, int tempoMode) {
   RangeUse used{};

@@ -16,15 +16,6 @@ using LocateTable = std::array<std::int64_t, kLocateCount>;
 using RangeTable = std::array<std::int64_t, kRangeCount>;
 using RangeUse = std::array<int, kRangeCount>;
 
-// One line per non-empty locate point: number, time, name.
-void ListLocates(std::uint32_t sampleRate, const LocateTable& points, const NameTable& names,
-                 int beatsPerMeasure, float tempo, int tempoMode);
-
-// One line per range marked 1 in `used`: number, start, end, name.
-void ListRanges(std::uint32_t sampleRate, const RangeTable& starts, const RangeTable& ends,
-                const NameTable& names, int beatsPerMeasure, float tempo, int tempoMode,
-                const RangeUse& used);
-
 // Asks for a range number and stores in/out there (overwriting), then asks
 // for its name ("0" keeps the old one).
 void TimeRangeStore(std::int64_t in, std::int64_t out, std::uint32_t sampleRate, RangeTable& starts,

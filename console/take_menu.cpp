@@ -80,7 +80,7 @@ bool FileReadable(const std::string& path) {
 // through fixed work-file names, so a failure names those; this says which
 // take was left as it was.
 bool PadTake(const std::string& file, std::int64_t punch) {
-  if (PAD_FILE(file.c_str(), punch)) return true;
+  if (PadTrackStart(file.c_str(), punch)) return true;
   std::printf("Take %s was kept as it was: it could not be padded\n", file.c_str());
   return false;
 }
@@ -110,11 +110,11 @@ bool Replace(TakeContext& context, Take& take) {
     ReadWord(answer);
     if (WordOf(answer) != "y") return false;
   }
-  if (!context.replaceOverwriteAll && FILE_CHECK(take.inputs, take.recordList, context.replaceOverwriteAll) == 0) {
+  if (!context.replaceOverwriteAll && ConfirmOverwrite(take.inputs, take.recordList, context.replaceOverwriteAll) == 0) {
     return false;
   }
   const std::string takes = take.punch != 0 ? PadTakes(take) : take.recording.takeList;
-  RENAME_FILES(take.inputs, takes, take.recordList);
+  RenameListedFiles(take.inputs, takes, take.recordList);
   return true;
 }
 
@@ -126,13 +126,13 @@ bool Replace(TakeContext& context, Take& take) {
 void BlendTakeEdges(const std::string& record, const std::string& takeFile, std::int64_t punch,
                     std::int64_t length, std::int64_t fade, std::uint32_t rate) {
   const std::int64_t half = fade / 2;
-  const bool headers = MAKE_HEADER(kFadeInFile, rate, 24, fade, 1) && MAKE_HEADER(kFadeOutFile, rate, 24, fade, 1);
+  const bool headers = CreateWavFile(kFadeInFile, rate, 24, fade, 1) && CreateWavFile(kFadeOutFile, rate, 24, fade, 1);
   if (headers) {
-    const int in = CROSSFADE(punch + half, half, fade, record.c_str(), takeFile.c_str(), kFadeInFile, half);
-    const int out = CROSSFADE(length - half, punch + length - half, fade, takeFile.c_str(), record.c_str(),
+    const int in = WriteCrossfade(punch + half, half, fade, record.c_str(), takeFile.c_str(), kFadeInFile, half);
+    const int out = WriteCrossfade(length - half, punch + length - half, fade, takeFile.c_str(), record.c_str(),
                               kFadeOutFile, half);
-    if (in == 0) INSERT_FILE(takeFile.c_str(), kFadeInFile, 0, fade);
-    if (out == 0) INSERT_FILE(takeFile.c_str(), kFadeOutFile, length - fade, fade);
+    if (in == 0) PunchInPlace(takeFile.c_str(), kFadeInFile, 0, fade);
+    if (out == 0) PunchInPlace(takeFile.c_str(), kFadeOutFile, length - fade, fade);
   } else {
     std::printf("Could not create the crossfade files: %s\n", std::strerror(errno));
   }
@@ -146,7 +146,7 @@ void BlendTakeEdges(const std::string& record, const std::string& takeFile, std:
 // record file's name: a stamp left in its own name would now place it wrong.
 void KeepPaddedTake(const std::string& file) {
   const std::string unstamped = UnstampedFileName(file);
-  const bool renamed = !unstamped.empty() && REMOVE_STAMP(file.c_str());
+  const bool renamed = !unstamped.empty() && RemoveTakeStamp(file.c_str());
   std::printf("Take %s was kept as %s, padded to the project start\n", file.c_str(),
               renamed ? unstamped.c_str() : file.c_str());
 }
@@ -157,15 +157,15 @@ bool PunchIn(const TakeContext& context, const Take& take, int c) {
   const std::string takeFile = TakeFile(take, c);
   if (!FileReadable(record)) {
     // Nothing to punch into: the padded take becomes the record file.
-    if (!PAD_FILE(takeFile.c_str(), take.punch)) return false;
-    if (!RENAME_FILES(1, takeFile, record)) KeepPaddedTake(takeFile);
+    if (!PadTrackStart(takeFile.c_str(), take.punch)) return false;
+    if (!RenameListedFiles(1, takeFile, record)) KeepPaddedTake(takeFile);
     return false;  // renamed, not copied: nothing is left to delete
   }
   if (HasForeignFormat(record.c_str())) {
     std::printf("%s is not a mono 24 bit file\n", record.c_str());
     return false;
   }
-  const std::int64_t length = GET_LENGTH(takeFile.c_str());
+  const std::int64_t length = TrackLengthSamples(takeFile.c_str());
   const std::int64_t fade = context.crossfadeSamples;
   if (fade > length) {
     // Both fades lie inside the take, so a longer one has nowhere to go; and
@@ -175,14 +175,14 @@ bool PunchIn(const TakeContext& context, const Take& take, int c) {
   } else if (fade > 0) {
     BlendTakeEdges(record, takeFile, take.punch, length, fade, context.s.sampleRate);
   }
-  return INSERT_FILE(record.c_str(), takeFile.c_str(), take.punch, length);
+  return PunchInPlace(record.c_str(), takeFile.c_str(), take.punch, length);
 }
 
 void Insert(TakeContext& context, const Take& take, bool backupFirst) {
   std::string done;
   for (int c = 0; c < take.inputs; ++c) {
     if (!Recorded(take, c)) continue;
-    if (backupFirst) COPY_FILE(context.transport.lastTakeNumber, RecordFile(take, c).c_str());
+    if (backupFirst) BackUpTrack(context.transport.lastTakeNumber, RecordFile(take, c).c_str());
     if (PunchIn(context, take, c)) {
       done += TakeFile(take, c) + "\n";
     } else if (FileReadable(TakeFile(take, c))) {
@@ -191,7 +191,7 @@ void Insert(TakeContext& context, const Take& take, bool backupFirst) {
     }
   }
   // Only takes that are safely inside their record files are deleted.
-  REMOVE_FILES(take.inputs, done);
+  DeleteListedFiles(take.inputs, done);
 }
 
 // ------------------------------------------------------------------ names
@@ -200,7 +200,7 @@ void PadAndUnstamp(const Take& take) {
   for (int c = 0; c < take.inputs; ++c) {
     if (!Recorded(take, c)) continue;
     const std::string file = TakeFile(take, c);
-    if (PadTake(file, take.punch)) REMOVE_STAMP(file.c_str());
+    if (PadTake(file, take.punch)) RemoveTakeStamp(file.c_str());
   }
 }
 
@@ -245,7 +245,7 @@ void AppendNames(const Take& take, std::string_view command) {
   std::string takes = take.recording.takeList;
   if (command == "awp") takes = PadTakes(take);
   if (command == "aws") suffix = StampSuffix(suffix, take.punch);
-  APPEND_NAMES(take.inputs, takes, take.recordList, suffix, take.recording.recordArmed);
+  RenameTakesWithSuffix(take.inputs, takes, take.recordList, suffix, take.recording.recordArmed);
 }
 
 // Carries out one menu word. False when the word is no command, or the
@@ -257,7 +257,7 @@ bool Decide(TakeContext& context, Take& take, std::string_view word) {
     return false;
   }
   if (word == "del") {
-    REMOVE_FILES(take.inputs, take.recording.takeList);
+    DeleteListedFiles(take.inputs, take.recording.takeList);
   } else if (word == "ins" || word == "cin") {
     Insert(context, take, word == "cin");
   } else if (word == "awp" || word == "aws" || word == "app") {
@@ -266,7 +266,7 @@ bool Decide(TakeContext& context, Take& take, std::string_view word) {
     PadAndUnstamp(take);
   } else if (word == "stp") {
     // A take from a later record start already carries its stamp.
-    if (take.punch == 0) STAMP_FILES(take.inputs, take.recording.takeList, 0, take.recording.recordArmed);
+    if (take.punch == 0) StampTakeNames(take.inputs, take.recording.takeList, 0, take.recording.recordArmed);
   } else {
     return false;
   }
@@ -286,7 +286,7 @@ void RunTakeMenu(TakeContext& context, const Recording& recording) {
   }
 }
 
-int FILE_CHECK(int count, std::string_view list, bool& overwriteAll) {
+int ConfirmOverwrite(int count, std::string_view list, bool& overwriteAll) {
   const ListLines lines = SplitListLines(list);
   int existing = 0;
   for (int i = 0; i < count && i < lines.count; ++i) {
@@ -315,7 +315,7 @@ int FILE_CHECK(int count, std::string_view list, bool& overwriteAll) {
   }
 }
 
-void APPEND_NAMES(int count, std::string_view takeList, std::string_view recordList, std::string suffix,
+void RenameTakesWithSuffix(int count, std::string_view takeList, std::string_view recordList, std::string suffix,
                   const std::array<int, kMaxChannels>& recorded) {
   bool overwriteAll = false;
   for (int c = 0; c < count && c < kMaxChannels; ++c) {

@@ -34,11 +34,11 @@ void RunTakeMenu(TakeContext& context, const Recording& recording);
 // Counts the files of the first `count` list entries that exist. When some
 // do, asks whether to overwrite them: 1 = go on, 0 = back to the menu. "W"
 // sets `overwriteAll`.
-int FILE_CHECK(int count, std::string_view list, bool& overwriteAll);
+int ConfirmOverwrite(int count, std::string_view list, bool& overwriteAll);
 
 // Renames each recorded channel's take file to "<record base>_<suffix>.wav",
 // asking before replacing an existing file.
-void APPEND_NAMES(int count, std::string_view takeList, std::string_view recordList, std::string suffix,
+void RenameTakesWithSuffix(int count, std::string_view takeList, std::string_view recordList, std::string suffix,
                   const std::array<int, kMaxChannels>& recorded);
 
 // The audition's play list: the take on each recorded channel, the playlist

@@ -94,7 +94,7 @@ const EntryPrompts* PromptsFor(TimePoint point) {
 
 std::int64_t SecondsToPosition(const ConsoleState& console, float seconds) {
   std::int64_t position = 0;
-  QUANTIZE(console.devices.blockFrames, console.s.sampleRate, seconds, &position);
+  RoundSecondsToBlocks(console.devices.blockFrames, console.s.sampleRate, seconds, &position);
   return std::max<std::int64_t>(position, 0);
 }
 
@@ -227,7 +227,7 @@ Flow SetNudgeAmount(ConsoleState& console) {
   // "inf" would be saved to param.txt and push every nudge to the end of time.
   if (!(seconds > 0.0f) || !std::isfinite(seconds)) return Flow::Continue;
   s.nudge = seconds;
-  QUANTIZE(console.devices.blockFrames, s.sampleRate, seconds, &samples);
+  RoundSecondsToBlocks(console.devices.blockFrames, s.sampleRate, seconds, &samples);
   std::printf("Nudge amount will be set to %lld samples, %.3f sec\n", static_cast<long long>(samples),
               static_cast<double>(SamplesToSeconds(samples, s.sampleRate)));
   return Flow::Continue;
@@ -247,7 +247,7 @@ Flow StopAtLongestFile(ConsoleState& console) {
   SessionState& s = console.s;
   // The length of a file, not a typed time: it stays off the block grid so
   // the stop falls exactly on the last sample.
-  s.outPoint = SEEK_LONG_FILE(s.tracks, "-", s.playlistFiles[0].data());
+  s.outPoint = LongestTrackSamples(s.tracks, "-", s.playlistFiles[0].data());
   return Flow::Continue;
 }
 

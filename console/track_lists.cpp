@@ -214,7 +214,7 @@ std::string ReadCurrentListWithRecovery(ListFileTable& files, ListKind kind) {
   return text;
 }
 
-int REC_ARM_CHECK(int inputs, char skipMarker, const char* path) {
+int ShowRecordlist(int inputs, char skipMarker, const char* path) {
   std::string text;
   if (!ReadWholeFile(path, text)) {
     std::printf("Cannot find recordlist file called %s\n", path);
@@ -234,7 +234,7 @@ int REC_ARM_CHECK(int inputs, char skipMarker, const char* path) {
   return 1;
 }
 
-int PLAY_ARM_CHECK(int tracks, int outputs, char skipMarker, const std::array<int, kMaxChannels>& solo,
+int ShowPlaylist(int tracks, int outputs, char skipMarker, const std::array<int, kMaxChannels>& solo,
                    const char* path, const BusMatrix& busChannels, int mixMode,
                    const std::array<int, kBusCount>& busActive) {
   std::string text;
@@ -259,14 +259,14 @@ int PLAY_ARM_CHECK(int tracks, int outputs, char skipMarker, const std::array<in
 
 Flow ListRecordlist(ConsoleState& console) {
   const SessionState& s = console.s;
-  REC_ARM_CHECK(s.inputs, kSkipMarker, s.recordlistFiles[0].data());
+  ShowRecordlist(s.inputs, kSkipMarker, s.recordlistFiles[0].data());
   WaitForContinue(console);
   return Flow::EndPassClearPending;
 }
 
 Flow ListPlaylist(ConsoleState& console) {
   const SessionState& s = console.s;
-  PLAY_ARM_CHECK(s.tracks, s.outputs, kSkipMarker, s.solo, s.playlistFiles[0].data(), s.busChannels, s.mixMode,
+  ShowPlaylist(s.tracks, s.outputs, kSkipMarker, s.solo, s.playlistFiles[0].data(), s.busChannels, s.mixMode,
                  s.busActive);
   WaitForContinue(console);
   return Flow::EndPassClearPending;

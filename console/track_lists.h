@@ -24,12 +24,12 @@ std::string ReadCurrentListWithRecovery(ListFileTable& files, ListKind kind);
 
 // Lists which input records into which file, at most `inputs` lines.
 // Returns 0 when the file cannot be read, else 1.
-int REC_ARM_CHECK(int inputs, char skipMarker, const char* path);
+int ShowRecordlist(int inputs, char skipMarker, const char* path);
 
 // Lists which file plays on which channel, with its solo flag and where it
 // is heard under `mixMode`, at most `tracks` lines. Returns 0 when the file
 // cannot be read, else 1.
-int PLAY_ARM_CHECK(int tracks, int outputs, char skipMarker, const std::array<int, kMaxChannels>& solo,
+int ShowPlaylist(int tracks, int outputs, char skipMarker, const std::array<int, kMaxChannels>& solo,
                    const char* path, const BusMatrix& busChannels, int mixMode,
                    const std::array<int, kBusCount>& busActive);
 

@@ -405,7 +405,7 @@ void ParseSettingsText(SessionState& s, std::string_view text) {
   ActivateBusses(busLists, s.busChannels, s.busActive);
 }
 
-void GET_PARAMS(SessionState& s, std::FILE* stream) {
+void ReadSettings(SessionState& s, std::FILE* stream) {
   if (stream == nullptr) return;
   std::string text;
   char chunk[16384];
@@ -537,7 +537,7 @@ bool WriteSettingsFile(const std::string& text) {
   return true;
 }
 
-void MAKE_PARAM_FILE(const SessionState& s, int clampedPeriod) {
+void WriteFirstRunSettings(const SessionState& s, int clampedPeriod) {
   if (!WriteSettingsFile(BuildFirstRunText(s, clampedPeriod))) {
     ReportWriteFailure(errno);
     return;
@@ -545,7 +545,7 @@ void MAKE_PARAM_FILE(const SessionState& s, int clampedPeriod) {
   std::fputs("Created param.txt file\n", stdout);
 }
 
-void Store_Settings(const SessionState& s, int clampedPeriod) {
+void StoreSettings(const SessionState& s, int clampedPeriod) {
   if (!WriteSettingsFile(BuildSettingsText(s, clampedPeriod))) {
     ReportWriteFailure(errno);
     return;

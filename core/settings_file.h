@@ -1,6 +1,6 @@
-// param.txt, the project's settings file: the reader GET_PARAMS,
-// the bus-list step ActivateBusses, and the two writers MAKE_PARAM_FILE and
-// Store_Settings.
+// param.txt, the project's settings file: the reader ReadSettings,
+// the bus-list step ActivateBusses, and the two writers WriteFirstRunSettings and
+// StoreSettings.
 //
 // The reader takes files of any size and bounds every text it copies to its
 // field: device name and names 63 characters, list slots 127. The writers build the whole text first and
@@ -26,9 +26,9 @@ using BusListTexts = std::array<std::string, kBusCount>;
 // Reads the whole stream, closes it, and stores every setting the text names
 // into `s`; fields the file does not mention keep their values (the caller
 // has filled in the defaults). A null stream changes nothing.
-void GET_PARAMS(SessionState& s, std::FILE* stream);
+void ReadSettings(SessionState& s, std::FILE* stream);
 
-// The reader's work on text already in memory (GET_PARAMS after the read;
+// The reader's work on text already in memory (ReadSettings after the read;
 // also the entry for tests and fuzzing). The text ends at its first NUL byte,
 // like any C string.
 void ParseSettingsText(SessionState& s, std::string_view text);
@@ -39,11 +39,11 @@ void ParseSettingsText(SessionState& s, std::string_view text);
 void ActivateBusses(const BusListTexts& lists, BusMatrix& busChannels,
                     std::array<int, kBusCount>& busActive);
 
-// The full Store_Settings text (key table rows 1 to 33). `clampedPeriod` is
+// The full StoreSettings text (key table rows 1 to 33). `clampedPeriod` is
 // the period size as clamped by the device set-up; it is written as buf.
 std::string BuildSettingsText(const SessionState& s, int clampedPeriod);
 
-// The first-run text of MAKE_PARAM_FILE (rows 1 to 7).
+// The first-run text of WriteFirstRunSettings (rows 1 to 7).
 std::string BuildFirstRunText(const SessionState& s, int clampedPeriod);
 
 // Replaces param.txt in the current directory with `text`: writes
@@ -54,10 +54,10 @@ bool WriteSettingsFile(const std::string& text);
 
 // Writes the first-run file and prints "Created param.txt file", or a failure
 // message; the program goes on either way.
-void MAKE_PARAM_FILE(const SessionState& s, int clampedPeriod);
+void WriteFirstRunSettings(const SessionState& s, int clampedPeriod);
 
 // Writes the full settings file (the console's "s") and prints
 // "\nStored Settings\n" and a line end, or a failure message.
-void Store_Settings(const SessionState& s, int clampedPeriod);
+void StoreSettings(const SessionState& s, int clampedPeriod);
 
 }  // namespace sondrel

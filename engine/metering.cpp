@@ -18,24 +18,6 @@ namespace {
 // Calendar second that take numbers count from (2012-10-10 16:09:00 UTC).
 constexpr std::int64_t kTakeEpoch = 1349885340;
 
-// Shared by both CheckPeak forms; with a constant count the compiler can
-// unroll the loop for whole chunks.
-inline void ScanPeaks(int channel, int count, std::int64_t* peaks, const void* block, std::int64_t* maxPeak,
-                      int* maxChannel) {
-  if (count < 1) return;
-  const auto* bytes = static_cast<const std::uint8_t*>(block);
-  std::int64_t& peak = peaks[channel];
-  for (int i = 0; i < count; ++i, bytes += kTrackBytesPerSample) {
-    const std::int64_t value = DecodeSample24(bytes);
-    const std::int64_t magnitude = value < 0 ? -value : value;
-    if (magnitude > peak) peak = magnitude;
-    if (magnitude > *maxPeak) {
-      *maxPeak = magnitude;
-      *maxChannel = channel + 1;
-    }
-  }
-}
-
 float ReportLevel(std::int64_t peak) { return static_cast<float>(LevelDb(kReportReference, peak)); }
 
 void ResetMeterState(MeterState& state) {
@@ -133,11 +115,18 @@ double LevelDb(double reference, std::int64_t magnitude) {
 
 void CheckPeak(int channel, int count, std::int64_t* peaks, const void* block, std::int64_t* maxPeak,
                int* maxChannel) {
-  ScanPeaks(channel, count, peaks, block, maxPeak, maxChannel);
-}
-
-void CheckPeak4096(int channel, std::int64_t* peaks, const void* block, std::int64_t* maxPeak, int* maxChannel) {
-  ScanPeaks(channel, kChunkFrames, peaks, block, maxPeak, maxChannel);
+  if (count < 1) return;
+  const auto* bytes = static_cast<const std::uint8_t*>(block);
+  std::int64_t& peak = peaks[channel];
+  for (int i = 0; i < count; ++i, bytes += kTrackBytesPerSample) {
+    const std::int64_t value = DecodeSample24(bytes);
+    const std::int64_t magnitude = value < 0 ? -value : value;
+    if (magnitude > peak) peak = magnitude;
+    if (magnitude > *maxPeak) {
+      *maxPeak = magnitude;
+      *maxChannel = channel + 1;
+    }
+  }
 }
 
 void Meter(MeterState& state, std::int64_t peak, float range, int* reset, int cr, int channel, float decay) {
@@ -264,10 +253,6 @@ void PrintXrunCounts(int underruns, int overruns) {
   if (overruns > 0) std::printf("\nRecord Overruns = %i\n", overruns);
 }
 
-float dBtoRatio(float dB, float scale) {
-  return static_cast<float>(std::pow(10.0, static_cast<double>(dB) / 20.0) * static_cast<double>(scale));
-}
-
-std::int64_t NewTime() { return static_cast<std::int64_t>(std::time(nullptr)) - kTakeEpoch; }
+std::int64_t TakeNumberNow() { return static_cast<std::int64_t>(std::time(nullptr)) - kTakeEpoch; }
 
 }  // namespace sondrel

@@ -43,8 +43,6 @@ double LevelDb(double reference, std::int64_t magnitude);
 // one pass, no allocation, integer arithmetic only.
 void CheckPeak(int channel, int count, std::int64_t* peaks, const void* block, std::int64_t* maxPeak,
                int* maxChannel);
-// The same over one whole 4096-frame capture chunk (kChunkFrames).
-void CheckPeak4096(int channel, std::int64_t* peaks, const void* block, std::int64_t* maxPeak, int* maxChannel);
 
 // What the bar meter remembers between refreshes. The console keeps one for
 // the program's life; a run asks for a reset through its meterReset flag.
@@ -98,11 +96,8 @@ void PrintOutputPeaks(int mixMode, std::int64_t mixLeft, std::int64_t mixRight, 
 // Either count is printed only when it is above 0.
 void PrintXrunCounts(int underruns, int overruns);
 
-// 10^(dB/20) * scale, in double, rounded to float.
-float dBtoRatio(float dB, float scale);
-
 // Whole seconds since 2012-10-10 16:09:00 UTC: the take number in new take
 // and backup file names.
-std::int64_t NewTime();
+std::int64_t TakeNumberNow();
 
 }  // namespace sondrel

@@ -63,7 +63,7 @@ void PrepareRecordAtInPoint(SessionState& s, TransportState& t, int block) {
   s.punchPoint = s.inPoint;
   std::printf("Setting pre-roll\n");
   std::int64_t preroll = 0;
-  QUANTIZE(block, s.sampleRate, s.preroll, &preroll);
+  RoundSecondsToBlocks(block, s.sampleRate, s.preroll, &preroll);
   s.inPoint = std::max<std::int64_t>(0, s.inPoint - preroll);
   std::printf("play %lli rec %lli stop %lli\n", static_cast<long long>(s.inPoint),
               static_cast<long long>(s.punchPoint), static_cast<long long>(s.outPoint));
@@ -118,7 +118,7 @@ struct TrackFacts {
 };
 
 bool CheckTrack(int c, const std::string& path, TrackFacts& facts) {
-  return GET_ATTRIBUTES(c, path.c_str(), facts.channels, facts.dataOffset, facts.rate, facts.length,
+  return ReadTrackAttributes(c, path.c_str(), facts.channels, facts.dataOffset, facts.rate, facts.length,
                         facts.bytesPerSample, facts.bits) != 0;
 }
 
@@ -203,7 +203,7 @@ std::int64_t NextTakeNumber(const SessionState& s, const ListLines& rec, const R
     }
     return false;
   };
-  std::int64_t number = std::max(NewTime(), last + 1);
+  std::int64_t number = std::max(TakeNumberNow(), last + 1);
   while (taken(number)) ++number;
   return number;
 }
@@ -232,7 +232,7 @@ void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& 
     }
     const std::string& name = names[c];
     TrackFacts facts;
-    const bool usable = MAKE_HEADER(name.c_str(), s.sampleRate, 24, plan.takeLength, 1) && CheckTrack(c, name, facts);
+    const bool usable = CreateWavFile(name.c_str(), s.sampleRate, 24, plan.takeLength, 1) && CheckTrack(c, name, facts);
     const int fd = usable ? ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
     if (fd < 0) {
       // This input records nothing; the take menu must not treat whatever
@@ -313,7 +313,7 @@ std::string IncompleteTakeName(std::string_view name) {
 // sizes are made to say what it holds, and its name that it is incomplete.
 void SetAsideIncompleteTake(const std::string& name, int input, int error) {
   std::printf("Recording into %s on input %i was cut short: %s\n", name.c_str(), input, std::strerror(error));
-  FIX_SIZE(name.c_str());
+  FixSizeFields(name.c_str());
   const std::string incomplete = IncompleteTakeName(name);
   if (FileExists(incomplete)) {
     // An earlier incomplete take is not written over.
@@ -431,7 +431,7 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
 
   auto measures = std::make_unique<RunMeasures>();
   ZeroTransportBuffers(buffers);
-  if (s.mixMode != 0) SetVolume(s.channelPan, s.channelVolume, transport.gains, s.tracks, plan->playArmed, kGainScale);
+  if (s.mixMode != 0) ComputeChannelGains(s.channelPan, s.channelVolume, transport.gains, s.tracks, plan->playArmed, kGainScale);
   PrepareDevicesForRun(devices, shape.records || shape.monitors, shape.plays);
   transport.refreshInterval = RefreshInterval(s.clockMode, s.sampleRate, transport.refreshInterval);
 

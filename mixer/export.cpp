@@ -30,7 +30,7 @@ int ChannelSlots(const SessionState& s, const ListLines& lines) {
   return std::min({lines.count, s.tracks, kMaxChannels});
 }
 
-// The facts GET_ATTRIBUTES also reports; the export only needs where each
+// The facts ReadTrackAttributes also reports; the export only needs where each
 // track's samples start and how many there are.
 struct TrackFormat {
   std::array<int, kMaxChannels> channels{};
@@ -45,7 +45,7 @@ void CheckTracks(const SessionState& s, ExportTracks& tracks) {
   for (int k = 0; k < ChannelSlots(s, lines); ++k) {
     if (IsSkipLine(lines.lines[k])) continue;
     const std::string path(lines.lines[k]);
-    const int accepted = GET_ATTRIBUTES(k, path.c_str(), format.channels, tracks.dataOffset, format.rate, tracks.length,
+    const int accepted = ReadTrackAttributes(k, path.c_str(), format.channels, tracks.dataOffset, format.rate, tracks.length,
                                         format.bytesPerSample, format.bits);
     tracks.flags[k] = accepted == 1 ? 1 : 0;
   }
@@ -182,7 +182,7 @@ bool CreateMixFile(const SessionState& s, std::string name, std::int64_t frames,
                    PendingMixFile& mix) {
   mix.name = std::move(name);
   mix.tempName = mix.name + ".part";
-  if (MAKE_HEADER(mix.tempName.c_str(), s.sampleRate, kTrackBits, frames, channels)) {
+  if (CreateWavFile(mix.tempName.c_str(), s.sampleRate, kTrackBits, frames, channels)) {
     mix.file = OpenFile(mix.tempName.c_str(), "ab");
   }
   if (mix.file) return true;
@@ -268,7 +268,7 @@ bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks) {
     return false;
   }
   CheckTracks(s, tracks);
-  SetVolume(s.channelPan, s.channelVolume, gains, s.tracks, tracks.flags, kGainScale);
+  ComputeChannelGains(s.channelPan, s.channelVolume, gains, s.tracks, tracks.flags, kGainScale);
   return true;
 }
 

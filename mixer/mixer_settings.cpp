@@ -57,7 +57,7 @@ void PanFactors(float pan, float& left, float& right) {
 
 }  // namespace
 
-void SetVolume(std::array<float, kMaxChannels>& pan, std::array<float, kMaxChannels>& volume, ChannelGains& gains,
+void ComputeChannelGains(std::array<float, kMaxChannels>& pan, std::array<float, kMaxChannels>& volume, ChannelGains& gains,
                int channels, const ChannelFlags& playFlags, float scale) {
   const int count = channels < kMaxChannels ? channels : kMaxChannels;
   for (int c = 0; c < count; ++c) {

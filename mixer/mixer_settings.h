@@ -21,7 +21,7 @@ using ChannelFlags = std::array<int, kMaxChannels>;
 // Repairs out-of-range volumes (-144..12 dB) and pans (-100..100) of
 // channels 1..channels, with a message for each, then computes the gains of
 // the channels whose play flag is 1. Other channels keep their gains.
-void SetVolume(std::array<float, kMaxChannels>& pan, std::array<float, kMaxChannels>& volume, ChannelGains& gains,
+void ComputeChannelGains(std::array<float, kMaxChannels>& pan, std::array<float, kMaxChannels>& volume, ChannelGains& gains,
                int channels, const ChannelFlags& playFlags, float scale);
 
 // Sets busGain[bus] to 10^(dB/20) / divisor when bus is 0..63 and dB is

@@ -304,9 +304,9 @@ const MixKernels& DetectedKernels() {
   return chosen;
 }
 
-bool forcePortable = false;
-
-const MixKernels& Kernels() { return forcePortable ? kPortableKernels : DetectedKernels(); }
+const MixKernels& KernelsFor(const MixWorkspace& work) {
+  return work.portableKernels ? kPortableKernels : DetectedKernels();
+}
 
 bool Plays(const ChunkPointers& chunks, const ChannelFlags& playFlags, int c) {
   return playFlags[c] == 1 && chunks[c] != nullptr;
@@ -365,7 +365,7 @@ void Mix(const ChunkPointers& chunks, int frames, int channels, const ChannelFla
   for (int c = 0; c < channels; ++c) {
     if (Plays(chunks, playFlags, c) && Audible(gains, c)) Insert(feeds, c);
   }
-  const MixKernels& kernels = Kernels();
+  const MixKernels& kernels = KernelsFor(work);
   double* left = work.busLeft[0].data();
   double* right = work.busRight[0].data();
   float loudestLeft = 0.0f;
@@ -419,7 +419,7 @@ void MixMultiple(const ChunkPointers& chunks, int frames, int channels, const Ch
     scaled[b] = mixMode == 2 ? busActive[b] == 1 : b == 0 || (busActive[b] == 1 && received[b]);
   }
 
-  const MixKernels& kernels = Kernels();
+  const MixKernels& kernels = KernelsFor(work);
   std::array<float, kBusCount> loudestLeft{};
   std::array<float, kBusCount> loudestRight{};
   for (int first = 0; first < frames; first += kBlockFrames) {
@@ -468,6 +468,5 @@ void MixMultiple(const ChunkPointers& chunks, int frames, int channels, const Ch
   }
 }
 
-void UsePortableMixKernels(bool portable) { forcePortable = portable; }
 
 }  // namespace sondrel

@@ -33,6 +33,10 @@ struct MixWorkspace {
   using Accumulator = std::array<double, kChunkFrames>;
   std::array<Accumulator, kBusCount> busLeft;
   std::array<Accumulator, kBusCount> busRight;
+  // The mix picks the fastest kernels the processor offers; a workspace
+  // with this set uses the portable ones, so that they can be checked
+  // against the fast ones on any machine.
+  bool portableKernels = false;
 };
 
 // One chunk per channel: chunks[c] points at channel c's packed 3-byte
@@ -52,9 +56,5 @@ void MixMultiple(const ChunkPointers& chunks, int frames, int channels, const Ch
                  const ChannelGains& gains, MixPeaks& peaks, const std::array<int, kBusCount>& busActive,
                  const BusMatrix& busChannels, int busCount, const std::array<float, kBusCount>& busGain,
                  int mixMode, MixWorkspace& work);
-
-// The mix picks the fastest kernels the processor offers; this forces the
-// portable ones so that they can be checked on any machine.
-void UsePortableMixKernels(bool portable);
 
 }  // namespace sondrel

@@ -89,7 +89,7 @@ std::int64_t OffsetToSamples(float offset, float tempo,
 
 }  // namespace
 
-std::int64_t QUANTIZE(int block, std::uint32_t sampleRate, float seconds,
+std::int64_t RoundSecondsToBlocks(int block, std::uint32_t sampleRate, float seconds,
                       std::int64_t* out) {
   block = SafeBlock(block);
   const float x = static_cast<float>(sampleRate) * seconds;
@@ -99,7 +99,7 @@ std::int64_t QUANTIZE(int block, std::uint32_t sampleRate, float seconds,
   return k + block;
 }
 
-std::int64_t QUANTIZE_SAMPLES(int block, std::int64_t samples,
+std::int64_t RoundSamplesToBlocks(int block, std::int64_t samples,
                               std::int64_t* out) {
   block = SafeBlock(block);
   std::int64_t k = 0;
@@ -133,47 +133,6 @@ int SampleToMeasures(int beatsPerMeasure, float tempo, std::int64_t sample,
   return m - 1;
 }
 
-int TimeToMeasures(int beatsPerMeasure, float tempo, float seconds,
-                   int* measure, float* beat) {
-  if (!UsableTempo(tempo)) return StartOfProject(measure, beat);
-  const auto perMeasure =
-      static_cast<float>(SafeBeatsPerMeasure(beatsPerMeasure));
-  const auto beats = static_cast<float>(static_cast<double>(seconds) *
-                                        (static_cast<double>(tempo) / 60.0));
-  if (!std::isfinite(beats)) return StartOfProject(measure, beat);
-  const int index = TruncToMeasure(beats / perMeasure);
-  const float b = beats - static_cast<float>(index) * perMeasure + 1.0f;
-  if (measure != nullptr) *measure = index + 1;
-  if (beat != nullptr) *beat = b;
-  return index;
-}
-
-std::int64_t MeasuresToSample(int beatsPerMeasure, float tempo,
-                              std::int64_t* out, int measure, float beat,
-                              std::uint32_t sampleRate) {
-  std::int64_t samples = 0;
-  if (UsableTempo(tempo)) {
-    const float offset =
-        BeatOffset(measure, SafeBeatsPerMeasure(beatsPerMeasure), beat - 1.0f);
-    samples = OffsetToSamples(offset, tempo, sampleRate);
-  }
-  if (out != nullptr) *out = samples;
-  return samples;
-}
-
-float MeasuresToTime(int beatsPerMeasure, float tempo, float* out, int measure,
-                     float beat) {
-  float seconds = 0.0f;
-  if (UsableTempo(tempo)) {
-    const float offset =
-        BeatOffset(measure, SafeBeatsPerMeasure(beatsPerMeasure), beat - 1.0f);
-    seconds = static_cast<float>(static_cast<double>(offset) *
-                                 (60.0 / static_cast<double>(tempo)));
-  }
-  if (out != nullptr) *out = seconds;
-  return seconds;
-}
-
 std::int64_t TypedMeasureToSample(int block, int beatsPerMeasure, float tempo,
                                   int measure, float beat,
                                   std::uint32_t sampleRate) {
@@ -184,7 +143,7 @@ std::int64_t TypedMeasureToSample(int block, int beatsPerMeasure, float tempo,
         BeatOffset(measure, SafeBeatsPerMeasure(beatsPerMeasure), beatOffset);
     samples = OffsetToSamples(offset, tempo, sampleRate);
   }
-  return QUANTIZE_SAMPLES(block, samples, nullptr);
+  return RoundSamplesToBlocks(block, samples, nullptr);
 }
 
 int CheckTimeRanges(const std::int64_t* starts, const std::int64_t* ends,
@@ -193,21 +152,6 @@ int CheckTimeRanges(const std::int64_t* starts, const std::int64_t* ends,
   int inUse = 0;
   for (int i = 0; i < count; ++i) {
     used[i] = (starts[i] > 0 || ends[i] > 0) ? 1 : 0;
-    inUse += used[i];
-  }
-  return inUse;
-}
-
-int CheckBeatRanges(const int* startMeasures, const float* startBeats,
-                    const int* endMeasures, const float* endBeats, int count,
-                    int* used) {
-  if (count < 1) return 0;
-  int inUse = 0;
-  for (int i = 0; i < count; ++i) {
-    used[i] = (startMeasures[i] >= 1 || startBeats[i] > 0.0f ||
-               endMeasures[i] >= 1 || endBeats[i] > 0.0f)
-                  ? 1
-                  : 0;
     inUse += used[i];
   }
   return inUse;

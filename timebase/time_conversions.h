@@ -29,12 +29,12 @@ inline constexpr std::int64_t kMaxRoundedPosition = std::int64_t{1} << 62;
 // *out = the first multiple k = m * block (m >= 1) with (float)k >= x and the
 // result is k + block; otherwise (x <= 0 or NaN) *out = 0 and the result is
 // block. `out` may be null.
-std::int64_t QUANTIZE(int block, std::uint32_t sampleRate, float seconds,
+std::int64_t RoundSecondsToBlocks(int block, std::uint32_t sampleRate, float seconds,
                       std::int64_t* out);
 
 // Sample rounding: below 1 gives 0, otherwise the first multiple of block
 // not below `samples`. Stored in *out (may be null) and returned.
-std::int64_t QUANTIZE_SAMPLES(int block, std::int64_t samples,
+std::int64_t RoundSamplesToBlocks(int block, std::int64_t samples,
                               std::int64_t* out);
 
 // Display form of a position: (float)position / (float)sampleRate.
@@ -53,23 +53,8 @@ float SamplesToSeconds(std::int64_t position, std::uint32_t sampleRate);
 int SampleToMeasures(int beatsPerMeasure, float tempo, std::int64_t sample,
                      int* measure, float* beat, std::uint32_t sampleRate);
 
-// Seconds to measure.beat. Returns the measure index from 0.
-int TimeToMeasures(int beatsPerMeasure, float tempo, float seconds,
-                   int* measure, float* beat);
-
-// Measure.beat to a sample count, truncated, not rounded to the grid and not
-// clamped (measure 0 or beat below 1.0 give smaller or negative counts).
-// Stored in *out (may be null) and returned.
-std::int64_t MeasuresToSample(int beatsPerMeasure, float tempo,
-                              std::int64_t* out, int measure, float beat,
-                              std::uint32_t sampleRate);
-
-// Measure.beat to seconds. Stored in *out (may be null) and returned.
-float MeasuresToTime(int beatsPerMeasure, float tempo, float* out, int measure,
-                     float beat);
-
 // A typed measure.beat position as the console stores it: a beat below 1.0
-// counts as beat 1; the sample count is put through QUANTIZE_SAMPLES.
+// counts as beat 1; the sample count is put through RoundSamplesToBlocks.
 std::int64_t TypedMeasureToSample(int block, int beatsPerMeasure, float tempo,
                                   int measure, float beat,
                                   std::uint32_t sampleRate);
@@ -80,11 +65,5 @@ std::int64_t TypedMeasureToSample(int block, int beatsPerMeasure, float tempo,
 int CheckTimeRanges(const std::int64_t* starts, const std::int64_t* ends,
                     int count, int* used);
 
-// The same in measure form: in use when the start measure is at least 1, or
-// the start beat above 0.0, or the end measure at least 1, or the end beat
-// above 0.0.
-int CheckBeatRanges(const int* startMeasures, const float* startBeats,
-                    const int* endMeasures, const float* endBeats, int count,
-                    int* used);
 
 }  // namespace sondrel

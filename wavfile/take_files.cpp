@@ -85,7 +85,7 @@ bool OpenTrack(Track& track, const char* path, const char* mode) {
 }
 
 bool FindAudioStart(Track& track) {
-  const std::optional<std::int64_t> data_at = FIND_DATA_MARKER(track.file.get());
+  const std::optional<std::int64_t> data_at = FindDataMarker(track.file.get());
   if (!data_at) return false;
   track.audioStartBytes = *data_at + 8;
   return true;
@@ -128,7 +128,7 @@ bool CreateWorkFile(WorkFile& work, const char* mode, const Track& like) {
 bool SyncWritten(std::FILE* file, const char* path, bool fix_sizes) {
   errno = 0;
   if (std::fflush(file) != 0) return ReportFailure("write", path);
-  if (fix_sizes && !FIX_SIZE(path)) return false;
+  if (fix_sizes && !FixSizeFields(path)) return false;
   errno = 0;
   if (fsync(fileno(file)) != 0) return ReportFailure("write", path);
   return true;
@@ -366,7 +366,7 @@ std::string ListEntry(std::string_view list, int index) {
   return std::string(EntryOf(SplitListLines(list), index));
 }
 
-bool PAD_FILE(const char* path, std::int64_t samples) {
+bool PadTrackStart(const char* path, std::int64_t samples) {
   Track original;
   if (!OpenTrack(original, path, "r+b")) return ReportFailure("open", path);
   RequireAudioStart(original);
@@ -378,7 +378,7 @@ bool PAD_FILE(const char* path, std::int64_t samples) {
   return SwapInPadded(path);
 }
 
-bool STAMP_FILES(int count, std::string_view list, std::int64_t stamp,
+bool StampTakeNames(int count, std::string_view list, std::int64_t stamp,
                  const std::array<int, kMaxChannels>& recorded) {
   const ListLines lines = SplitListLines(list);
   bool all_renamed = true;
@@ -390,14 +390,14 @@ bool STAMP_FILES(int count, std::string_view list, std::int64_t stamp,
   return all_renamed;
 }
 
-bool REMOVE_STAMP(const char* path) {
+bool RemoveTakeStamp(const char* path) {
   const std::string_view name = path != nullptr ? path : "";
   const std::string unstamped = UnstampedFileName(name);
   if (unstamped.empty()) return true;
   return RenameReported(std::string(name), unstamped);
 }
 
-bool RENAME_FILES(int count, std::string_view fromList, std::string_view toList) {
+bool RenameListedFiles(int count, std::string_view fromList, std::string_view toList) {
   const ListLines from = SplitListLines(fromList);
   const ListLines to = SplitListLines(toList);
   bool all_renamed = true;
@@ -410,7 +410,7 @@ bool RENAME_FILES(int count, std::string_view fromList, std::string_view toList)
   return all_renamed;
 }
 
-bool REMOVE_FILES(int count, std::string_view list) {
+bool DeleteListedFiles(int count, std::string_view list) {
   const ListLines lines = SplitListLines(list);
   bool all_removed = true;
   for (int i = 0; i < count && i < lines.count; ++i) {
@@ -427,7 +427,7 @@ bool REMOVE_FILES(int count, std::string_view list) {
   return all_removed;
 }
 
-int COPY_FILE(std::int64_t stamp, const char* path) {
+int BackUpTrack(std::int64_t stamp, const char* path) {
   Track original;
   if (!OpenTrack(original, path, "rb")) {
     std::printf("File %s does not exist\n", path);
@@ -459,7 +459,7 @@ int COPY_FILE(std::int64_t stamp, const char* path) {
   return 1;
 }
 
-bool INSERT_FILE(const char* destination, const char* source, std::int64_t position,
+bool PunchInPlace(const char* destination, const char* source, std::int64_t position,
                  std::int64_t length) {
   Track old_track;
   Track take;
@@ -496,7 +496,7 @@ bool INSERT_FILE(const char* destination, const char* source, std::int64_t posit
   return true;
 }
 
-int CROSSFADE(std::int64_t destinationPosition, std::int64_t sourcePosition, std::int64_t length,
+int WriteCrossfade(std::int64_t destinationPosition, std::int64_t sourcePosition, std::int64_t length,
               const char* destination, const char* source, const char* output, std::int64_t half) {
   Track from;
   Track to;

@@ -43,32 +43,32 @@ std::string UnstampedFileName(std::string_view name);
 // through "temp_pad.wav" and "temp_data.wav". The data and RIFF sizes then
 // match the new file. A file without a data marker ends the program with
 // status 2.
-bool PAD_FILE(const char* path, std::int64_t samples);
+bool PadTrackStart(const char* path, std::int64_t samples);
 
 // Renames entry i of `list` to "<base>_stp_<stamp>.wav" (base = the entry
 // up to its first '.') for each i < count with recorded[i] == 1. Entries that
 // are missing or start with '-' are passed over; a failed rename is reported
 // and the others still go ahead.
-bool STAMP_FILES(int count, std::string_view list, std::int64_t stamp,
+bool StampTakeNames(int count, std::string_view list, std::int64_t stamp,
                  const std::array<int, kMaxChannels>& recorded);
 
 // Renames the file to its name cut before the first "_stp", plus ".wav". A
 // name without "_stp" (or a '-' entry) is left as it is.
-bool REMOVE_STAMP(const char* path);
+bool RemoveTakeStamp(const char* path);
 
 // Renames entry i of `fromList` to entry i of `toList` for i < count,
 // replacing an existing file of the target name. Positions where either
 // entry is missing or starts with '-' are passed over.
-bool RENAME_FILES(int count, std::string_view fromList, std::string_view toList);
+bool RenameListedFiles(int count, std::string_view fromList, std::string_view toList);
 
 // Deletes the files named by the first `count` entries. Missing and '-'
 // entries are passed over, and so is an entry whose file is already gone.
-bool REMOVE_FILES(int count, std::string_view list);
+bool DeleteListedFiles(int count, std::string_view list);
 
 // Copies the file byte for byte to "<path up to its first '.'>_bkup_<stamp
 // as a 32-bit integer>.wav". An older backup of that name is replaced only
 // by a complete copy. 1 when the backup was written, 0 otherwise.
-int COPY_FILE(std::int64_t stamp, const char* path);
+int BackUpTrack(std::int64_t stamp, const char* path);
 
 // Overwrites the destination's audio from sample `position` on with up to
 // `length` samples of the source's audio (a punch-in; later audio does not
@@ -77,7 +77,7 @@ int COPY_FILE(std::int64_t stamp, const char* path);
 // silence in between, and a result longer than before gets its size fields
 // rewritten. A file without a data
 // marker ends the program with status 2.
-bool INSERT_FILE(const char* destination, const char* source, std::int64_t position,
+bool PunchInPlace(const char* destination, const char* source, std::int64_t position,
                  std::int64_t length);
 
 // Appends `length` samples to `output` (which must already hold a header)
@@ -87,7 +87,7 @@ bool INSERT_FILE(const char* destination, const char* source, std::int64_t posit
 // the 24-bit range are saturated. 0 on success; 1, 2 or 3 names the
 // destination, source or output as the file that failed, and the output is
 // then left as it was.
-int CROSSFADE(std::int64_t destinationPosition, std::int64_t sourcePosition, std::int64_t length,
+int WriteCrossfade(std::int64_t destinationPosition, std::int64_t sourcePosition, std::int64_t length,
               const char* destination, const char* source, const char* output, std::int64_t half);
 
 }  // namespace sondrel

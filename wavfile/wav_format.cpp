@@ -51,7 +51,7 @@ WavHeader MakeHeaderBytes(std::uint32_t rate_hz, std::uint32_t bits,
   return h;
 }
 
-bool MAKE_HEADER(const char* path, std::uint32_t rate_hz, std::uint32_t bits,
+bool CreateWavFile(const char* path, std::uint32_t rate_hz, std::uint32_t bits,
                  std::int64_t frames, std::uint32_t channels) {
   const WavHeader header = MakeHeaderBytes(rate_hz, bits, frames, channels);
   FilePtr file = OpenFile(path, "wb");
@@ -87,11 +87,11 @@ std::optional<std::int64_t> FindMarker(std::FILE* file, std::string_view marker)
 
 }  // namespace
 
-std::optional<std::int64_t> FIND_FORMAT_MARKER(std::FILE* file) {
+std::optional<std::int64_t> FindFormatMarker(std::FILE* file) {
   return FindMarker(file, "fmt");
 }
 
-std::optional<std::int64_t> FIND_DATA_MARKER(std::FILE* file) {
+std::optional<std::int64_t> FindDataMarker(std::FILE* file) {
   return FindMarker(file, "data");
 }
 
@@ -142,7 +142,7 @@ std::int64_t PlayableLength(std::int64_t declared_bytes, std::int64_t file_size_
 }
 
 void ReadDataFacts(std::FILE* file, TrackFacts& facts) {
-  const std::optional<std::int64_t> data_at = FIND_DATA_MARKER(file);
+  const std::optional<std::int64_t> data_at = FindDataMarker(file);
   if (!data_at) return;
   const std::optional<std::int64_t> declared_bytes = ReadField32(file, *data_at + 4);
   // A data marker without a complete size field after it is no data block.
@@ -155,7 +155,7 @@ void ReadDataFacts(std::FILE* file, TrackFacts& facts) {
 
 TrackFacts InspectTrack(std::FILE* file) {
   TrackFacts facts;
-  const std::optional<std::int64_t> fmt_at = FIND_FORMAT_MARKER(file);
+  const std::optional<std::int64_t> fmt_at = FindFormatMarker(file);
   if (!fmt_at) return facts;
   facts.check = TrackCheck::kNotMono;
   facts.channels = ReadField16(file, *fmt_at + 10);
@@ -195,7 +195,7 @@ std::optional<TrackFacts> InspectTrackFile(const char* path) {
 
 }  // namespace
 
-int GET_ATTRIBUTES(int index, const char* path, std::span<int> channels,
+int ReadTrackAttributes(int index, const char* path, std::span<int> channels,
                    std::span<std::int64_t> dataOffset,
                    std::span<std::int64_t> rate, std::span<std::int64_t> length,
                    std::span<int> bytesPerSample, std::span<int> bits) {
@@ -235,7 +235,7 @@ int GET_ATTRIBUTES(int index, const char* path, std::span<int> channels,
   return 1;
 }
 
-std::int64_t GET_LENGTH(const char* path) {
+std::int64_t TrackLengthSamples(const char* path) {
   const std::optional<TrackFacts> inspected = InspectTrackFile(path);
   if (!inspected) return 0;
   const TrackFacts& facts = *inspected;
@@ -284,13 +284,13 @@ bool WriteSizeFields(std::FILE* file, std::int64_t data_at) {
 
 }  // namespace
 
-bool FIX_SIZE(const char* path) {
+bool FixSizeFields(const char* path) {
   FilePtr file = OpenFile(path, "r+b");
   if (!file) {
     std::printf("Cannot open %s to update its size!\n", path);
     return false;
   }
-  const std::optional<std::int64_t> data_at = FIND_DATA_MARKER(file.get());
+  const std::optional<std::int64_t> data_at = FindDataMarker(file.get());
   if (!data_at) {
     std::fputs("Can't find data block in wave file!\n", stdout);
     // Nothing sensible can be done with the file; the owner closes it as the
@@ -307,7 +307,7 @@ bool FIX_SIZE(const char* path) {
 
 // ---- Longest file of a list -----------------------------------------------
 
-std::int64_t SEEK_LONG_FILE(int count, std::string_view skipMarker,
+std::int64_t LongestTrackSamples(int count, std::string_view skipMarker,
                             const char* listPath) {
   std::string text;
   if (!ReadWholeFile(listPath, text)) {
@@ -321,7 +321,7 @@ std::int64_t SEEK_LONG_FILE(int count, std::string_view skipMarker,
   for (int i = 0; i < list.count && i < count; ++i) {
     if (IsSkipLine(list.lines[i], skip)) continue;
     const std::string entry(list.lines[i]);
-    longest_samples = std::max(longest_samples, GET_LENGTH(entry.c_str()));
+    longest_samples = std::max(longest_samples, TrackLengthSamples(entry.c_str()));
     std::printf("Checking file %s\n", entry.c_str());
   }
   return longest_samples;

@@ -63,14 +63,14 @@ WavHeader MakeHeaderBytes(std::uint32_t rate_hz, std::uint32_t bits,
 // Creates or truncates `path` and writes exactly the 44 header bytes. False
 // when the file cannot be created or the bytes do not all reach it; nothing
 // is printed, the caller reports.
-bool MAKE_HEADER(const char* path, std::uint32_t rate_hz, std::uint32_t bits,
+bool CreateWavFile(const char* path, std::uint32_t rate_hz, std::uint32_t bits,
                  std::int64_t frames, std::uint32_t channels);
 
 // Offset of the first even offset in 2 .. kMarkerScanLastOffsetBytes where
 // the file holds "fmt" / "data"; nothing when there is none (a marker that
 // would run past the end of the file does not count).
-std::optional<std::int64_t> FIND_FORMAT_MARKER(std::FILE* file);
-std::optional<std::int64_t> FIND_DATA_MARKER(std::FILE* file);
+std::optional<std::int64_t> FindFormatMarker(std::FILE* file);
+std::optional<std::int64_t> FindDataMarker(std::FILE* file);
 
 // ---- Readers and fixers -------------------------------------------------
 
@@ -79,14 +79,14 @@ std::optional<std::int64_t> FIND_DATA_MARKER(std::FILE* file);
 // rejection prints why and returns 0, leaving the entries partly filled
 // (channels and bits hold what was read). An index outside any of the
 // arrays is a caller error and returns 0 without touching anything.
-int GET_ATTRIBUTES(int index, const char* path, std::span<int> channels,
+int ReadTrackAttributes(int index, const char* path, std::span<int> channels,
                    std::span<std::int64_t> dataOffset,
                    std::span<std::int64_t> rate, std::span<std::int64_t> length,
                    std::span<int> bytesPerSample, std::span<int> bits);
 
 // Length in samples, or 0 (with a message) when the file is missing or not a
 // mono 24-bit file with a data marker.
-std::int64_t GET_LENGTH(const char* path);
+std::int64_t TrackLengthSamples(const char* path);
 
 // True when the file's format marker declares anything but one channel of
 // 24-bit samples (a field the file is too short to hold reads as 0). The
@@ -100,12 +100,12 @@ bool HasForeignFormat(const char* path);
 // to match the file as it now is, so padded and punched-in files stay valid
 // for other programs. False (with a message) when the file cannot be opened
 // or updated. A file without a data marker ends the program with status 2.
-bool FIX_SIZE(const char* path);
+bool FixSizeFields(const char* path);
 
 // Length in samples of the longest file among the first `count` entries of
 // the list file; entries starting with skipMarker's first character count
 // but are not measured. 0 when nothing could be measured.
-std::int64_t SEEK_LONG_FILE(int count, std::string_view skipMarker,
+std::int64_t LongestTrackSamples(int count, std::string_view skipMarker,
                             const char* listPath);
 
 }  // namespace sondrel

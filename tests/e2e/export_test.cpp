@@ -151,7 +151,7 @@ TEST_F(ExportTest, ExportsMatchThePlainMixModel) {
   WriteFile("play.txt", play);
 
   ChannelGains gains;
-  SetVolume(pan, volume, gains, kTracks, flags, kGainScale);
+  ComputeChannelGains(pan, volume, gains, kTracks, flags, kGainScale);
   std::array<float, kBusCount> busGain{};
   std::array<int, kBusCount> active{};
   for (int b = 0; b < kBusCount; ++b) {

@@ -25,9 +25,9 @@ int SafeBlock(int block) { return block < 1 ? 1 : block; }
 
 void CheckQuantizeSamples(int block, std::int64_t samples) {
   std::int64_t stored = -1;
-  const std::int64_t rounded = sondrel::QUANTIZE_SAMPLES(block, samples, &stored);
+  const std::int64_t rounded = sondrel::RoundSamplesToBlocks(block, samples, &stored);
   FUZZ_CHECK(rounded == stored);
-  FUZZ_CHECK(rounded == sondrel::QUANTIZE_SAMPLES(block, samples, nullptr));
+  FUZZ_CHECK(rounded == sondrel::RoundSamplesToBlocks(block, samples, nullptr));
   if (samples < 1) {
     FUZZ_CHECK(rounded == 0);
     return;
@@ -39,7 +39,7 @@ void CheckQuantizeSamples(int block, std::int64_t samples) {
 
 void CheckQuantize(int block, std::uint32_t rate, float seconds) {
   std::int64_t stored = -1;
-  const std::int64_t next = sondrel::QUANTIZE(block, rate, seconds, &stored);
+  const std::int64_t next = sondrel::RoundSecondsToBlocks(block, rate, seconds, &stored);
   FUZZ_CHECK(next == stored + SafeBlock(block));
   FUZZ_CHECK(stored >= 0 && stored % SafeBlock(block) == 0);
   FUZZ_CHECK(stored <= kMaxRoundedPosition + SafeBlock(block));
@@ -59,26 +59,17 @@ void CheckMeasures(FuzzedDataProvider& input) {
   const int measureIn = input.ConsumeIntegral<int>();
   const float beatIn = AnyFloat(input);
   const auto sample = input.ConsumeIntegral<std::int64_t>();
-  const float seconds = AnyFloat(input);
   const int block = input.ConsumeIntegral<int>();
 
   int measure = 0;
   float beat = 0.0f;
   FUZZ_CHECK(sondrel::SampleToMeasures(beats, tempo, sample, &measure, &beat, rate) == measure - 1);
-  FUZZ_CHECK(sondrel::TimeToMeasures(beats, tempo, seconds, &measure, &beat) == measure - 1);
   sondrel::SampleToMeasures(beats, tempo, sample, nullptr, nullptr, rate);
-  sondrel::TimeToMeasures(beats, tempo, seconds, nullptr, nullptr);
 
-  std::int64_t samples = 0;
-  FUZZ_CHECK(sondrel::MeasuresToSample(beats, tempo, &samples, measureIn, beatIn, rate) == samples);
-  FUZZ_CHECK(samples >= -kMaxRoundedPosition && samples <= kMaxRoundedPosition);
-  float time = 0.0f;
-  const float returned = sondrel::MeasuresToTime(beats, tempo, &time, measureIn, beatIn);
-  FUZZ_CHECK(std::bit_cast<std::uint32_t>(returned) == std::bit_cast<std::uint32_t>(time));
   const std::int64_t typed =
       sondrel::TypedMeasureToSample(block, beats, tempo, measureIn, beatIn, rate);
   FUZZ_CHECK(typed >= 0 && typed % SafeBlock(block) == 0);
-  if (!(tempo > 0.0f)) FUZZ_CHECK(samples == 0 && time == 0.0f && typed == 0);
+  if (!(tempo > 0.0f)) FUZZ_CHECK(typed == 0);
   sondrel::SamplesToSeconds(sample, rate);
 }
 
@@ -86,17 +77,9 @@ void CheckRanges(FuzzedDataProvider& input) {
   constexpr int kSlots = 8;
   std::array<std::int64_t, kSlots> starts{};
   std::array<std::int64_t, kSlots> ends{};
-  std::array<int, kSlots> startMeasures{};
-  std::array<int, kSlots> endMeasures{};
-  std::array<float, kSlots> startBeats{};
-  std::array<float, kSlots> endBeats{};
   for (int i = 0; i < kSlots; ++i) {
     starts[i] = input.ConsumeIntegral<std::int64_t>();
     ends[i] = input.ConsumeIntegral<std::int64_t>();
-    startMeasures[i] = input.ConsumeIntegral<int>();
-    endMeasures[i] = input.ConsumeIntegral<int>();
-    startBeats[i] = AnyFloat(input);
-    endBeats[i] = AnyFloat(input);
   }
   const int count = input.ConsumeIntegralInRange(-2, kSlots);
   std::array<int, kSlots> used{};
@@ -104,10 +87,6 @@ void CheckRanges(FuzzedDataProvider& input) {
   int marked = 0;
   for (int i = 0; i < count; ++i) marked += used[i];
   FUZZ_CHECK(inUse == marked && inUse >= 0 && inUse <= (count > 0 ? count : 0));
-  const int beatsInUse = sondrel::CheckBeatRanges(startMeasures.data(), startBeats.data(),
-                                                  endMeasures.data(), endBeats.data(), count,
-                                                  used.data());
-  FUZZ_CHECK(beatsInUse >= 0 && beatsInUse <= (count > 0 ? count : 0));
 }
 
 }  // namespace

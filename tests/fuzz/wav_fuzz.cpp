@@ -79,8 +79,8 @@ Markers ExpectedMarkers(std::string_view bytes) {
 Offset ScanFile(std::string_view marker) {
   const FilePtr file = sondrel::OpenFile(MemoryFilePath().c_str(), "rb");
   FUZZ_CHECK(file != nullptr);
-  return marker == "data" ? sondrel::FIND_DATA_MARKER(file.get())
-                          : sondrel::FIND_FORMAT_MARKER(file.get());
+  return marker == "data" ? sondrel::FindDataMarker(file.get())
+                          : sondrel::FindFormatMarker(file.get());
 }
 
 std::int64_t Field32(std::string_view bytes, std::int64_t at) {
@@ -104,7 +104,7 @@ struct Attributes {
 };
 
 int ReadAttributes(int index, Attributes& a) {
-  return sondrel::GET_ATTRIBUTES(index, MemoryFilePath().c_str(), a.channels, a.offset, a.rate,
+  return sondrel::ReadTrackAttributes(index, MemoryFilePath().c_str(), a.channels, a.offset, a.rate,
                                  a.length, a.width, a.bits);
 }
 
@@ -128,7 +128,7 @@ std::int64_t CheckReaders(std::string_view bytes, const Markers& markers) {
   // An index outside the tables is refused before the file is touched.
   FUZZ_CHECK(ReadAttributes(1, a) == 0 && ReadAttributes(-1, a) == 0);
   const int accepted = ReadAttributes(0, a);
-  const std::int64_t measured = sondrel::GET_LENGTH(MemoryFilePath().c_str());
+  const std::int64_t measured = sondrel::TrackLengthSamples(MemoryFilePath().c_str());
   if (accepted == 0) {
     FUZZ_CHECK(measured == 0);
     return -1;
@@ -156,7 +156,7 @@ void CheckOnlySizesWritten(std::string_view before, std::string_view after, std:
 void CheckFixSize(std::string_view before, const Markers& markers) {
   bool ended = false;
   try {
-    FUZZ_CHECK(sondrel::FIX_SIZE(MemoryFilePath().c_str()));
+    FUZZ_CHECK(sondrel::FixSizeFields(MemoryFilePath().c_str()));
   } catch (const sondrel::ProgramExit& exit) {
     FUZZ_CHECK(exit.status == 2);
     ended = true;

@@ -91,15 +91,15 @@ std::unique_ptr<SessionState> FullState() {
 TEST_F(SettingsFileTest, FullStateRoundTripsThroughStoreAndGetParams) {
   WriteBytes(kSettingsFileName, "old");
   ASSERT_EQ(chmod(kSettingsFileName, 0600), 0);  // the user's file mode must survive a save
-  EXPECT_EQ(StdoutOf([] { Store_Settings(*FullState(), 512); }), "\nStored Settings\n\n");
+  EXPECT_EQ(StdoutOf([] { StoreSettings(*FullState(), 512); }), "\nStored Settings\n\n");
   EXPECT_FALSE(fs::exists(kSettingsTempFileName));
   EXPECT_EQ(fs::status(kSettingsFileName).permissions(),
             fs::perms::owner_read | fs::perms::owner_write);
   auto fdCount = [] { return std::ranges::distance(fs::directory_iterator("/proc/self/fd")); };
   const auto fds = fdCount();
   auto read = Defaults();
-  GET_PARAMS(*read, std::fopen(kSettingsFileName, "r"));
-  EXPECT_EQ(fdCount(), fds);  // GET_PARAMS closes its stream
+  ReadSettings(*read, std::fopen(kSettingsFileName, "r"));
+  EXPECT_EQ(fdCount(), fds);  // ReadSettings closes its stream
   // Slot numbers are not stored: ranges and locate points close up their gaps.
   EXPECT_EQ(read->rangeStart, (decltype(read->rangeStart){44100, 0, 7}));
   EXPECT_EQ(read->rangeEnd, (decltype(read->rangeEnd){88200, 5000, 9}));
@@ -136,11 +136,11 @@ TEST_F(SettingsFileTest, FirstRunFileHoldsRowsOneToSeven) {
   auto s = Defaults();
   s->tracks = 16, s->inputs = 8, s->outputs = 8, s->sampleRate = 48000;
   SetText(s->deviceName, "a-device-name-well-beyond-27-characters");
-  EXPECT_EQ(StdoutOf([&] { MAKE_PARAM_FILE(*s, 4096); }), "Created param.txt file\n");
+  EXPECT_EQ(StdoutOf([&] { WriteFirstRunSettings(*s, 4096); }), "Created param.txt file\n");
   EXPECT_EQ(ReadBytes(kSettingsFileName),
             "dv\ta-device-name-well-beyond-27-characters\nsr\t48000\ninputs\t8\noutputs\t8\n"
             "ch\t16\nbuf\t4096\nint\t1\n");
-  GET_PARAMS(*Defaults(), nullptr);  // a null stream is ignored
+  ReadSettings(*Defaults(), nullptr);  // a null stream is ignored
 }
 
 // Each hand-written text read into a default state, then looked for in the text
@@ -206,7 +206,7 @@ TEST_F(SettingsFileTest, LargeFileIsReadWholeAndExtraRangesShareTheLastSlot) {
     text += "range\t" + std::to_string(i) + "\t9\tr " + std::to_string(i) + "\n";
   WriteBytes(kSettingsFileName, text + "dv\tafter the ranges\n");
   auto read = Defaults();
-  GET_PARAMS(*read, std::fopen(kSettingsFileName, "r"));
+  ReadSettings(*read, std::fopen(kSettingsFileName, "r"));
   EXPECT_EQ(TextOf(read->deviceName), "after the ranges");
   EXPECT_EQ(read->rangeStart[62], 63);
   EXPECT_EQ(read->rangeStart[63], 2000);
@@ -220,8 +220,8 @@ TEST_F(SettingsFileTest, FailedWriteLeavesTheOldFileUntouched) {
   const std::string failure =
       "Could not write param.txt: Is a directory\n"
       "The settings were not saved; any previous param.txt was left unchanged.\n";
-  EXPECT_EQ(StdoutOf([] { Store_Settings(*FullState(), 512); }), failure);
-  EXPECT_EQ(StdoutOf([] { MAKE_PARAM_FILE(*FullState(), 512); }), failure);
+  EXPECT_EQ(StdoutOf([] { StoreSettings(*FullState(), 512); }), failure);
+  EXPECT_EQ(StdoutOf([] { WriteFirstRunSettings(*FullState(), 512); }), failure);
   EXPECT_EQ(ReadBytes(kSettingsFileName), old);
   EXPECT_TRUE(fs::is_directory(kSettingsTempFileName));
 }

@@ -98,8 +98,8 @@ TEST_F(TakeFilePadTest, PutsSilenceBeforeTheAudioAndFixesTheSizes) {
   const Samples take = Pattern(5000, 3);
   WriteTrack("take.wav", take);
   WriteTrack("same.wav", take);
-  EXPECT_TRUE(PAD_FILE("take.wav", 1000));
-  EXPECT_TRUE(PAD_FILE("same.wav", 0));
+  EXPECT_TRUE(PadTrackStart("take.wav", 1000));
+  EXPECT_TRUE(PadTrackStart("same.wav", 0));
   Samples expected(1000, 0);
   expected.insert(expected.end(), take.begin(), take.end());
   EXPECT_EQ(SamplesOf("take.wav"), expected);
@@ -114,7 +114,7 @@ TEST_F(TakeFilePadTest, FailuresLeaveTheTrackAsItWasAndNoWorkFile) {
   const Bytes original = ReadBytes("take.wav");
   fs::create_directory("temp_pad.wav");
   bool padded = true;
-  EXPECT_EQ(StdoutOf([&] { padded = PAD_FILE("take.wav", 10); }),
+  EXPECT_EQ(StdoutOf([&] { padded = PadTrackStart("take.wav", 10); }),
             "Could not create temp_pad.wav: Is a directory\n");
   EXPECT_FALSE(padded);
   EXPECT_EQ(ReadBytes("take.wav"), original);
@@ -125,7 +125,7 @@ TEST_F(TakeFilePadTest, FailuresLeaveTheTrackAsItWasAndNoWorkFile) {
   int status = 0;
   EXPECT_EQ(StdoutOf([&] {
               try {
-                PAD_FILE("bad.wav", 10);
+                PadTrackStart("bad.wav", 10);
               } catch (const ProgramExit& exit) {
                 status = exit.status;
               }
@@ -141,10 +141,10 @@ TEST_F(TakeFileInsertTest, OverwritesThePunchedSamplesAndGrowsPastTheEnd) {
   for (const char* name : {"mid.wav", "near.wav", "past.wav"}) WriteTrack(name, old_audio);
   WriteTrack("take.wav", take);
   const Bytes before = ReadBytes("mid.wav");
-  EXPECT_TRUE(INSERT_FILE("mid.wav", "take.wav", 100, 50));
-  EXPECT_TRUE(INSERT_FILE("mid.wav", "take.wav", 500, 20));  // 20 of the 50
-  EXPECT_TRUE(INSERT_FILE("near.wav", "take.wav", 990, 50));
-  EXPECT_TRUE(INSERT_FILE("past.wav", "take.wav", 1100, 50));
+  EXPECT_TRUE(PunchInPlace("mid.wav", "take.wav", 100, 50));
+  EXPECT_TRUE(PunchInPlace("mid.wav", "take.wav", 500, 20));  // 20 of the 50
+  EXPECT_TRUE(PunchInPlace("near.wav", "take.wav", 990, 50));
+  EXPECT_TRUE(PunchInPlace("past.wav", "take.wav", 1100, 50));
 
   const Bytes mid = ReadBytes("mid.wav");
   ASSERT_EQ(mid.size(), before.size());
@@ -176,7 +176,7 @@ TEST_F(TakeFileInsertTest, FailuresLeaveTheDestinationAsItWas) {
   const auto insert = [](const char* source) {
     bool inserted = true;
     const std::string text =
-        StdoutOf([&] { inserted = INSERT_FILE("track.wav", source, 100, 50); });
+        StdoutOf([&] { inserted = PunchInPlace("track.wav", source, 100, 50); });
     EXPECT_FALSE(inserted) << source;
     return text;
   };
@@ -197,7 +197,7 @@ TEST_F(TakeFileInsertTest, PunchInWritesInPlaceAndLeavesNoUndoRecord) {
   struct stat before {};
   struct stat after {};
   ASSERT_EQ(stat("track.wav", &before), 0);
-  ASSERT_TRUE(INSERT_FILE("track.wav", "take.wav", 100, 50));
+  ASSERT_TRUE(PunchInPlace("track.wav", "take.wav", 100, 50));
   ASSERT_EQ(stat("track.wav", &after), 0);
   EXPECT_EQ(before.st_ino, after.st_ino);  // the same file, not a rebuilt copy
   EXPECT_FALSE(fs::exists("punch-in.undo"));
@@ -253,7 +253,7 @@ const Samples kSource = Pattern(10, 17);
 void WriteFadeFiles() {
   WriteTrack("d.wav", kDest);
   WriteTrack("s.wav", kSource);
-  ASSERT_TRUE(MAKE_HEADER("out.wav", 44100, 24, 4, 1));
+  ASSERT_TRUE(CreateWavFile("out.wav", 44100, 24, 4, 1));
 }
 
 std::int64_t Faded(std::int64_t d, std::int64_t s, int i) {
@@ -264,14 +264,14 @@ std::int64_t Faded(std::int64_t d, std::int64_t s, int i) {
 TEST_F(TakeFileCrossfadeTest, FollowsTheEqualPowerCurveWithSilencePastTheEnd) {
   WriteFadeFiles();
   // Reads start half a fade before the positions: destination 3, source 1.
-  EXPECT_EQ(CROSSFADE(5, 3, 4, "d.wav", "s.wav", "out.wav", 2), 0);
+  EXPECT_EQ(WriteCrossfade(5, 3, 4, "d.wav", "s.wav", "out.wav", 2), 0);
   Samples expected;
   for (int i = 0; i < 4; ++i) expected.push_back(Faded(kDest[3 + i], kSource[1 + i], i));
   EXPECT_EQ(SamplesOf("out.wav"), expected);
 
   // From destination sample 8 the fade runs two samples past its end.
-  ASSERT_TRUE(MAKE_HEADER("out.wav", 44100, 24, 4, 1));
-  EXPECT_EQ(CROSSFADE(9, 3, 4, "d.wav", "s.wav", "out.wav", 1), 0);
+  ASSERT_TRUE(CreateWavFile("out.wav", 44100, 24, 4, 1));
+  EXPECT_EQ(WriteCrossfade(9, 3, 4, "d.wav", "s.wav", "out.wav", 1), 0);
   expected = {Faded(kDest[8], kSource[2], 0), Faded(kDest[9], kSource[3], 1),
               Faded(0, kSource[4], 2), Faded(0, kSource[5], 3)};
   EXPECT_EQ(SamplesOf("out.wav"), expected);
@@ -282,7 +282,7 @@ TEST_F(TakeFileCrossfadeTest, InvalidStartsWriteNothing) {
   const auto fade = [](std::int64_t d_pos, std::int64_t s_pos, const std::string& message) {
     int result = 0;
     EXPECT_EQ(
-        StdoutOf([&] { result = CROSSFADE(d_pos, s_pos, 4, "d.wav", "s.wav", "out.wav", 2); }),
+        StdoutOf([&] { result = WriteCrossfade(d_pos, s_pos, 4, "d.wav", "s.wav", "out.wav", 2); }),
         message);
     return result;
   };
@@ -295,9 +295,9 @@ TEST_F(TakeFileCrossfadeTest, InvalidStartsWriteNothing) {
 TEST_F(TakeFileCrossfadeTest, SumsBeyondFullScaleSaturate) {
   WriteTrack("loud.wav", Samples(4, 8388607));
   WriteTrack("low.wav", Samples(4, -8388608));
-  for (const char* out : {"up.wav", "down.wav"}) ASSERT_TRUE(MAKE_HEADER(out, 44100, 24, 4, 1));
-  EXPECT_EQ(CROSSFADE(0, 0, 4, "loud.wav", "loud.wav", "up.wav", 0), 0);
-  EXPECT_EQ(CROSSFADE(0, 0, 4, "low.wav", "low.wav", "down.wav", 0), 0);
+  for (const char* out : {"up.wav", "down.wav"}) ASSERT_TRUE(CreateWavFile(out, 44100, 24, 4, 1));
+  EXPECT_EQ(WriteCrossfade(0, 0, 4, "loud.wav", "loud.wav", "up.wav", 0), 0);
+  EXPECT_EQ(WriteCrossfade(0, 0, 4, "low.wav", "low.wav", "down.wav", 0), 0);
   EXPECT_EQ(SamplesOf("up.wav"), Samples(4, 8388607));
   EXPECT_EQ(SamplesOf("down.wav"), Samples(4, -8388608));
 }
@@ -308,12 +308,12 @@ TEST_F(TakeFileCopyTest, CopiesEveryByteUnderTheStampedName) {
   WriteBytes("bass.wav", odd);
   WriteBytes("notes", odd);
   int result = 0;
-  EXPECT_EQ(StdoutOf([&] { result = COPY_FILE(4711, "bass.wav"); }),
+  EXPECT_EQ(StdoutOf([&] { result = BackUpTrack(4711, "bass.wav"); }),
             "Copied bass.wav to bass_bkup_4711.wav\n");
   EXPECT_EQ(result, 1);
   EXPECT_EQ(ReadBytes("bass_bkup_4711.wav"), odd);
   // No '.' keeps the whole name; the stamp is taken as a 32-bit integer.
-  StdoutOf([&] { result = COPY_FILE((std::int64_t{1} << 32) + 7, "notes"); });
+  StdoutOf([&] { result = BackUpTrack((std::int64_t{1} << 32) + 7, "notes"); });
   EXPECT_EQ(result, 1);
   EXPECT_EQ(ReadBytes("notes_bkup_7.wav"), odd);
 }
@@ -321,7 +321,7 @@ TEST_F(TakeFileCopyTest, CopiesEveryByteUnderTheStampedName) {
 TEST_F(TakeFileCopyTest, RefusalsLeaveAnOlderBackupAlone) {
   const auto copy = [](const std::string& path) {
     int result = 1;
-    const std::string text = StdoutOf([&] { result = COPY_FILE(1, path.c_str()); });
+    const std::string text = StdoutOf([&] { result = BackUpTrack(1, path.c_str()); });
     EXPECT_EQ(result, 0) << path;
     return text;
   };
@@ -348,13 +348,13 @@ TEST_F(TakeFileListTest, StampsRecordedEntriesAndRemovesStamps) {
   bool done = true;
   EXPECT_EQ(StdoutOf([&] {
               done =
-                  STAMP_FILES(5, "a.wav\n\n-\nmissing.wav\ne.wav\nc.wav\nd.wav", 44100, recorded);
+                  StampTakeNames(5, "a.wav\n\n-\nmissing.wav\ne.wav\nc.wav\nd.wav", 44100, recorded);
             }),
             "Could not rename missing.wav to missing_stp_44100.wav: No such file or directory\n");
   EXPECT_FALSE(done);
   EXPECT_TRUE(fs::exists("a_stp_44100.wav") && fs::exists("e_stp_44100.wav")) << "nothing stops";
   EXPECT_TRUE(fs::exists("c.wav") && fs::exists("d.wav")) << "not recorded, beyond the count";
-  EXPECT_TRUE(REMOVE_STAMP("x_stp_88200.wav") && REMOVE_STAMP("c.wav") && REMOVE_STAMP("-"));
+  EXPECT_TRUE(RemoveTakeStamp("x_stp_88200.wav") && RemoveTakeStamp("c.wav") && RemoveTakeStamp("-"));
   EXPECT_TRUE(fs::exists("x.wav") && fs::exists("c.wav"));
 }
 
@@ -364,7 +364,7 @@ TEST_F(TakeFileListTest, RenamesAndRemovalsPassOverDashesAndGoOnAfterAFailure) {
   fs::create_directory("dir");
   bool done = true;
   EXPECT_EQ(StdoutOf([&] {
-              done = RENAME_FILES(5, "t1.wav\n-\nmissing.wav\nt4.wav\nt5.wav",
+              done = RenameListedFiles(5, "t1.wav\n-\nmissing.wav\nt4.wav\nt5.wav",
                                   "r1.wav\nr2.wav\nr3.wav\n-\nr5.wav");
             }),
             "Could not rename missing.wav to r3.wav: No such file or directory\n");
@@ -373,7 +373,7 @@ TEST_F(TakeFileListTest, RenamesAndRemovalsPassOverDashesAndGoOnAfterAFailure) {
   EXPECT_TRUE(fs::exists("t4.wav") && fs::exists("r5.wav"));
 
   // A file already gone is fine; a directory is never deleted.
-  EXPECT_EQ(StdoutOf([&] { done = REMOVE_FILES(5, "a.wav\n-\ndir\ngone.wav\nb.wav\nt4.wav"); }),
+  EXPECT_EQ(StdoutOf([&] { done = DeleteListedFiles(5, "a.wav\n-\ndir\ngone.wav\nb.wav\nt4.wav"); }),
             "Could not delete dir: Is a directory\n");
   EXPECT_FALSE(done);
   EXPECT_FALSE(fs::exists("a.wav") || fs::exists("b.wav"));

@@ -44,7 +44,7 @@ std::string Chunk(const char* id, const std::string& payload, std::int64_t decla
   return id + Le(declared < 0 ? payload.size() : static_cast<std::uint64_t>(declared), 4) + payload;
 }
 
-// "RIFF" <size> "WAVE" and a plain 16-byte format chunk: 36 bytes, as MAKE_HEADER writes.
+// "RIFF" <size> "WAVE" and a plain 16-byte format chunk: 36 bytes, as CreateWavFile writes.
 std::string RiffAndFormat(int channels, std::uint32_t rate_hz, int bits) {
   const int frame_bytes = channels * bits / 8;
   return "RIFF" + Le(0, 4) + "WAVE" +
@@ -63,7 +63,7 @@ template <typename Action> std::string StdoutOf(Action&& action) {
   return testing::internal::GetCapturedStdout();
 }
 
-// The six per-track arrays lent to GET_ATTRIBUTES, with a sentinel to show stray writes.
+// The six per-track arrays lent to ReadTrackAttributes, with a sentinel to show stray writes.
 struct Attributes {
   static constexpr int kUntouched = -7;
   std::array<int, 8> channels, bytesPerSample, bits;
@@ -73,7 +73,7 @@ struct Attributes {
     for (auto* a : {&dataOffset, &rate, &length}) a->fill(kUntouched);
   }
   int Get(int index, const char* path) {
-    return GET_ATTRIBUTES(index, path, channels, dataOffset, rate, length, bytesPerSample, bits);
+    return ReadTrackAttributes(index, path, channels, dataOffset, rate, length, bytesPerSample, bits);
   }
 };
 
@@ -97,13 +97,13 @@ class WavFileTest : public testing::Test {
 };
 
 TEST_F(WavFileTest, HeaderBytes) {
-  ASSERT_TRUE(MAKE_HEADER("t.wav", 44100, 24, 1000, 1));
+  ASSERT_TRUE(CreateWavFile("t.wav", 44100, 24, 1000, 1));
   std::string canonical = "RIFF\xDC\x0B\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xAC\0\0\xCC\x04\x02\0"
                           "\x03\0\x18\0data\xB8\x0B\0\0"s;
   EXPECT_EQ(ReadFile("t.wav"), canonical);
   // A new take over an old file truncates it to a valid empty track.
   WriteFile("t.wav", std::string(300, '\x11'), true);
-  ASSERT_TRUE(MAKE_HEADER("t.wav", 44100, 24, 0, 1));
+  ASSERT_TRUE(CreateWavFile("t.wav", 44100, 24, 0, 1));
   EXPECT_EQ(ReadFile("t.wav"), canonical.replace(4, 4, Le(36, 4)).replace(40, 4, Le(0, 4)));
   EXPECT_EQ(Attributes().Get(8, "t.wav") + Attributes().Get(-1, "t.wav"), 0);  // no such entry
   // Sizes hold their value modulo 2^32: 2^31 frames of 3 bytes give 2^31.
@@ -130,7 +130,7 @@ TEST(WavCodecTest, DecodesEncodesAndRoundTrips) {
   }
 }
 
-// What GET_ATTRIBUTES (into entry 5) and GET_LENGTH make of one file, and what they print.
+// What ReadTrackAttributes (into entry 5) and TrackLengthSamples make of one file, and what they print.
 TEST_F(WavFileTest, ReadersFindTheDataAndRejectWhatCannotPlay) {
   const int x = Attributes::kUntouched;
   const std::string full = MonoTrack(30, 30), junk(131072 - 44, '\0');  // junk: data at 131072
@@ -170,7 +170,7 @@ TEST_F(WavFileTest, ReadersFindTheDataAndRejectWhatCannotPlay) {
     if (c.file) WriteFile("t.wav", *c.file);
     Attributes a;
     EXPECT_EQ(StdoutOf([&] { EXPECT_EQ(a.Get(5, "t.wav"), c.offset ? 1 : 0); }), c.printed);
-    EXPECT_EQ(StdoutOf([&] { EXPECT_EQ(GET_LENGTH("t.wav"), c.length); }), c.lengthPrinted);
+    EXPECT_EQ(StdoutOf([&] { EXPECT_EQ(TrackLengthSamples("t.wav"), c.length); }), c.lengthPrinted);
     EXPECT_EQ(std::pair(a.channels[5], a.bits[5]), c.channelsAndBits);
     EXPECT_EQ(a.dataOffset[5], c.offset ? c.offset : x);
     EXPECT_EQ(a.length[5], c.offset ? c.length : x);
@@ -187,50 +187,50 @@ TEST_F(WavFileTest, FileWrittenBySoxIsAccepted) {
   const auto data_at = static_cast<std::int64_t>(ReadFile("t.wav").find("data"));
   EXPECT_EQ(std::tuple(a.channels[0], a.bits[0], a.bytesPerSample[0], a.rate[0], a.dataOffset[0],
                        a.length[0]), std::tuple(1, 24, 3, 48000, data_at + 8, 48000));
-  EXPECT_EQ(GET_LENGTH("t.wav"), 48000);
+  EXPECT_EQ(TrackLengthSamples("t.wav"), 48000);
 }
 
 TEST_F(WavFileTest, FixSizeRewritesDataAndRiffSizes) {
-  ASSERT_TRUE(MAKE_HEADER("t.wav", 44100, 24, 0, 1));
+  ASSERT_TRUE(CreateWavFile("t.wav", 44100, 24, 0, 1));
   WriteFile("t.wav", std::string(3001, '\x11'), true);
-  EXPECT_TRUE(FIX_SIZE("t.wav"));
+  EXPECT_TRUE(FixSizeFields("t.wav"));
   std::string appended = RiffAndFormat(1, 44100, 24) + Chunk("data", std::string(3001, '\x11'));
   EXPECT_EQ(ReadFile("t.wav"), appended.replace(4, 4, Le(3037, 4)));
   // The data size goes after the data marker wherever it is; other chunks stay.
   const std::string list = Chunk("LIST", std::string(10, '\0'));
   WriteFile("t.wav", MonoTrack(3, 30, list));
-  EXPECT_TRUE(FIX_SIZE("t.wav"));
+  EXPECT_TRUE(FixSizeFields("t.wav"));
   EXPECT_EQ(ReadFile("t.wav"), MonoTrack(30, 30, list).replace(4, 4, Le(84, 4)));
-  EXPECT_EQ(StdoutOf([] { EXPECT_FALSE(FIX_SIZE("gone.wav")); }),
+  EXPECT_EQ(StdoutOf([] { EXPECT_FALSE(FixSizeFields("gone.wav")); }),
             "Cannot open gone.wav to update its size!\n");
   // Without a data marker nothing sensible can be done: the program ends.
   WriteFile("t.wav", std::string(1000, '\0'));
   int status = -1;
-  const auto fix = [&] { try { FIX_SIZE("t.wav"); } catch (ProgramExit& e) { status = e.status; } };
+  const auto fix = [&] { try { FixSizeFields("t.wav"); } catch (ProgramExit& e) { status = e.status; } };
   EXPECT_EQ(StdoutOf(fix), "Can't find data block in wave file!\n");
   EXPECT_EQ(status, 2);
 }
 
 TEST_F(WavFileTest, SeekLongFileMeasuresTheListedTracks) {
   for (const auto& [path, frames] : {std::pair{"a.wav", 10}, {"b.wav", 30}, {"c.wav", 20}}) {
-    ASSERT_TRUE(MAKE_HEADER(path, 48000, 24, frames, 1));
+    ASSERT_TRUE(CreateWavFile(path, 48000, 24, frames, 1));
     WriteFile(path, std::string(3 * frames, '\0'), true);
   }
   WriteFile("play.txt", "-\n-\n-\n");
-  EXPECT_EQ(StdoutOf([] { EXPECT_EQ(SEEK_LONG_FILE(3, "-", "play.txt"), 0); }), "");
+  EXPECT_EQ(StdoutOf([] { EXPECT_EQ(LongestTrackSamples(3, "-", "play.txt"), 0); }), "");
   // Empty lines are no entries; a missing track counts as 0 after its message.
   WriteFile("play.txt", "a.wav\n-\n\n\nb.wav\ngone.wav\nc.wav");
-  EXPECT_EQ(StdoutOf([] { EXPECT_EQ(SEEK_LONG_FILE(10, "-", "play.txt"), 30); }),
+  EXPECT_EQ(StdoutOf([] { EXPECT_EQ(LongestTrackSamples(10, "-", "play.txt"), 30); }),
             "Checking file a.wav\nChecking file b.wav\n"
             "Cannot find file in track list called gone.wav!!\nChecking file gone.wav\n"
             "Checking file c.wav\n");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(SEEK_LONG_FILE(2, "-", "play.txt"), 10);  // "a.wav", "-"
-  EXPECT_EQ(SEEK_LONG_FILE(3, "-", "play.txt"), 30);
+  EXPECT_EQ(LongestTrackSamples(2, "-", "play.txt"), 10);  // "a.wav", "-"
+  EXPECT_EQ(LongestTrackSamples(3, "-", "play.txt"), 30);
   std::string list;  // 255 long skipped entries first: a list far beyond one read buffer
   for (int i = 0; i < 255; ++i) list += "-" + std::string(200, 'x') + "\n";
   WriteFile("play.txt", list + "c.wav\n");
-  EXPECT_EQ(SEEK_LONG_FILE(256, "-", "play.txt"), 20);
+  EXPECT_EQ(LongestTrackSamples(256, "-", "play.txt"), 20);
   testing::internal::GetCapturedStdout();
 }
 
