@@ -1,114 +1,15 @@
 #include "app/startup.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 
-#include "core/settings_file.h"
 #include "console/command_loop.h"
-#include "console/input.h"
+#include "console/startup_dialog.h"
+#include "console/terminal_dialog.h"
+#include "core/settings_file.h"
 #include "wavfile/punch_undo.h"
 
 namespace sondrel {
-
-namespace {
-
-constexpr const char* kRule = "-------------------------";
-
-void PrintBanner() {
-  std::printf("\n");
-  std::printf("Sondrel multitrack recorder, version 3.76 (r53)\n");
-}
-
-void FirstRunDialogue(SessionState& s) {
-  std::printf("\nThe param.txt file was not found.\n");
-  std::printf("Parameters are stored in this file.\n");
-  std::printf("\nEnter 'c' to create this file now or 'x' to exit\n");
-  WordBuffer word{};
-  for (;;) {
-    ReadWord(word);
-    if (WordOf(word) == "x") throw ProgramExit{2};
-    if (WordOf(word) == "c") break;
-  }
-  std::printf("\nEnter the number of audio interface INPUTS: ");
-  s.inputs = ReadInt();
-  std::printf("\nEnter the number of audio interface OUTPUTS: ");
-  s.outputs = ReadInt();
-  std::printf("\nEnter the maxiumum number of audio TRACKS needed: ");
-  s.tracks = ReadInt();
-  std::printf("\nEnter soundcard device name or 'd' for default: ");
-  ReadWord(word);
-  SetText(s.deviceName, WordOf(word) == "d" ? std::string_view("default") : WordOf(word));
-  std::printf("\nEnter project sample rate or\n");
-  std::printf("1 = 44100,  2 = 48000,  3 = 88200,  4 = 96000\n");
-  const int answer = ReadInt();
-  switch (answer) {
-    case 1: s.sampleRate = 44100; break;
-    case 2: s.sampleRate = 48000; break;
-    case 3: s.sampleRate = 88200; break;
-    case 4: s.sampleRate = 96000; break;
-    default: s.sampleRate = static_cast<std::uint32_t>(answer); break;
-  }
-}
-
-// Creating the list file can fail (an unwritable directory); say so and go
-// on: the run-time list prompts let the user name another file later.
-void CreateEmptyListFile(const char* name) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(name, "a"), &std::fclose);
-  if (!file) std::printf("Could not create %s: %s\n", name, std::strerror(errno));
-}
-
-void PrintListHelp(const char* created, const char* direction) {
-  std::printf("Created a file called %s that you will need.\n", created);
-  std::printf("Put a list of wave files in this list, one per line.\n");
-  std::printf("Each line will be assigned to an %s hardware channel.\n", direction);
-  std::printf("Use a '-' on a line to skip over channel.\n");
-  std::printf("%s\n", kRule);
-}
-
-void CheckRecordList(const SessionState& s) {
-  const char* name = s.recordlistFiles[0].data();
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(name, "rb"), &std::fclose);
-  if (file) {
-    if (std::fgetc(file.get()) == EOF) {
-      std::printf("%s\n", kRule);
-      std::printf("Note: The record.txt file is empty!\n");
-      std::printf("%s\n", kRule);
-    }
-    return;
-  }
-  std::printf("%s\n", kRule);
-  std::printf("Could not find the record file list called %s\n", name);
-  CreateEmptyListFile("record.txt");
-  PrintListHelp("record.txt", "input");
-}
-
-void CheckPlayList(const SessionState& s) {
-  const char* name = s.playlistFiles[0].data();
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(name, "rb"), &std::fclose);
-  if (file) return;
-  std::printf("%s\n", kRule);
-  std::printf("Cound not find the playlist file called %s\n", name);
-  CreateEmptyListFile("play.txt");
-  PrintListHelp("play.txt", "output");
-}
-
-void PrintConfiguration(const SessionState& s) {
-  std::printf("%s\n", kRule);
-  std::printf("Requested Parameters:\n");
-  std::printf("Device\t%s\n", s.deviceName.data());
-  std::printf("Rate\t%i\n", static_cast<int>(s.sampleRate));
-  std::printf("Buffer\t%i\n", s.periodFrames);
-  std::printf("%s\n", kRule);
-  std::printf("\nConfiguration:\n");
-  std::printf("Interface inputs  = %i\n", s.inputs);
-  std::printf("Interface outputs = %i\n", s.outputs);
-  std::printf("Tracks (maximum)  = %i\n", s.tracks);
-}
-
-}  // namespace
 
 ChannelCounts ResolveCounts(ChannelCounts c) {
   if (c.tracks > kMaxChannels) c.tracks = kMaxChannels;
@@ -141,22 +42,23 @@ ChannelCounts ResolveCounts(ChannelCounts c) {
 }
 
 int RunSondrel() {
+  TerminalDialog dialog;
   PrintBanner();
-  RecoverInterruptedPunch();
+  RecoverInterruptedPunch(dialog);
   // The record holds several large tables; keep it off the stack.
   auto state = std::make_unique<SessionState>();
   SessionState& s = *state;
   ResetSessionState(s);
 
-  if (FILE* params = std::fopen("param.txt", "rb")) {
-    ReadSettings(s, params);
+  if (FilePtr params = OpenFile(kSettingsFileName, "rb")) {
+    const SettingsReadResult read = ReadSettings(s, std::move(params));
+    for (int i = 0; i < read.rangesWithoutName; ++i) dialog.Tell({NoticeKind::SettingsRangesUnreadable});
     s.settingsCreated = 0;
   } else {
-    FirstRunDialogue(s);
+    AskFirstRunSettings(s);
     s.settingsCreated = 1;
   }
-  CheckRecordList(s);
-  CheckPlayList(s);
+  CheckListFiles(s);
 
   const ChannelCounts counts = ResolveCounts({s.tracks, s.inputs, s.outputs});
   s.tracks = counts.tracks;

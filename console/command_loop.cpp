@@ -37,11 +37,22 @@ void RoundPositionsToBlocks(SessionState& s, int block) {
   for (auto& p : s.locatePoints) round(p);
 }
 
+// Puts a settings text in place as param.txt and says so, or why not; the
+// program goes on either way.
+void WriteSettingsAndTell(UserDialog& dialog, const std::string& text, const char* done) {
+  if (const IoResult written = WriteSettingsFile(text); !written) {
+    dialog.Tell({NoticeKind::SettingsNotWritten, kSettingsFileName, {}, written.error});
+    return;
+  }
+  std::fputs(done, stdout);
+}
+
 void StartConsole(ConsoleState& console) {
   SessionState& s = console.s;
   OpenAudioDevices(s, console.devices);
   if (s.settingsCreated == 1) {
-    WriteFirstRunSettings(s, console.devices.requestedPeriodFrames);
+    WriteSettingsAndTell(console.dialog, BuildFirstRunText(s, console.devices.requestedPeriodFrames),
+                         "Created param.txt file\n");
     s.settingsCreated = 0;
   }
   AllocateTransportBuffers(console.buffers, s.tracks, console.devices.chunkFrames);
@@ -259,7 +270,8 @@ Flow RequestExit(ConsoleState& console) {
 }
 
 Flow SaveSettings(ConsoleState& console) {
-  StoreSettings(console.s, console.devices.requestedPeriodFrames);
+  WriteSettingsAndTell(console.dialog, BuildSettingsText(console.s, console.devices.requestedPeriodFrames),
+                       "\nStored Settings\n\n");
   return Flow::Continue;
 }
 
@@ -406,14 +418,16 @@ void RunPending(ConsoleState& console) {
   request.presetTakeName = std::string(TextOf(console.presetTakeName));
   request.monitorSeconds = console.monitorSeconds;
   request.auditionSamples = console.lengths.auditionSamples;
-  const Recording recording =
-      RunTransport(console.s, console.devices, console.buffers, console.transport, console.meter, request);
+  const Recording recording = RunTransport(console.s, console.devices, console.buffers, console.transport,
+                                           console.meter, request, console.dialog);
   console.presetTakeNaming = false;
   console.presetTakeName[0] = '\0';
   console.runKind = RunKind::None;
   if (recording.made) {
-    TakeContext context{console.s,        console.devices, console.buffers, console.transport, console.meter,
-                        console.lengths.crossfadeSamples, console.replaceOverwriteAll};
+    TakeContext context{console.s,     console.devices,
+                        console.buffers, console.transport,
+                        console.meter, console.lengths.crossfadeSamples,
+                        console.replaceOverwriteAll, console.dialog};
     RunTakeMenu(context, recording);
   }
 }

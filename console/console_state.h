@@ -7,6 +7,7 @@
 
 #include "core/session_state.h"
 #include "console/input.h"
+#include "console/terminal_dialog.h"
 #include "engine/audio_device.h"
 #include "engine/metering.h"
 #include "engine/transport.h"
@@ -28,6 +29,7 @@ struct ConsoleState {
   explicit ConsoleState(SessionState& session) : s(session) {}
 
   SessionState& s;
+  TerminalDialog dialog;
   AudioDevices devices;
   TransportBuffers buffers;
   MeterScale meter;

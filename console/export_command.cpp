@@ -33,7 +33,7 @@ Flow ExportCommand(ConsoleState& console) {
   SessionState& s = console.s;
   const ExportLayout layout = WordOf(console.word) == "exp-s" ? ExportLayout::Split : ExportLayout::Interleaved;
   ExportTracks tracks;
-  const bool ready = PrepareExport(s, console.transport.gains, tracks);
+  const bool ready = PrepareExport(s, console.transport.gains, tracks, console.dialog);
   if (ready && s.outPoint - s.inPoint <= 0) {
     // Nothing to mix: back to the prompt at once, no name asked for.
     std::printf("Cannot export until in and out points are set incorrectly.\n");

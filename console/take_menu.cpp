@@ -41,6 +41,7 @@ constexpr std::array kFullMenu = {
 
 // The take being decided on, with the lists it is decided against.
 struct Take {
+  UserDialog& dialog;
   const Recording& recording;
   std::string recordList;  // the current record list file as it reads now
   std::int64_t punch = 0;  // P: where the take starts on the timeline
@@ -79,8 +80,8 @@ bool FileReadable(const std::string& path) {
 // Pads one take so that it starts at the project start. The padding works
 // through fixed work-file names, so a failure names those; this says which
 // take was left as it was.
-bool PadTake(const std::string& file, std::int64_t punch) {
-  if (PadTrackStart(file.c_str(), punch)) return true;
+bool PadTake(const std::string& file, std::int64_t punch, UserDialog& dialog) {
+  if (PadTrackStart(file.c_str(), punch, dialog)) return true;
   std::printf("Take %s was kept as it was: it could not be padded\n", file.c_str());
   return false;
 }
@@ -93,7 +94,7 @@ std::string PadTakes(const Take& take) {
   std::string padded;
   for (int c = 0; c < take.inputs; ++c) {
     const std::string file = TakeFile(take, c);
-    const bool ok = !Recorded(take, c) || PadTake(file, take.punch);
+    const bool ok = !Recorded(take, c) || PadTake(file, take.punch, take.dialog);
     padded += (ok && !file.empty() ? file : std::string("-")) + "\n";
   }
   return padded;
@@ -114,7 +115,7 @@ bool Replace(TakeContext& context, Take& take) {
     return false;
   }
   const std::string takes = take.punch != 0 ? PadTakes(take) : take.recording.takeList;
-  RenameListedFiles(take.inputs, takes, take.recordList);
+  RenameListedFiles(take.inputs, takes, take.recordList, take.dialog);
   return true;
 }
 
@@ -124,17 +125,19 @@ bool Replace(TakeContext& context, Take& take) {
 // samples fade from the old audio into the take, the last L from the take
 // back into the old audio. A fade that cannot be made leaves a hard edge.
 void BlendTakeEdges(const std::string& record, const std::string& takeFile, std::int64_t punch,
-                    std::int64_t length, std::int64_t fade, std::uint32_t rate) {
+                    std::int64_t length, std::int64_t fade, std::uint32_t rate, UserDialog& dialog) {
   const std::int64_t half = fade / 2;
-  const bool headers = CreateWavFile(kFadeInFile, rate, 24, fade, 1) && CreateWavFile(kFadeOutFile, rate, 24, fade, 1);
+  IoResult headers = CreateWavFile(kFadeInFile, rate, kTrackBits, fade, 1);
+  if (headers) headers = CreateWavFile(kFadeOutFile, rate, kTrackBits, fade, 1);
   if (headers) {
-    const int in = WriteCrossfade(punch + half, half, fade, record.c_str(), takeFile.c_str(), kFadeInFile, half);
-    const int out = WriteCrossfade(length - half, punch + length - half, fade, takeFile.c_str(), record.c_str(),
-                              kFadeOutFile, half);
-    if (in == 0) PunchInPlace(takeFile.c_str(), kFadeInFile, 0, fade);
-    if (out == 0) PunchInPlace(takeFile.c_str(), kFadeOutFile, length - fade, fade);
+    const bool in =
+        WriteCrossfade(punch + half, half, fade, record.c_str(), takeFile.c_str(), kFadeInFile, half, dialog);
+    const bool out = WriteCrossfade(length - half, punch + length - half, fade, takeFile.c_str(), record.c_str(),
+                                    kFadeOutFile, half, dialog);
+    if (in) PunchInPlace(takeFile.c_str(), kFadeInFile, 0, fade, dialog);
+    if (out) PunchInPlace(takeFile.c_str(), kFadeOutFile, length - fade, fade, dialog);
   } else {
-    std::printf("Could not create the crossfade files: %s\n", std::strerror(errno));
+    std::printf("Could not create the crossfade files: %s\n", std::strerror(headers.error));
   }
   // unlink, not remove: a directory squatting on a work file's name is the
   // user's, not ours to delete.
@@ -144,9 +147,9 @@ void BlendTakeEdges(const std::string& record, const std::string& takeFile, std:
 
 // The take was padded to start with the project but could not take the
 // record file's name: a stamp left in its own name would now place it wrong.
-void KeepPaddedTake(const std::string& file) {
+void KeepPaddedTake(const std::string& file, UserDialog& dialog) {
   const std::string unstamped = UnstampedFileName(file);
-  const bool renamed = !unstamped.empty() && RemoveTakeStamp(file.c_str());
+  const bool renamed = !unstamped.empty() && RemoveTakeStamp(file.c_str(), dialog);
   std::printf("Take %s was kept as %s, padded to the project start\n", file.c_str(),
               renamed ? unstamped.c_str() : file.c_str());
 }
@@ -157,15 +160,15 @@ bool PunchIn(const TakeContext& context, const Take& take, int c) {
   const std::string takeFile = TakeFile(take, c);
   if (!FileReadable(record)) {
     // Nothing to punch into: the padded take becomes the record file.
-    if (!PadTrackStart(takeFile.c_str(), take.punch)) return false;
-    if (!RenameListedFiles(1, takeFile, record)) KeepPaddedTake(takeFile);
+    if (!PadTrackStart(takeFile.c_str(), take.punch, take.dialog)) return false;
+    if (!RenameListedFiles(1, takeFile, record, take.dialog)) KeepPaddedTake(takeFile, take.dialog);
     return false;  // renamed, not copied: nothing is left to delete
   }
   if (HasForeignFormat(record.c_str())) {
     std::printf("%s is not a mono 24 bit file\n", record.c_str());
     return false;
   }
-  const std::int64_t length = TrackLengthSamples(takeFile.c_str());
+  const std::int64_t length = TrackLengthSamples(takeFile.c_str(), take.dialog);
   const std::int64_t fade = context.crossfadeSamples;
   if (fade > length) {
     // Both fades lie inside the take, so a longer one has nowhere to go; and
@@ -173,16 +176,16 @@ bool PunchIn(const TakeContext& context, const Take& take, int c) {
     // fade's work files.
     std::printf("The crossfade is longer than %s: its edges stay hard\n", takeFile.c_str());
   } else if (fade > 0) {
-    BlendTakeEdges(record, takeFile, take.punch, length, fade, context.s.sampleRate);
+    BlendTakeEdges(record, takeFile, take.punch, length, fade, context.s.sampleRate, take.dialog);
   }
-  return PunchInPlace(record.c_str(), takeFile.c_str(), take.punch, length);
+  return PunchInPlace(record.c_str(), takeFile.c_str(), take.punch, length, take.dialog);
 }
 
 void Insert(TakeContext& context, const Take& take, bool backupFirst) {
   std::string done;
   for (int c = 0; c < take.inputs; ++c) {
     if (!Recorded(take, c)) continue;
-    if (backupFirst) BackUpTrack(context.transport.lastTakeNumber, RecordFile(take, c).c_str());
+    if (backupFirst) BackUpTrack(context.transport.lastTakeNumber, RecordFile(take, c).c_str(), take.dialog);
     if (PunchIn(context, take, c)) {
       done += TakeFile(take, c) + "\n";
     } else if (FileReadable(TakeFile(take, c))) {
@@ -191,7 +194,7 @@ void Insert(TakeContext& context, const Take& take, bool backupFirst) {
     }
   }
   // Only takes that are safely inside their record files are deleted.
-  DeleteListedFiles(take.inputs, done);
+  DeleteListedFiles(take.inputs, done, take.dialog);
 }
 
 // ------------------------------------------------------------------ names
@@ -200,7 +203,7 @@ void PadAndUnstamp(const Take& take) {
   for (int c = 0; c < take.inputs; ++c) {
     if (!Recorded(take, c)) continue;
     const std::string file = TakeFile(take, c);
-    if (PadTake(file, take.punch)) RemoveTakeStamp(file.c_str());
+    if (PadTake(file, take.punch, take.dialog)) RemoveTakeStamp(file.c_str(), take.dialog);
   }
 }
 
@@ -237,7 +240,7 @@ void Audition(TakeContext& context, Take& take) {
   request.takeStart = take.punch;
   request.startOffset = take.startOffset;
   request.endCut = take.endCut;
-  RunTransport(s, context.devices, context.buffers, context.transport, context.meterScale, request);
+  RunTransport(s, context.devices, context.buffers, context.transport, context.meterScale, request, context.dialog);
 }
 
 void AppendNames(const Take& take, std::string_view command) {
@@ -257,7 +260,7 @@ bool Decide(TakeContext& context, Take& take, std::string_view word) {
     return false;
   }
   if (word == "del") {
-    DeleteListedFiles(take.inputs, take.recording.takeList);
+    DeleteListedFiles(take.inputs, take.recording.takeList, take.dialog);
   } else if (word == "ins" || word == "cin") {
     Insert(context, take, word == "cin");
   } else if (word == "awp" || word == "aws" || word == "app") {
@@ -266,7 +269,9 @@ bool Decide(TakeContext& context, Take& take, std::string_view word) {
     PadAndUnstamp(take);
   } else if (word == "stp") {
     // A take from a later record start already carries its stamp.
-    if (take.punch == 0) StampTakeNames(take.inputs, take.recording.takeList, 0, take.recording.recordArmed);
+    if (take.punch == 0) {
+      StampTakeNames(take.inputs, take.recording.takeList, 0, take.recording.recordArmed, take.dialog);
+    }
   } else {
     return false;
   }
@@ -276,7 +281,7 @@ bool Decide(TakeContext& context, Take& take, std::string_view word) {
 }  // namespace
 
 void RunTakeMenu(TakeContext& context, const Recording& recording) {
-  Take take{recording, {}, recording.punchPoint, std::clamp(context.s.inputs, 0, kMaxChannels)};
+  Take take{context.dialog, recording, {}, recording.punchPoint, std::clamp(context.s.inputs, 0, kMaxChannels)};
   if (!ReadWholeFile(context.s.recordlistFiles[0].data(), take.recordList)) take.recordList.clear();
   for (;;) {
     PrintMenu(context.s.interfaceMode);

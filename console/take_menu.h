@@ -25,6 +25,7 @@ struct TakeContext {
   std::int64_t crossfadeSamples = 0;  // L: both edges of a punch-in blend over L samples
   // Once "W" is answered to the replace question, replacing never asks again.
   bool& replaceOverwriteAll;
+  UserDialog& dialog;
 };
 
 // Runs the take menu until one of its commands has been carried out (an

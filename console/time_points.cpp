@@ -247,7 +247,7 @@ Flow StopAtLongestFile(ConsoleState& console) {
   SessionState& s = console.s;
   // The length of a file, not a typed time: it stays off the block grid so
   // the stop falls exactly on the last sample.
-  s.outPoint = LongestTrackSamples(s.tracks, "-", s.playlistFiles[0].data());
+  s.outPoint = LongestTrackSamples(s.tracks, '-', s.playlistFiles[0].data(), console.dialog);
   return Flow::Continue;
 }
 

@@ -1,20 +1,32 @@
-// Small owners and checked helpers for stdio files. Every track operation
-// opens, works on and closes its files within one call; the owner makes sure
-// a file is closed on every path, including when the program unwinds to end
+// Small owners and checked helpers for files. Every track operation opens,
+// works on and closes its files within one call; the owners make sure a
+// file is closed on every path, including when the program unwinds to end
 // early.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 
-#include <sys/types.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 namespace sondrel {
+
+// How a file call ended: ok, or the errno it failed with. A read that finds
+// the file shorter than asked fails with error 0.
+struct IoResult {
+  bool ok = true;
+  int error = 0;
+
+  static IoResult Failed(int error) { return {false, error}; }
+  // The failure of the call that just returned, while errno still tells why.
+  static IoResult FromErrno() { return {false, errno}; }
+  explicit operator bool() const { return ok; }
+};
 
 struct FileCloser {
   void operator()(std::FILE* file) const noexcept { std::fclose(file); }
@@ -22,29 +34,38 @@ struct FileCloser {
 
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// A null owner when the file cannot be opened.
-inline FilePtr OpenFile(const char* path, const char* mode) {
-  return FilePtr(std::fopen(path, mode));
-}
+// A null owner when the file cannot be opened (errno says why).
+inline FilePtr OpenFile(const char* path, const char* mode) { return FilePtr(std::fopen(path, mode)); }
 
 // Closes the file now and reports whether everything written through it
 // reached the file system. Buffered bytes are written at close, so a full
 // disk can first show up here; a take file must not be trusted otherwise.
-inline bool CloseFile(FilePtr& file) {
-  if (!file) return false;
-  return std::fclose(file.release()) == 0;
+inline IoResult CloseFile(FilePtr& file) {
+  if (!file) return IoResult::Failed(EBADF);
+  if (std::fclose(file.release()) != 0) return IoResult::FromErrno();
+  return {};
 }
 
-// True only when all `size_bytes` were written.
-inline bool WriteAll(std::FILE* file, const void* data, std::size_t size_bytes) {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  while (size_bytes > 0) {
-    const std::size_t written = std::fwrite(bytes, 1, size_bytes, file);
-    if (written == 0) return false;
-    bytes += written;
-    size_bytes -= written;
+// Writes all `sizeBytes`; stdio retries short writes itself.
+inline IoResult WriteAll(std::FILE* file, const void* data, std::size_t sizeBytes) {
+  if (std::fwrite(data, 1, sizeBytes, file) != sizeBytes) return IoResult::FromErrno();
+  return {};
+}
+
+// The one write loop over a descriptor: a write may take only part of the
+// bytes, or be interrupted by a signal, and the rest must still follow.
+// Allocates nothing, so the real-time loop may use it.
+inline IoResult WriteAll(int fd, const void* data, std::size_t sizeBytes) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  while (sizeBytes > 0) {
+    const ssize_t n = ::write(fd, bytes, sizeBytes);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return IoResult::FromErrno();
+    if (n == 0) return IoResult::Failed(EIO);
+    bytes += n;
+    sizeBytes -= static_cast<std::size_t>(n);
   }
-  return true;
+  return {};
 }
 
 // Size of the whole file, or -1 when it cannot be found out. 64-bit offsets:
@@ -54,22 +75,35 @@ inline std::int64_t FileSizeBytes(std::FILE* file) {
   return static_cast<std::int64_t>(ftello(file));
 }
 
-// Reads exactly `size_bytes` at `offset_bytes`; false for a short read, so a
+// Reads exactly `sizeBytes` at `offsetBytes`; a short read fails, so a
 // caller never looks at bytes that are not in the file.
-inline bool ReadAt(std::FILE* file, std::int64_t offset_bytes, void* dest,
-                   std::size_t size_bytes) {
-  if (offset_bytes < 0) return false;
-  if (fseeko(file, static_cast<off_t>(offset_bytes), SEEK_SET) != 0) return false;
-  return std::fread(dest, 1, size_bytes, file) == size_bytes;
+inline IoResult ReadAt(std::FILE* file, std::int64_t offsetBytes, void* dest, std::size_t sizeBytes) {
+  if (offsetBytes < 0) return IoResult::Failed(EINVAL);
+  if (fseeko(file, static_cast<off_t>(offsetBytes), SEEK_SET) != 0) return IoResult::FromErrno();
+  if (std::fread(dest, 1, sizeBytes, file) == sizeBytes) return {};
+  return IoResult::Failed(std::ferror(file) ? errno : 0);
 }
 
 // Seeks before writing, which also makes it safe to mix with ReadAt on a
 // file opened for update.
-inline bool WriteAt(std::FILE* file, std::int64_t offset_bytes, const void* data,
-                    std::size_t size_bytes) {
-  if (offset_bytes < 0) return false;
-  if (fseeko(file, static_cast<off_t>(offset_bytes), SEEK_SET) != 0) return false;
-  return WriteAll(file, data, size_bytes);
+inline IoResult WriteAt(std::FILE* file, std::int64_t offsetBytes, const void* data, std::size_t sizeBytes) {
+  if (offsetBytes < 0) return IoResult::Failed(EINVAL);
+  if (fseeko(file, static_cast<off_t>(offsetBytes), SEEK_SET) != 0) return IoResult::FromErrno();
+  return WriteAll(file, data, sizeBytes);
+}
+
+// Everything written through the stream is on the disk.
+inline IoResult FlushToDisk(std::FILE* file) {
+  if (std::fflush(file) != 0 || fsync(fileno(file)) != 0) return IoResult::FromErrno();
+  return {};
+}
+
+// A rename or unlink is only durable once the directory holding it is.
+inline void SyncProjectDirectory() {
+  const int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  ::fsync(dir);
+  ::close(dir);
 }
 
 // Reads as much of `size` bytes as the file holds at `offset` with one

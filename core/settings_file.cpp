@@ -14,6 +14,8 @@
 #include <cstring>
 #include <optional>
 
+#include "core/file_io.h"
+
 namespace sondrel {
 namespace {
 
@@ -165,7 +167,7 @@ bool IsStoredChannel(std::int64_t channel, int tracks) {
   return channel >= 1 && channel <= tracks && channel <= kMaxChannels;
 }
 
-void ReadRangeLine(SessionState& s, const IndexedLine& line, int& slot) {
+void ReadRangeLine(SessionState& s, const IndexedLine& line, int& slot, SettingsReadResult& result) {
   const std::string_view text = line.text;
   const std::size_t tab1 = text.find('\t');
   const std::size_t tab2 =
@@ -185,7 +187,7 @@ void ReadRangeLine(SessionState& s, const IndexedLine& line, int& slot) {
     char fallback[kNameSize];
     std::snprintf(fallback, sizeof fallback, "range%i", slot + 1);
     SetText(s.rangeNames[slot], fallback);
-    std::fputs("Error parsing time ranges in param.txt file!\n", stdout);
+    ++result.rangesWithoutName;
   } else {
     SetText(s.rangeNames[slot], name);
   }
@@ -327,25 +329,6 @@ const char* ClockWord(int clockMode) {
   return "uc";
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-void ReportWriteFailure(int error) {
-  std::printf("Could not write %s: %s\n", kSettingsFileName, std::strerror(error));
-  std::printf("The settings were not saved; any previous %s was left unchanged.\n",
-              kSettingsFileName);
-}
-
 }  // namespace
 
 void ActivateBusses(const BusListTexts& lists, BusMatrix& busChannels,
@@ -366,8 +349,9 @@ void ActivateBusses(const BusListTexts& lists, BusMatrix& busChannels,
   }
 }
 
-void ParseSettingsText(SessionState& s, std::string_view text) {
+SettingsReadResult ParseSettingsText(SessionState& s, std::string_view text) {
   text = text.substr(0, text.find('\0'));
+  SettingsReadResult result;
   BusListTexts busLists;
   int rangeSlot = 0;
   int locateSlot = 0;
@@ -392,7 +376,7 @@ void ParseSettingsText(SessionState& s, std::string_view text) {
         }
       }
     } else if (key == "range") {
-      ReadRangeLine(s, scanner.RestOfKeyLine(), rangeSlot);
+      ReadRangeLine(s, scanner.RestOfKeyLine(), rangeSlot, result);
     } else if (key == "loc") {
       ReadLocateLine(s, scanner.RestOfKeyLine(), locateSlot);
     } else if (key == "play") {
@@ -403,17 +387,18 @@ void ParseSettingsText(SessionState& s, std::string_view text) {
     // Any other word is skipped; the next word is tried as a key.
   }
   ActivateBusses(busLists, s.busChannels, s.busActive);
+  return result;
 }
 
-void ReadSettings(SessionState& s, std::FILE* stream) {
-  if (stream == nullptr) return;
+SettingsReadResult ReadSettings(SessionState& s, FilePtr file) {
+  if (!file) return {};
   std::string text;
   char chunk[16384];
   std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) text.append(chunk, got);
+  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, got);
   // A read error leaves what was read; the reader never stops on bad input.
-  std::fclose(stream);
-  ParseSettingsText(s, text);
+  file.reset();
+  return ParseSettingsText(s, text);
 }
 
 std::string BuildFirstRunText(const SessionState& s, int clampedPeriod) {
@@ -503,54 +488,28 @@ std::string BuildSettingsText(const SessionState& s, int clampedPeriod) {
   return out;
 }
 
-bool WriteSettingsFile(const std::string& text) {
+IoResult WriteSettingsFile(const std::string& text) {
   // O_NOFOLLOW: a stray link at the temporary name is not written through.
-  const int fd =
-      ::open(kSettingsTempFileName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return false;  // nothing of ours to clean up; errno from open
+  const int fd = ::open(kSettingsTempFileName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return IoResult::FromErrno();  // nothing of ours to clean up
 
-  // Keep the permissions the user gave the old file.
+  // Keep the permissions the user gave the old file. Not worth failing the
+  // save for: if it cannot be done the new file keeps the default mode.
   struct stat old {};
-  if (::stat(kSettingsFileName, &old) == 0 && S_ISREG(old.st_mode)) {
-    if (::fchmod(fd, old.st_mode & 07777) != 0) {
-      // Not worth failing the save for: the new file keeps the default mode.
-    }
-  }
+  if (::stat(kSettingsFileName, &old) == 0 && S_ISREG(old.st_mode)) (void)::fchmod(fd, old.st_mode & 07777);
 
-  int error = 0;
-  if (!WriteAll(fd, text.data(), text.size())) error = errno;
+  IoResult result = WriteAll(fd, text.data(), text.size());
   // The data must be on disk before the rename makes it the settings file.
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && std::rename(kSettingsTempFileName, kSettingsFileName) != 0) error = errno;
-  if (error != 0) {
+  if (result && ::fsync(fd) != 0) result = IoResult::FromErrno();
+  if (::close(fd) != 0 && result) result = IoResult::FromErrno();
+  if (result && std::rename(kSettingsTempFileName, kSettingsFileName) != 0) result = IoResult::FromErrno();
+  if (!result) {
     ::unlink(kSettingsTempFileName);
-    errno = error;
-    return false;
+    return result;
   }
   // Make the rename itself durable; the new file is in place either way.
-  const int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
-}
-
-void WriteFirstRunSettings(const SessionState& s, int clampedPeriod) {
-  if (!WriteSettingsFile(BuildFirstRunText(s, clampedPeriod))) {
-    ReportWriteFailure(errno);
-    return;
-  }
-  std::fputs("Created param.txt file\n", stdout);
-}
-
-void StoreSettings(const SessionState& s, int clampedPeriod) {
-  if (!WriteSettingsFile(BuildSettingsText(s, clampedPeriod))) {
-    ReportWriteFailure(errno);
-    return;
-  }
-  std::fputs("\nStored Settings\n\n", stdout);
+  SyncProjectDirectory();
+  return result;
 }
 
 }  // namespace sondrel

@@ -1,10 +1,11 @@
-// param.txt, the project's settings file: the reader ReadSettings,
-// the bus-list step ActivateBusses, and the two writers WriteFirstRunSettings and
-// StoreSettings.
+// param.txt, the project's settings file: the reader, the bus-list step
+// ActivateBusses, the texts of the first-run file and of a full save, and
+// the writer that puts a text in place.
 //
 // The reader takes files of any size and bounds every text it copies to its
-// field: device name and names 63 characters, list slots 127. The writers build the whole text first and
-// replace param.txt atomically, so a failed save never damages the old file.
+// field: device name and names 63 characters, list slots 127. The whole text
+// is built first and replaces param.txt atomically, so a failed save never
+// damages the old file.
 #pragma once
 
 #include <array>
@@ -12,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/file_io.h"
 #include "core/session_state.h"
 
 namespace sondrel {
@@ -23,15 +25,20 @@ inline constexpr const char* kSettingsTempFileName = "param.txt.tmp";
 // The 64 stored bus lists ("1,2,4,"), bus 1 at index 0.
 using BusListTexts = std::array<std::string, kBusCount>;
 
-// Reads the whole stream, closes it, and stores every setting the text names
+// What the reader found wrong in a file it read anyway.
+struct SettingsReadResult {
+  int rangesWithoutName = 0;  // range lines cut short: they get "range<N>"
+};
+
+// Reads the whole file, closes it, and stores every setting the text names
 // into `s`; fields the file does not mention keep their values (the caller
-// has filled in the defaults). A null stream changes nothing.
-void ReadSettings(SessionState& s, std::FILE* stream);
+// has filled in the defaults). A null file changes nothing.
+SettingsReadResult ReadSettings(SessionState& s, FilePtr file);
 
 // The reader's work on text already in memory (ReadSettings after the read;
 // also the entry for tests and fuzzing). The text ends at its first NUL byte,
 // like any C string.
-void ParseSettingsText(SessionState& s, std::string_view text);
+SettingsReadResult ParseSettingsText(SessionState& s, std::string_view text);
 
 // For bus b (index b-1) splits list b at commas; every piece that reads as a
 // base-10 integer c with 1 <= c <= 256 routes channel c to the bus and marks
@@ -39,25 +46,17 @@ void ParseSettingsText(SessionState& s, std::string_view text);
 void ActivateBusses(const BusListTexts& lists, BusMatrix& busChannels,
                     std::array<int, kBusCount>& busActive);
 
-// The full StoreSettings text (key table rows 1 to 33). `clampedPeriod` is
+// The full text a save writes (key table rows 1 to 33). `clampedPeriod` is
 // the period size as clamped by the device set-up; it is written as buf.
 std::string BuildSettingsText(const SessionState& s, int clampedPeriod);
 
-// The first-run text of WriteFirstRunSettings (rows 1 to 7).
+// The text of the first-run file (rows 1 to 7).
 std::string BuildFirstRunText(const SessionState& s, int clampedPeriod);
 
 // Replaces param.txt in the current directory with `text`: writes
 // param.txt.tmp, flushes and syncs it, then renames it over param.txt. On any
-// failure the temporary file is removed, param.txt is left as it was, errno
-// describes the failure and the result is false.
-bool WriteSettingsFile(const std::string& text);
-
-// Writes the first-run file and prints "Created param.txt file", or a failure
-// message; the program goes on either way.
-void WriteFirstRunSettings(const SessionState& s, int clampedPeriod);
-
-// Writes the full settings file (the console's "s") and prints
-// "\nStored Settings\n" and a line end, or a failure message.
-void StoreSettings(const SessionState& s, int clampedPeriod);
+// failure the temporary file is removed, param.txt is left as it was, and
+// the result says why.
+IoResult WriteSettingsFile(const std::string& text);
 
 }  // namespace sondrel

@@ -108,28 +108,14 @@ void MarkReplaceChannels(const SessionState& s, const ListLines& play, const Lis
   }
 }
 
-struct TrackFacts {
-  std::array<int, kMaxChannels> channels{};
-  std::array<std::int64_t, kMaxChannels> dataOffset{};
-  std::array<std::int64_t, kMaxChannels> rate{};
-  std::array<std::int64_t, kMaxChannels> length{};
-  std::array<int, kMaxChannels> bytesPerSample{};
-  std::array<int, kMaxChannels> bits{};
-};
-
-bool CheckTrack(int c, const std::string& path, TrackFacts& facts) {
-  return ReadTrackAttributes(c, path.c_str(), facts.channels, facts.dataOffset, facts.rate, facts.length,
-                        facts.bytesPerSample, facts.bits) != 0;
-}
-
 void ArmPlayback(const SessionState& s, const ListLines& play, bool soloOnly, const RunRequest& request,
-                 RunPlan& plan) {
-  TrackFacts facts;
+                 RunPlan& plan, UserDialog& dialog) {
   const int count = std::min({play.count, s.tracks, kMaxChannels});
   for (int c = 0; c < count; ++c) {
     if (IsSkipLine(play.lines[c])) continue;
     const std::string path(play.lines[c]);
-    if (!CheckTrack(c, path, facts)) continue;
+    const std::optional<TrackInfo> track = CheckPlayableTrack(path.c_str(), dialog);
+    if (!track) continue;
     if (soloOnly && s.solo[c] != 1) continue;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -138,8 +124,8 @@ void ArmPlayback(const SessionState& s, const ListLines& play, bool soloOnly, co
     }
     plan.playArmed[c] = 1;
     plan.playFiles[c] = UniqueFd(fd);
-    plan.dataOffset[c] = facts.dataOffset[c];
-    plan.length[c] = facts.length[c];
+    plan.dataOffset[c] = track->dataOffsetBytes;
+    plan.length[c] = track->lengthSamples;
     plan.timelineStart[c] = request.takeChannels[c] == 1 ? request.takeStart : 0;
   }
 }
@@ -213,7 +199,7 @@ std::int64_t NextTakeNumber(const SessionState& s, const ListLines& rec, const R
 // file is made: input that ends at a conflict question must not leave
 // header-only files behind that claim to be takes.
 void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& request, TransportState& t,
-                 RunPlan& plan, Recording& recording) {
+                 RunPlan& plan, Recording& recording, UserDialog& dialog) {
   PresetNaming naming;
   naming.takeName = BoundedTakeNamePart(request.presetTakeName);
   std::array<std::string, kMaxChannels> names;
@@ -231,8 +217,8 @@ void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& 
       continue;
     }
     const std::string& name = names[c];
-    TrackFacts facts;
-    const bool usable = CreateWavFile(name.c_str(), s.sampleRate, 24, plan.takeLength, 1) && CheckTrack(c, name, facts);
+    const bool usable = CreateWavFile(name.c_str(), s.sampleRate, kTrackBits, plan.takeLength, 1) &&
+                        CheckPlayableTrack(name.c_str(), dialog);
     const int fd = usable ? ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
     if (fd < 0) {
       // This input records nothing; the take menu must not treat whatever
@@ -311,9 +297,9 @@ std::string IncompleteTakeName(std::string_view name) {
 // A take that could not be written completely may hold audio that cannot be
 // played again, so it is kept; but it must not pass for a good take. Its
 // sizes are made to say what it holds, and its name that it is incomplete.
-void SetAsideIncompleteTake(const std::string& name, int input, int error) {
+void SetAsideIncompleteTake(const std::string& name, int input, int error, UserDialog& dialog) {
   std::printf("Recording into %s on input %i was cut short: %s\n", name.c_str(), input, std::strerror(error));
-  FixSizeFields(name.c_str());
+  FixSizeFields(name.c_str(), dialog);
   const std::string incomplete = IncompleteTakeName(name);
   if (FileExists(incomplete)) {
     // An earlier incomplete take is not written over.
@@ -328,7 +314,8 @@ void SetAsideIncompleteTake(const std::string& name, int input, int error) {
 // Closes the take files. A take cut short leaves the take list and its
 // input is no longer counted as recorded, so the take menu cannot replace
 // or punch anything with it.
-void CloseTakes(const SessionState& s, RunPlan& plan, const RunMeasures& m, Recording& recording) {
+void CloseTakes(const SessionState& s, RunPlan& plan, const RunMeasures& m, Recording& recording,
+                UserDialog& dialog) {
   const ListLines names = SplitListLines(recording.takeList);
   std::string kept;
   for (int c = 0; c < names.count && c < s.inputs && c < kMaxChannels; ++c) {
@@ -341,7 +328,7 @@ void CloseTakes(const SessionState& s, RunPlan& plan, const RunMeasures& m, Reco
       if (!closed && error == 0) error = errno != 0 ? errno : EIO;
     }
     if (error != 0) {
-      SetAsideIncompleteTake(name, c + 1, error);
+      SetAsideIncompleteTake(name, c + 1, error, dialog);
       plan.recordArmed[c] = 0;
     }
     kept += (error != 0 ? std::string("-") : name) + "\n";
@@ -377,7 +364,7 @@ std::int64_t AuditionStart(const SessionState& s, RunKind kind) {
 }  // namespace
 
 Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers& buffers, TransportState& transport,
-                       const MeterScale& meterScale, const RunRequest& request) {
+                       const MeterScale& meterScale, const RunRequest& request, UserDialog& dialog) {
   Recording recording;
   const RunShape shape = ShapeOf(request.kind);
   if (request.kind == RunKind::None) return recording;
@@ -405,7 +392,7 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   plan->inEqualsPunch = s.inPoint == s.punchPoint;
   plan->odcomp = s.odcomp;
   if (shape.records && s.inputs > 0) MarkReplaceChannels(s, play, rec, *plan);
-  if (shape.plays) ArmPlayback(s, play, shape.soloOnly, request, *plan);
+  if (shape.plays) ArmPlayback(s, play, shape.soloOnly, request, *plan, dialog);
   if (request.kind == RunKind::MonitorAll) {
     std::fill_n(plan->recordArmed.begin(), std::clamp(s.inputs, 0, kMaxChannels), 1);
   } else if (shape.records || shape.monitors) {
@@ -413,7 +400,7 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   }
   if (shape.records) {
     plan->takeLength = s.outPoint - s.punchPoint;
-    CreateTakes(s, rec, request, transport, *plan, recording);
+    CreateTakes(s, rec, request, transport, *plan, recording, dialog);
   }
 
   plan->startPosition = shape.plays ? s.inPoint : shape.records ? s.punchPoint : 0;
@@ -453,7 +440,7 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   PrintSummaries(s, shape, *plan, *measures);
   for (auto& file : plan->playFiles) file.Close();
   if (shape.records) {
-    CloseTakes(s, *plan, *measures, recording);
+    CloseTakes(s, *plan, *measures, recording, dialog);
     if (!request.presetTakeNaming) {
       recording.made = true;
       recording.recordArmed = plan->recordArmed;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "core/session_state.h"
+#include "core/user_dialog.h"
 #include "engine/audio_device.h"
 #include "engine/metering.h"
 #include "mixer/mixer_settings.h"
@@ -79,7 +80,7 @@ struct Recording {
 // Runs one transport command. Returns the recording for the take menu when
 // the run recorded without a preset take name.
 Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers& buffers, TransportState& transport,
-                       const MeterScale& meterScale, const RunRequest& request);
+                       const MeterScale& meterScale, const RunRequest& request, UserDialog& dialog);
 
 // The console's exit: the current list files are read as for any run (asking
 // for another name while one is missing), nothing is armed or moved, a

@@ -30,24 +30,16 @@ int ChannelSlots(const SessionState& s, const ListLines& lines) {
   return std::min({lines.count, s.tracks, kMaxChannels});
 }
 
-// The facts ReadTrackAttributes also reports; the export only needs where each
-// track's samples start and how many there are.
-struct TrackFormat {
-  std::array<int, kMaxChannels> channels{};
-  std::array<std::int64_t, kMaxChannels> rate{};
-  std::array<int, kMaxChannels> bytesPerSample{};
-  std::array<int, kMaxChannels> bits{};
-};
-
-void CheckTracks(const SessionState& s, ExportTracks& tracks) {
+void CheckTracks(const SessionState& s, ExportTracks& tracks, UserDialog& dialog) {
   const ListLines lines = SplitListLines(tracks.listText);
-  TrackFormat format;
   for (int k = 0; k < ChannelSlots(s, lines); ++k) {
     if (IsSkipLine(lines.lines[k])) continue;
     const std::string path(lines.lines[k]);
-    const int accepted = ReadTrackAttributes(k, path.c_str(), format.channels, tracks.dataOffset, format.rate, tracks.length,
-                                        format.bytesPerSample, format.bits);
-    tracks.flags[k] = accepted == 1 ? 1 : 0;
+    const std::optional<TrackInfo> track = CheckPlayableTrack(path.c_str(), dialog);
+    tracks.flags[k] = track ? 1 : 0;
+    if (!track) continue;
+    tracks.dataOffset[k] = track->dataOffsetBytes;
+    tracks.length[k] = track->lengthSamples;
   }
 }
 
@@ -182,11 +174,13 @@ bool CreateMixFile(const SessionState& s, std::string name, std::int64_t frames,
                    PendingMixFile& mix) {
   mix.name = std::move(name);
   mix.tempName = mix.name + ".part";
-  if (CreateWavFile(mix.tempName.c_str(), s.sampleRate, kTrackBits, frames, channels)) {
+  IoResult created = CreateWavFile(mix.tempName.c_str(), s.sampleRate, kTrackBits, frames, channels);
+  if (created) {
     mix.file = OpenFile(mix.tempName.c_str(), "ab");
+    if (!mix.file) created = IoResult::FromErrno();
   }
   if (mix.file) return true;
-  std::printf("Can't create %s for the mix: %s\n", mix.name.c_str(), std::strerror(errno));
+  std::printf("Can't create %s for the mix: %s\n", mix.name.c_str(), std::strerror(created.error));
   return false;
 }
 
@@ -261,13 +255,13 @@ bool PlaceMixFiles(MixFiles& mix) {
 
 }  // namespace
 
-bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks) {
+bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks, UserDialog& dialog) {
   const char* playlist = s.playlistFiles[0].data();
   if (!ReadWholeFile(playlist, tracks.listText)) {
     std::printf("Cannot find playlist file called %s\n", playlist);
     return false;
   }
-  CheckTracks(s, tracks);
+  CheckTracks(s, tracks, dialog);
   ComputeChannelGains(s.channelPan, s.channelVolume, gains, s.tracks, tracks.flags, kGainScale);
   return true;
 }

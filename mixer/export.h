@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "core/session_state.h"
+#include "core/user_dialog.h"
 #include "mixer/mixer_settings.h"
 #include "mixer/mixing.h"
 
@@ -32,7 +33,7 @@ struct ExportTracks {
 // 1..tracks (a rejected file is reported and left out), then recomputes the
 // channel gains of the tracks that take part, repairing out-of-range volumes
 // and pans. False, after saying so, when the playlist cannot be read.
-bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks);
+bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks, UserDialog& dialog);
 
 // Mixes in point .. out point (which must be positive) and writes the files
 // named after `baseName`: exactly that many frames, as their headers

@@ -22,27 +22,18 @@ constexpr std::int64_t kFixedBytes = 8 + 8 * kFieldCount;
 constexpr std::int64_t kMaxPathBytes = 4096;
 constexpr std::size_t kPieceBytes = 4096;
 
-const char* Reason() { return errno != 0 ? std::strerror(errno) : "unexpected end of file"; }
-
-// A rename or unlink is only durable once the directory holding it is.
-void SyncProjectDirectory() {
-  const int dir = open(".", O_RDONLY | O_DIRECTORY);
-  if (dir < 0) return;
-  fsync(dir);
-  close(dir);
-}
-
 // Copies `count` bytes from `from` at `fromAt` to `to` at `toAt`, piecewise.
-bool CopyBytes(std::FILE* from, std::int64_t fromAt, std::FILE* to, std::int64_t toAt, std::int64_t count) {
+IoResult CopyBytes(std::FILE* from, std::int64_t fromAt, std::FILE* to, std::int64_t toAt, std::int64_t count) {
   std::array<std::uint8_t, kPieceBytes> piece;
   while (count > 0) {
     const auto size = static_cast<std::size_t>(std::min<std::int64_t>(count, kPieceBytes));
-    if (!ReadAt(from, fromAt, piece.data(), size) || !WriteAt(to, toAt, piece.data(), size)) return false;
+    if (const IoResult read = ReadAt(from, fromAt, piece.data(), size); !read) return read;
+    if (const IoResult written = WriteAt(to, toAt, piece.data(), size); !written) return written;
     fromAt += static_cast<std::int64_t>(size);
     toAt += static_cast<std::int64_t>(size);
     count -= static_cast<std::int64_t>(size);
   }
-  return true;
+  return {};
 }
 
 // The record's fixed part, little-endian 64-bit fields after the magic:
@@ -55,7 +46,7 @@ struct UndoFields {
   std::int64_t pathBytes = 0;
 };
 
-bool WriteFields(std::FILE* file, const UndoFields& f) {
+IoResult WriteFields(std::FILE* file, const UndoFields& f) {
   std::array<std::uint8_t, kFixedBytes> bytes{};
   std::copy(kMagic.begin(), kMagic.end(), bytes.begin());
   const std::array<std::int64_t, kFieldCount> values{f.sizeBytes, f.headerBytes, f.regionAt, f.regionBytes,
@@ -69,11 +60,12 @@ bool WriteFields(std::FILE* file, const UndoFields& f) {
 }
 
 // Reads and checks the fixed part against the record's own size, so a
-// damaged record is never written over a track.
-bool ReadFields(std::FILE* file, UndoFields& f) {
+// damaged record is never written over a track. A damaged record fails with
+// error 0.
+IoResult ReadFields(std::FILE* file, UndoFields& f) {
   std::array<std::uint8_t, kFixedBytes> bytes{};
-  if (!ReadAt(file, 0, bytes.data(), bytes.size())) return false;
-  if (!std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) return false;
+  if (const IoResult read = ReadAt(file, 0, bytes.data(), bytes.size()); !read) return read;
+  if (!std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) return IoResult::Failed(0);
   std::array<std::int64_t, kFieldCount> values{};
   for (std::size_t i = 0; i < kFieldCount; ++i) {
     std::uint64_t value = 0;
@@ -84,41 +76,60 @@ bool ReadFields(std::FILE* file, UndoFields& f) {
   const bool sane = f.sizeBytes >= 0 && f.headerBytes >= 0 && f.regionAt >= f.headerBytes && f.regionBytes >= 0 &&
                     f.pathBytes >= 1 && f.pathBytes <= kMaxPathBytes && f.headerBytes <= f.sizeBytes &&
                     f.regionBytes <= f.sizeBytes && f.regionAt <= f.sizeBytes - f.regionBytes;
-  return sane && FileSizeBytes(file) == kFixedBytes + f.pathBytes + f.headerBytes + f.regionBytes;
+  const bool whole = FileSizeBytes(file) == kFixedBytes + f.pathBytes + f.headerBytes + f.regionBytes;
+  return sane && whole ? IoResult{} : IoResult::Failed(0);
 }
 
-bool ReadPath(std::FILE* record, const UndoFields& f, std::string& path) {
+IoResult ReadPath(std::FILE* record, const UndoFields& f, std::string& path) {
   path.assign(static_cast<std::size_t>(f.pathBytes), '\0');
   return ReadAt(record, kFixedBytes, path.data(), path.size());
 }
 
-bool WriteUndoRecord(std::FILE* record, std::FILE* target, const std::string& path, const UndoFields& f) {
-  return WriteFields(record, f) && WriteAt(record, kFixedBytes, path.data(), path.size()) &&
-         CopyBytes(target, 0, record, kFixedBytes + f.pathBytes, f.headerBytes) &&
-         CopyBytes(target, f.regionAt, record, kFixedBytes + f.pathBytes + f.headerBytes, f.regionBytes) &&
-         std::fflush(record) == 0 && fsync(fileno(record)) == 0;
+// Each step runs only while the ones before it succeeded; the result is
+// the first failure.
+template <typename... Steps>
+IoResult InTurn(Steps&&... steps) {
+  IoResult result;
+  ((result = result ? steps() : result), ...);
+  return result;
+}
+
+IoResult WriteUndoRecord(std::FILE* record, std::FILE* target, const std::string& path, const UndoFields& f) {
+  const std::int64_t savedAt = kFixedBytes + f.pathBytes;
+  return InTurn([&] { return WriteFields(record, f); },
+                [&] { return WriteAt(record, kFixedBytes, path.data(), path.size()); },
+                [&] { return CopyBytes(target, 0, record, savedAt, f.headerBytes); },
+                [&] { return CopyBytes(target, f.regionAt, record, savedAt + f.headerBytes, f.regionBytes); },
+                [&] { return FlushToDisk(record); });
+}
+
+IoResult PutBack(std::FILE* record, std::FILE* target, const UndoFields& f) {
+  const std::int64_t savedAt = kFixedBytes + f.pathBytes;
+  return InTurn([&] { return CopyBytes(record, savedAt, target, 0, f.headerBytes); },
+                [&] { return CopyBytes(record, savedAt + f.headerBytes, target, f.regionAt, f.regionBytes); },
+                [&] { return std::fflush(target) == 0 ? IoResult{} : IoResult::FromErrno(); },
+                [&] { return ftruncate(fileno(target), f.sizeBytes) == 0 ? IoResult{} : IoResult::FromErrno(); },
+                [&] { return fsync(fileno(target)) == 0 ? IoResult{} : IoResult::FromErrno(); });
 }
 
 // Puts the saved bytes back into the file the record names and cuts it to
 // its old size; the record goes only once the file is durable again.
-bool RestoreFromRecord(std::string& path) {
-  errno = 0;
+bool RestoreFromRecord(std::string& path, UserDialog& dialog) {
   FilePtr record = OpenFile(kUndoFile, "rb");
   UndoFields f;
-  if (!record || !ReadFields(record.get(), f) || !ReadPath(record.get(), f, path)) {
-    std::printf("Could not read %s: %s\n", kUndoFile, errno != 0 ? Reason() : "it is damaged");
+  const IoResult read = !record ? IoResult::FromErrno()
+                                : InTurn([&] { return ReadFields(record.get(), f); },
+                                         [&] { return ReadPath(record.get(), f, path); });
+  if (!read) {
+    dialog.Tell({NoticeKind::UndoRecordUnreadable, kUndoFile, {}, read.error});
     return false;
   }
-  const std::int64_t saved = kFixedBytes + f.pathBytes;
-  errno = 0;
   FilePtr target = OpenFile(path.c_str(), "r+b");
-  const bool restored = target && CopyBytes(record.get(), saved, target.get(), 0, f.headerBytes) &&
-                        CopyBytes(record.get(), saved + f.headerBytes, target.get(), f.regionAt, f.regionBytes) &&
-                        std::fflush(target.get()) == 0 && ftruncate(fileno(target.get()), f.sizeBytes) == 0 &&
-                        fsync(fileno(target.get())) == 0 && CloseFile(target);
+  const IoResult restored = !target ? IoResult::FromErrno()
+                                    : InTurn([&] { return PutBack(record.get(), target.get(), f); },
+                                             [&] { return CloseFile(target); });
   if (!restored) {
-    std::printf("Could not undo the punch-in into %s: %s\n", path.c_str(), Reason());
-    std::printf("Its old audio is kept in %s\n", kUndoFile);
+    dialog.Tell({NoticeKind::UndoFailed, path, kUndoFile, restored.error});
     return false;
   }
   record.reset();
@@ -130,10 +141,10 @@ bool RestoreFromRecord(std::string& path) {
 }  // namespace
 
 bool SavePunchUndo(std::FILE* target, const char* path, std::int64_t sizeBytes, std::int64_t headerBytes,
-                   std::int64_t regionAt, std::int64_t regionBytes, PunchUndo& undo) {
+                   std::int64_t regionAt, std::int64_t regionBytes, PunchUndo& undo, UserDialog& dialog) {
   undo.saved = false;
   if (access(kUndoFile, F_OK) == 0) {
-    std::printf("An earlier punch-in is still to be undone from %s: %s is left as it is\n", kUndoFile, path);
+    dialog.Tell({NoticeKind::UndoStillPending, path, kUndoFile});
     return false;
   }
   const std::string name(path);
@@ -143,13 +154,21 @@ bool SavePunchUndo(std::FILE* target, const char* path, std::int64_t sizeBytes, 
   f.regionAt = std::min(regionAt, sizeBytes);
   f.regionBytes = std::min(regionBytes, sizeBytes - f.regionAt);
   f.pathBytes = static_cast<std::int64_t>(name.size());
-  errno = f.pathBytes <= kMaxPathBytes ? 0 : ENAMETOOLONG;
-  FilePtr record = errno == 0 ? OpenFile(kUndoWorkFile, "wbx") : nullptr;
-  const bool written = record && WriteUndoRecord(record.get(), target, name, f) && CloseFile(record);
-  if (!written || std::rename(kUndoWorkFile, kUndoFile) != 0) {
-    std::printf("Could not save the audio under the punch-in into %s: %s\n", path, Reason());
+  FilePtr record;
+  IoResult written = f.pathBytes <= kMaxPathBytes ? IoResult{} : IoResult::Failed(ENAMETOOLONG);
+  written = InTurn([&] { return written; },
+                   [&] {
+                     record = OpenFile(kUndoWorkFile, "wbx");
+                     return record ? IoResult{} : IoResult::FromErrno();
+                   },
+                   [&] { return WriteUndoRecord(record.get(), target, name, f); },
+                   [&] { return CloseFile(record); },
+                   [&] { return std::rename(kUndoWorkFile, kUndoFile) == 0 ? IoResult{} : IoResult::FromErrno(); });
+  if (!written) {
+    dialog.Tell({NoticeKind::UndoNotSaved, path, {}, written.error});
     record.reset();
-    if (errno != EEXIST) unlink(kUndoWorkFile);
+    // A work file that already stood there is not ours to remove.
+    if (written.error != EEXIST) unlink(kUndoWorkFile);
     return false;
   }
   SyncProjectDirectory();
@@ -166,21 +185,19 @@ void CommitPunch(PunchUndo& undo) {
   undo.saved = false;
 }
 
-bool UndoPunch(PunchUndo& undo) {
+bool UndoPunch(PunchUndo& undo, UserDialog& dialog) {
   if (!undo.saved) return true;
   std::string path;
-  undo.saved = !RestoreFromRecord(path);
+  undo.saved = !RestoreFromRecord(path, dialog);
   return !undo.saved;
 }
 
-void RecoverInterruptedPunch() {
+void RecoverInterruptedPunch(UserDialog& dialog) {
   // An unfinished record means its punch-in never began.
   unlink(kUndoWorkFile);
   if (access(kUndoFile, F_OK) != 0) return;
   std::string path;
-  if (RestoreFromRecord(path)) {
-    std::printf("A punch-in into %s was cut off; the file was put back as it was before it\n", path.c_str());
-  }
+  if (RestoreFromRecord(path, dialog)) dialog.Tell({NoticeKind::PunchInPutBack, path});
 }
 
 }  // namespace sondrel

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/user_dialog.h"
+
 namespace sondrel {
 
 // Whether a punch-in's overwritten bytes are saved and not yet dealt with.
@@ -23,22 +25,22 @@ struct PunchUndo {
 
 // Saves the first `headerBytes` of `target` and the bytes it holds from
 // `regionAt` for `regionBytes` (cut at its end), with its size, then makes
-// the record durable. False, with a message, when it could not be saved;
+// the record durable. False, after telling why, when it could not be saved;
 // the file must then not be touched. An undo record left by an earlier
 // punch-in that could not be put back is never overwritten.
 bool SavePunchUndo(std::FILE* target, const char* path, std::int64_t sizeBytes, std::int64_t headerBytes,
-                   std::int64_t regionAt, std::int64_t regionBytes, PunchUndo& undo);
+                   std::int64_t regionAt, std::int64_t regionBytes, PunchUndo& undo, UserDialog& dialog);
 
 // The punch-in is complete and on the disk: the undo record goes.
 void CommitPunch(PunchUndo& undo);
 
 // The punch-in failed part way: the saved bytes and size are put back and
-// the record goes. False (with a message) if they could not be put back;
+// the record goes. False (after telling why) if they could not be put back;
 // the record is then kept for the next start.
-bool UndoPunch(PunchUndo& undo);
+bool UndoPunch(PunchUndo& undo, UserDialog& dialog);
 
 // At start-up: puts back a punch-in that was cut off, and removes an undo
 // record that was never completed (its punch-in had not started).
-void RecoverInterruptedPunch();
+void RecoverInterruptedPunch(UserDialog& dialog);
 
 }  // namespace sondrel

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <optional>
 
-#include "core/program_exit.h"
 #include "core/file_io.h"
 #include "core/list_text.h"
 #include "wavfile/punch_undo.h"
@@ -28,25 +27,22 @@ constexpr std::size_t kMaxBackupNameChars = 255;
 // A quarter turn, to ten digits: the fade's angle runs from 0 towards it.
 constexpr double kQuarterTurn = 1.570796327;
 
-// ---- Messages ---------------------------------------------------------------
+// ---- Telling what failed ----------------------------------------------------
 
-// A read that stops at the end of a file sets no errno.
-const char* ReasonOf(int error) {
-  return error != 0 ? std::strerror(error) : "unexpected end of file";
-}
-
-// Prints why `path` could not be handled, from errno; always false so a
-// failing step can return it directly.
-bool ReportFailure(const char* verb, const char* path) {
-  const int error = errno;
-  std::printf("Could not %s %s: %s\n", verb, path, ReasonOf(error));
+// Tells why `path` could not be handled; always false so a failing step can
+// return it directly.
+bool Told(UserDialog& dialog, NoticeKind kind, const char* path, int error) {
+  dialog.Tell({kind, path, {}, error});
   return false;
 }
 
-bool RenameReported(const std::string& from, const std::string& to) {
+bool Told(UserDialog& dialog, NoticeKind kind, const char* path, const IoResult& result) {
+  return Told(dialog, kind, path, result.error);
+}
+
+bool RenameTold(const std::string& from, const std::string& to, UserDialog& dialog) {
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-  const int error = errno;
-  std::printf("Could not rename %s to %s: %s\n", from.c_str(), to.c_str(), ReasonOf(error));
+  dialog.Tell({NoticeKind::CouldNotRename, from, to, errno});
   return false;
 }
 
@@ -67,37 +63,34 @@ struct WorkFile {
   FilePtr file;
 };
 
-// Opens and measures a track without printing: each caller words its own
-// message, and errno still says why. A directory opens as a stream here but
-// cannot be read, so it is refused at once.
-bool OpenTrack(Track& track, const char* path, const char* mode) {
+// Opens and measures a track; each caller tells its own notice. A
+// directory opens as a stream here but cannot be read, so it is refused at
+// once.
+IoResult OpenTrack(Track& track, const char* path, const char* mode) {
   track.path = path;
   track.file = OpenFile(path, mode);
-  if (!track.file) return false;
+  if (!track.file) return IoResult::FromErrno();
   struct stat info {};
-  if (fstat(fileno(track.file.get()), &info) != 0) return false;
-  if (S_ISDIR(info.st_mode)) {
-    errno = EISDIR;
-    return false;
-  }
+  if (fstat(fileno(track.file.get()), &info) != 0) return IoResult::FromErrno();
+  if (S_ISDIR(info.st_mode)) return IoResult::Failed(EISDIR);
   track.sizeBytes = static_cast<std::int64_t>(info.st_size);
-  return true;
+  return {};
 }
 
 bool FindAudioStart(Track& track) {
-  const std::optional<std::int64_t> data_at = FindDataMarker(track.file.get());
-  if (!data_at) return false;
-  track.audioStartBytes = *data_at + 8;
+  const std::optional<std::int64_t> dataAt = FindDataMarker(track.file.get());
+  if (!dataAt) return false;
+  track.audioStartBytes = *dataAt + 8;
   return true;
 }
 
 // Without a data marker there is no telling where the audio starts, and
 // rebuilding the file on a guess could ruin it: the program ends instead.
 // Callers look before they create any work file, so none is left behind.
-void RequireAudioStart(Track& track) {
-  if (FindAudioStart(track)) return;
-  std::fputs("Can't find data block in wave file!\n", stdout);
-  throw ProgramExit{2};
+bool RequireAudioStart(Track& track, UserDialog& dialog) {
+  if (FindAudioStart(track)) return true;
+  dialog.Tell({NoticeKind::NoDataBlockEndsProgram});
+  return false;
 }
 
 bool DiscardWorkFile(WorkFile& work) {
@@ -108,15 +101,14 @@ bool DiscardWorkFile(WorkFile& work) {
 
 // The work file will take the track's place (or sit beside it as its
 // backup), so it gets the track's permissions.
-bool CreateWorkFile(WorkFile& work, const char* mode, const Track& like) {
+bool CreateWorkFile(WorkFile& work, const char* mode, const Track& like, UserDialog& dialog) {
   work.file = OpenFile(work.path.c_str(), mode);
-  if (!work.file) return ReportFailure("create", work.path.c_str());
+  if (!work.file) return Told(dialog, NoticeKind::CouldNotCreate, work.path.c_str(), errno);
   struct stat info {};
-  if (fstat(fileno(like.file.get()), &info) == 0 &&
-      fchmod(fileno(work.file.get()), info.st_mode & 07777) == 0) {
+  if (fstat(fileno(like.file.get()), &info) == 0 && fchmod(fileno(work.file.get()), info.st_mode & 07777) == 0) {
     return true;
   }
-  ReportFailure("create", work.path.c_str());
+  Told(dialog, NoticeKind::CouldNotCreate, work.path.c_str(), errno);
   return DiscardWorkFile(work);
 }
 
@@ -125,86 +117,83 @@ bool CreateWorkFile(WorkFile& work, const char* mode, const Track& like) {
 // the complete new one, never a torn one), and before a punched track's
 // undo record goes. The size fields are fixed through the path while the
 // file is still open, and the sync then covers them too.
-bool SyncWritten(std::FILE* file, const char* path, bool fix_sizes) {
-  errno = 0;
-  if (std::fflush(file) != 0) return ReportFailure("write", path);
-  if (fix_sizes && !FixSizeFields(path)) return false;
-  errno = 0;
-  if (fsync(fileno(file)) != 0) return ReportFailure("write", path);
+bool SyncWritten(std::FILE* file, const char* path, bool fixSizes, UserDialog& dialog) {
+  if (std::fflush(file) != 0) return Told(dialog, NoticeKind::CouldNotWrite, path, errno);
+  if (fixSizes && !FixSizeFields(path, dialog)) return false;
+  if (fsync(fileno(file)) != 0) return Told(dialog, NoticeKind::CouldNotWrite, path, errno);
   return true;
 }
 
-bool FinishWorkFile(WorkFile& work, bool fix_sizes) {
-  if (!SyncWritten(work.file.get(), work.path.c_str(), fix_sizes)) return false;
-  if (!CloseFile(work.file)) return ReportFailure("write", work.path.c_str());
+bool FinishWorkFile(WorkFile& work, bool fixSizes, UserDialog& dialog) {
+  if (!SyncWritten(work.file.get(), work.path.c_str(), fixSizes, dialog)) return false;
+  if (const IoResult closed = CloseFile(work.file); !closed) {
+    return Told(dialog, NoticeKind::CouldNotWrite, work.path.c_str(), closed);
+  }
   return true;
 }
 
 // ---- Piecewise copies -------------------------------------------------------
 
-// Writes `count_bytes` of `from`, starting at `offset_bytes`, where `to`
+// Writes `countBytes` of `from`, starting at `offsetBytes`, where `to`
 // stands, one piece at a time: tracks can be far larger than memory allows.
-bool AppendCopy(const Track& from, std::int64_t offset_bytes, std::int64_t count_bytes,
-                std::FILE* to, const char* to_path, std::size_t piece_bytes) {
+bool AppendCopy(const Track& from, std::int64_t offsetBytes, std::int64_t countBytes, std::FILE* to,
+                const char* toPath, std::size_t pieceBytes, UserDialog& dialog) {
   std::array<std::uint8_t, kCopyPieceBytes> buffer;
-  while (count_bytes > 0) {
-    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(count_bytes, piece_bytes));
-    errno = 0;
-    if (!ReadAt(from.file.get(), offset_bytes, buffer.data(), piece)) {
-      return ReportFailure("read", from.path);
+  while (countBytes > 0) {
+    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(countBytes, pieceBytes));
+    if (const IoResult read = ReadAt(from.file.get(), offsetBytes, buffer.data(), piece); !read) {
+      return Told(dialog, NoticeKind::CouldNotRead, from.path, read);
     }
-    errno = 0;
-    if (!WriteAll(to, buffer.data(), piece)) {
-      return ReportFailure("write", to_path);
+    if (const IoResult written = WriteAll(to, buffer.data(), piece); !written) {
+      return Told(dialog, NoticeKind::CouldNotWrite, toPath, written);
     }
-    offset_bytes += static_cast<std::int64_t>(piece);
-    count_bytes -= static_cast<std::int64_t>(piece);
+    offsetBytes += static_cast<std::int64_t>(piece);
+    countBytes -= static_cast<std::int64_t>(piece);
   }
   return true;
 }
 
 // Zero bytes are silence in 24-bit PCM.
-bool AppendSilence(std::FILE* to, const char* to_path, std::int64_t count_bytes, std::size_t piece_bytes) {
+bool AppendSilence(std::FILE* to, const char* toPath, std::int64_t countBytes, std::size_t pieceBytes,
+                   UserDialog& dialog) {
   static constexpr std::array<std::uint8_t, kCopyPieceBytes> kZeros{};
-  while (count_bytes > 0) {
-    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(count_bytes, piece_bytes));
-    errno = 0;
-    if (!WriteAll(to, kZeros.data(), piece)) {
-      return ReportFailure("write", to_path);
+  while (countBytes > 0) {
+    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(countBytes, pieceBytes));
+    if (const IoResult written = WriteAll(to, kZeros.data(), piece); !written) {
+      return Told(dialog, NoticeKind::CouldNotWrite, toPath, written);
     }
-    count_bytes -= static_cast<std::int64_t>(piece);
+    countBytes -= static_cast<std::int64_t>(piece);
   }
   return true;
 }
 
 // ---- Padding ----------------------------------------------------------------
 
-bool WritePadded(const Track& original, std::int64_t samples, WorkFile& padded) {
-  const std::int64_t silence_bytes = std::max<std::int64_t>(samples, 0) * kTrackBytesPerSample;
+bool WritePadded(const Track& original, std::int64_t samples, WorkFile& padded, UserDialog& dialog) {
+  const std::int64_t silenceBytes = std::max<std::int64_t>(samples, 0) * kTrackBytesPerSample;
   const std::int64_t start = original.audioStartBytes;
   std::FILE* to = padded.file.get();
-  const char* to_path = padded.path.c_str();
-  return AppendCopy(original, 0, start, to, to_path, kPadPieceBytes) &&
-         AppendSilence(to, to_path, silence_bytes, kPadPieceBytes) &&
-         AppendCopy(original, start, original.sizeBytes - start, to, to_path, kPadPieceBytes);
+  const char* toPath = padded.path.c_str();
+  return AppendCopy(original, 0, start, to, toPath, kPadPieceBytes, dialog) &&
+         AppendSilence(to, toPath, silenceBytes, kPadPieceBytes, dialog) &&
+         AppendCopy(original, start, original.sizeBytes - start, to, toPath, kPadPieceBytes, dialog);
 }
 
 // The old file steps aside as "temp_data.wav" before the padded one takes
 // its name, and comes back if that fails, so the name is never left without
 // the track.
-bool SwapInPadded(const char* path) {
-  if (!RenameReported(path, kPadOldFile)) {
+bool SwapInPadded(const char* path, UserDialog& dialog) {
+  if (!RenameTold(path, kPadOldFile, dialog)) {
     unlink(kPadWorkFile);
     return false;
   }
-  if (!RenameReported(kPadWorkFile, path)) {
-    RenameReported(kPadOldFile, path);
+  if (!RenameTold(kPadWorkFile, path, dialog)) {
+    RenameTold(kPadOldFile, path, dialog);
     unlink(kPadWorkFile);
     return false;
   }
   // The padded file is in place; a left-over old copy is only clutter.
-  errno = 0;
-  if (unlink(kPadOldFile) != 0) ReportFailure("delete", kPadOldFile);
+  if (unlink(kPadOldFile) != 0) Told(dialog, NoticeKind::CouldNotDelete, kPadOldFile, errno);
   return true;
 }
 
@@ -218,52 +207,47 @@ struct Punch {
 
 // The source's audio from its first byte, cut to `length` samples; a
 // shorter source gives all it has, a trailing partial sample included.
-Punch PunchOf(const Track& destination, const Track& source, std::int64_t position,
-              std::int64_t length) {
-  const std::int64_t available =
-      std::max<std::int64_t>(0, source.sizeBytes - source.audioStartBytes);
-  std::int64_t count_bytes = 0;
-  if (length >= 1) {
-    count_bytes =
-        length > available / kTrackBytesPerSample ? available : length * kTrackBytesPerSample;
-  }
-  return {destination.audioStartBytes + position * kTrackBytesPerSample, count_bytes};
+Punch PunchOf(const Track& destination, const Track& source, std::int64_t position, std::int64_t length) {
+  const std::int64_t available = std::max<std::int64_t>(0, source.sizeBytes - source.audioStartBytes);
+  std::int64_t countBytes = 0;
+  if (length >= 1) countBytes = length > available / kTrackBytesPerSample ? available : length * kTrackBytesPerSample;
+  return {destination.audioStartBytes + position * kTrackBytesPerSample, countBytes};
 }
 
 // Writes over the destination where the source lands: silence first when
 // the punch starts past the old end, then the source's audio. Nothing else
 // of the destination is touched, however long it is.
-bool WritePunchInPlace(const Track& destination, const Track& source, const Punch& punch) {
+bool WritePunchInPlace(const Track& destination, const Track& source, const Punch& punch, UserDialog& dialog) {
   std::FILE* to = destination.file.get();
-  const std::int64_t old_end = std::min(punch.atBytes, destination.sizeBytes);
-  errno = 0;
-  if (fseeko(to, static_cast<off_t>(old_end), SEEK_SET) != 0) return ReportFailure("write", destination.path);
-  return AppendSilence(to, destination.path, punch.atBytes - old_end, kCopyPieceBytes) &&
-         AppendCopy(source, source.audioStartBytes, punch.countBytes, to, destination.path, kCopyPieceBytes);
+  const std::int64_t oldEnd = std::min(punch.atBytes, destination.sizeBytes);
+  if (fseeko(to, static_cast<off_t>(oldEnd), SEEK_SET) != 0) {
+    return Told(dialog, NoticeKind::CouldNotWrite, destination.path, errno);
+  }
+  return AppendSilence(to, destination.path, punch.atBytes - oldEnd, kCopyPieceBytes, dialog) &&
+         AppendCopy(source, source.audioStartBytes, punch.countBytes, to, destination.path, kCopyPieceBytes, dialog);
 }
 
 // ---- Crossfade --------------------------------------------------------------
 
 // A fade may start at the very end of a file (it then reads silence), but not
 // before its first sample or past its end.
-bool StartsInside(const Track& track, std::int64_t first_sample) {
-  return first_sample >= 0 && first_sample <= track.sizeBytes / kTrackBytesPerSample &&
-         track.audioStartBytes + first_sample * kTrackBytesPerSample <= track.sizeBytes;
+bool StartsInside(const Track& track, std::int64_t firstSample) {
+  return firstSample >= 0 && firstSample <= track.sizeBytes / kTrackBytesPerSample &&
+         track.audioStartBytes + firstSample * kTrackBytesPerSample <= track.sizeBytes;
 }
 
 // Samples the file does not hold (past its end, or a trailing partial
 // sample) are silence: a punch-in that starts shortly before the end of a
 // track then fades from the track's last sound into quiet, not into noise.
-bool ReadSamplesOrSilence(const Track& track, std::int64_t first_sample, std::int64_t* samples,
-                          std::int64_t count) {
+bool ReadSamplesOrSilence(const Track& track, std::int64_t firstSample, std::int64_t* samples, std::int64_t count,
+                          UserDialog& dialog) {
   std::array<std::uint8_t, kFadeBlockSamples * kTrackBytesPerSample> bytes{};
-  const std::int64_t offset = track.audioStartBytes + first_sample * kTrackBytesPerSample;
-  const std::int64_t held =
-      std::clamp<std::int64_t>((track.sizeBytes - offset) / kTrackBytesPerSample, 0, count);
-  errno = 0;
-  if (held > 0 && !ReadAt(track.file.get(), offset, bytes.data(),
-                          static_cast<std::size_t>(held * kTrackBytesPerSample))) {
-    return ReportFailure("read", track.path);
+  const std::int64_t offset = track.audioStartBytes + firstSample * kTrackBytesPerSample;
+  const std::int64_t held = std::clamp<std::int64_t>((track.sizeBytes - offset) / kTrackBytesPerSample, 0, count);
+  if (held > 0) {
+    const IoResult read =
+        ReadAt(track.file.get(), offset, bytes.data(), static_cast<std::size_t>(held * kTrackBytesPerSample));
+    if (!read) return Told(dialog, NoticeKind::CouldNotRead, track.path, read);
   }
   DecodeSamples24(bytes.data(), samples, count);
   return true;
@@ -273,60 +257,45 @@ bool ReadSamplesOrSilence(const Track& track, std::int64_t first_sample, std::in
 // loudness stays level through the fade. A sum past full scale is held at
 // full scale; wrapping round would turn a loud peak into a full-scale click
 // of the opposite sign.
-std::int64_t FadeSample(std::int64_t from, std::int64_t to, std::int64_t index,
-                        std::int64_t length) {
+std::int64_t FadeSample(std::int64_t from, std::int64_t to, std::int64_t index, std::int64_t length) {
   const double theta = (static_cast<double>(index) / static_cast<double>(length)) * kQuarterTurn;
-  const double mixed =
-      static_cast<double>(from) * std::cos(theta) + static_cast<double>(to) * std::sin(theta);
+  const double mixed = static_cast<double>(from) * std::cos(theta) + static_cast<double>(to) * std::sin(theta);
   // The conversion truncates toward zero.
   return std::clamp(static_cast<std::int64_t>(mixed), kSampleMin, kSampleMax);
 }
 
-// Appends the fade to the output; 0, or the code of the file that failed.
-int AppendFade(const Track& from, std::int64_t from_first, const Track& to, std::int64_t to_first,
-               std::int64_t length, Track& output) {
-  std::array<std::int64_t, kFadeBlockSamples> from_samples;
-  std::array<std::int64_t, kFadeBlockSamples> to_samples;
+// Appends the fade to the output.
+bool AppendFade(const Track& from, std::int64_t fromFirst, const Track& to, std::int64_t toFirst,
+                std::int64_t length, Track& output, UserDialog& dialog) {
+  std::array<std::int64_t, kFadeBlockSamples> fromSamples;
+  std::array<std::int64_t, kFadeBlockSamples> toSamples;
   std::array<std::int64_t, kFadeBlockSamples> mixed;
   std::array<std::uint8_t, kFadeBlockSamples * kTrackBytesPerSample> bytes;
   std::FILE* out = output.file.get();
   // The marker scan read the output; an update stream must seek before it
   // writes, and the fade goes after whatever the output holds.
-  errno = 0;
-  if (fseeko(out, 0, SEEK_END) != 0) {
-    ReportFailure("write", output.path);
-    return 3;
-  }
+  if (fseeko(out, 0, SEEK_END) != 0) return Told(dialog, NoticeKind::CouldNotWrite, output.path, errno);
   for (std::int64_t done = 0; done < length; done += kFadeBlockSamples) {
     const std::int64_t count = std::min(kFadeBlockSamples, length - done);
-    if (!ReadSamplesOrSilence(from, from_first + done, from_samples.data(), count)) return 1;
-    if (!ReadSamplesOrSilence(to, to_first + done, to_samples.data(), count)) return 2;
-    for (std::int64_t i = 0; i < count; ++i) {
-      mixed[i] = FadeSample(from_samples[i], to_samples[i], done + i, length);
-    }
+    if (!ReadSamplesOrSilence(from, fromFirst + done, fromSamples.data(), count, dialog)) return false;
+    if (!ReadSamplesOrSilence(to, toFirst + done, toSamples.data(), count, dialog)) return false;
+    for (std::int64_t i = 0; i < count; ++i) mixed[i] = FadeSample(fromSamples[i], toSamples[i], done + i, length);
     EncodeSamples24(mixed.data(), bytes.data(), count);
-    errno = 0;
-    if (!WriteAll(out, bytes.data(), static_cast<std::size_t>(count * kTrackBytesPerSample))) {
-      ReportFailure("write", output.path);
-      return 3;
-    }
+    const IoResult written = WriteAll(out, bytes.data(), static_cast<std::size_t>(count * kTrackBytesPerSample));
+    if (!written) return Told(dialog, NoticeKind::CouldNotWrite, output.path, written);
   }
-  errno = 0;
-  if (!CloseFile(output.file)) {
-    ReportFailure("write", output.path);
-    return 3;
+  if (const IoResult closed = CloseFile(output.file); !closed) {
+    return Told(dialog, NoticeKind::CouldNotWrite, output.path, closed);
   }
-  return 0;
+  return true;
 }
 
-int ReportOpenFailure(const char* path, int code) {
-  ReportFailure("open", path);
-  return code;
-}
-
-int ReportNoDataBlock(int code) {
-  std::fputs("Data block not found error\n", stdout);
-  return code;
+// Opens one file of a crossfade and finds its audio.
+bool OpenFadeTrack(Track& track, const char* path, const char* mode, UserDialog& dialog) {
+  if (const IoResult opened = OpenTrack(track, path, mode); !opened) {
+    return Told(dialog, NoticeKind::CouldNotOpen, path, opened);
+  }
+  return true;
 }
 
 // ---- Names ------------------------------------------------------------------
@@ -366,53 +335,55 @@ std::string ListEntry(std::string_view list, int index) {
   return std::string(EntryOf(SplitListLines(list), index));
 }
 
-bool PadTrackStart(const char* path, std::int64_t samples) {
+bool PadTrackStart(const char* path, std::int64_t samples, UserDialog& dialog) {
   Track original;
-  if (!OpenTrack(original, path, "r+b")) return ReportFailure("open", path);
-  RequireAudioStart(original);
+  if (const IoResult opened = OpenTrack(original, path, "r+b"); !opened) {
+    return Told(dialog, NoticeKind::CouldNotOpen, path, opened);
+  }
+  if (!RequireAudioStart(original, dialog)) return false;
   WorkFile padded{kPadWorkFile, nullptr};
-  if (!CreateWorkFile(padded, "wb", original)) return false;
-  const bool built = WritePadded(original, samples, padded) && FinishWorkFile(padded, true);
+  if (!CreateWorkFile(padded, "wb", original, dialog)) return false;
+  const bool built = WritePadded(original, samples, padded, dialog) && FinishWorkFile(padded, true, dialog);
   original.file.reset();
   if (!built) return DiscardWorkFile(padded);
-  return SwapInPadded(path);
+  return SwapInPadded(path, dialog);
 }
 
 bool StampTakeNames(int count, std::string_view list, std::int64_t stamp,
-                 const std::array<int, kMaxChannels>& recorded) {
+                    const std::array<int, kMaxChannels>& recorded, UserDialog& dialog) {
   const ListLines lines = SplitListLines(list);
-  bool all_renamed = true;
+  bool allRenamed = true;
   for (int i = 0; i < std::min(count, kMaxChannels); ++i) {
     const std::string_view entry = EntryOf(lines, i);
     if (recorded[i] != 1 || !NamesAFile(entry)) continue;
-    all_renamed = RenameReported(std::string(entry), StampedFileName(entry, stamp)) && all_renamed;
+    allRenamed = RenameTold(std::string(entry), StampedFileName(entry, stamp), dialog) && allRenamed;
   }
-  return all_renamed;
+  return allRenamed;
 }
 
-bool RemoveTakeStamp(const char* path) {
+bool RemoveTakeStamp(const char* path, UserDialog& dialog) {
   const std::string_view name = path != nullptr ? path : "";
   const std::string unstamped = UnstampedFileName(name);
   if (unstamped.empty()) return true;
-  return RenameReported(std::string(name), unstamped);
+  return RenameTold(std::string(name), unstamped, dialog);
 }
 
-bool RenameListedFiles(int count, std::string_view fromList, std::string_view toList) {
+bool RenameListedFiles(int count, std::string_view fromList, std::string_view toList, UserDialog& dialog) {
   const ListLines from = SplitListLines(fromList);
   const ListLines to = SplitListLines(toList);
-  bool all_renamed = true;
+  bool allRenamed = true;
   for (int i = 0; i < count && i < from.count; ++i) {
-    const std::string_view old_name = EntryOf(from, i);
-    const std::string_view new_name = EntryOf(to, i);
-    if (!NamesAFile(old_name) || !NamesAFile(new_name)) continue;
-    all_renamed = RenameReported(std::string(old_name), std::string(new_name)) && all_renamed;
+    const std::string_view oldName = EntryOf(from, i);
+    const std::string_view newName = EntryOf(to, i);
+    if (!NamesAFile(oldName) || !NamesAFile(newName)) continue;
+    allRenamed = RenameTold(std::string(oldName), std::string(newName), dialog) && allRenamed;
   }
-  return all_renamed;
+  return allRenamed;
 }
 
-bool DeleteListedFiles(int count, std::string_view list) {
+bool DeleteListedFiles(int count, std::string_view list, UserDialog& dialog) {
   const ListLines lines = SplitListLines(list);
-  bool all_removed = true;
+  bool allRemoved = true;
   for (int i = 0; i < count && i < lines.count; ++i) {
     const std::string_view entry = EntryOf(lines, i);
     if (!NamesAFile(entry)) continue;
@@ -420,120 +391,107 @@ bool DeleteListedFiles(int count, std::string_view list) {
     // unlink, not remove: a list entry naming a directory must not empty it
     // away. A file that is already gone (renamed by an earlier step) is fine.
     if (unlink(name.c_str()) != 0 && errno != ENOENT) {
-      ReportFailure("delete", name.c_str());
-      all_removed = false;
+      allRemoved = Told(dialog, NoticeKind::CouldNotDelete, name.c_str(), errno);
     }
   }
-  return all_removed;
+  return allRemoved;
 }
 
-int BackUpTrack(std::int64_t stamp, const char* path) {
+bool BackUpTrack(std::int64_t stamp, const char* path, UserDialog& dialog) {
   Track original;
-  if (!OpenTrack(original, path, "rb")) {
-    std::printf("File %s does not exist\n", path);
-    return 0;
-  }
+  if (!OpenTrack(original, path, "rb")) return Told(dialog, NoticeKind::BackupSourceMissing, path, 0);
   const std::string backup = BackupFileName(stamp, path, ".wav");
-  if (backup.size() > kMaxBackupNameChars) {
-    std::printf("Cannot create backup file %s\n", backup.c_str());
-    return 0;
-  }
+  if (backup.size() > kMaxBackupNameChars) return Told(dialog, NoticeKind::BackupFailed, backup.c_str(), 0);
   // Same length as the backup's name, so it fits wherever the backup does.
   // Created exclusively: whatever already has that name is not ours.
   WorkFile copy{BackupFileName(stamp, path, ".tmp"), nullptr};
-  if (!CreateWorkFile(copy, "wbx", original)) {
-    std::printf("Cannot create backup file %s\n", backup.c_str());
-    return 0;
-  }
-  const bool copied = AppendCopy(original, 0, original.sizeBytes, copy.file.get(), copy.path.c_str(),
-                                 kCopyPieceBytes) &&
-                      FinishWorkFile(copy, false);
+  if (!CreateWorkFile(copy, "wbx", original, dialog)) return Told(dialog, NoticeKind::BackupFailed, backup.c_str(), 0);
+  const bool copied =
+      AppendCopy(original, 0, original.sizeBytes, copy.file.get(), copy.path.c_str(), kCopyPieceBytes, dialog) &&
+      FinishWorkFile(copy, false, dialog);
   original.file.reset();
-  if (!copied || !RenameReported(copy.path, backup)) {
+  if (!copied || !RenameTold(copy.path, backup, dialog)) {
     // The reason named the work file; the user knows the backup's name.
     DiscardWorkFile(copy);
-    std::printf("Cannot create backup file %s\n", backup.c_str());
-    return 0;
+    return Told(dialog, NoticeKind::BackupFailed, backup.c_str(), 0);
   }
-  std::printf("Copied %s to %s\n", path, backup.c_str());
-  return 1;
+  dialog.Tell({NoticeKind::BackupMade, path, backup});
+  return true;
 }
 
-bool PunchInPlace(const char* destination, const char* source, std::int64_t position,
-                 std::int64_t length) {
-  Track old_track;
+bool PunchInPlace(const char* destination, const char* source, std::int64_t position, std::int64_t length,
+                  UserDialog& dialog) {
+  Track oldTrack;
   Track take;
-  if (!OpenTrack(old_track, destination, "r+b")) return ReportFailure("open", destination);
-  if (!OpenTrack(take, source, "rb")) return ReportFailure("open", source);
-  RequireAudioStart(old_track);
-  RequireAudioStart(take);
+  if (const IoResult opened = OpenTrack(oldTrack, destination, "r+b"); !opened) {
+    return Told(dialog, NoticeKind::CouldNotOpen, destination, opened);
+  }
+  if (const IoResult opened = OpenTrack(take, source, "rb"); !opened) {
+    return Told(dialog, NoticeKind::CouldNotOpen, source, opened);
+  }
+  if (!RequireAudioStart(oldTrack, dialog) || !RequireAudioStart(take, dialog)) return false;
   if (position < 0) {
-    std::printf("Cannot insert %s into %s before its first sample\n", source, destination);
+    dialog.Tell({NoticeKind::InsertBeforeStart, source, destination});
     return false;
   }
-  const Punch punch = PunchOf(old_track, take, position, length);
+  const Punch punch = PunchOf(oldTrack, take, position, length);
   if (punch.countBytes == 0) return true;  // nothing to lay over the old audio
 
   // The bytes about to be overwritten are saved first, so a failure (or a
   // crash) at any point can put the file back exactly as it was.
   PunchUndo undo;
-  if (!SavePunchUndo(old_track.file.get(), destination, old_track.sizeBytes, old_track.audioStartBytes,
-                     punch.atBytes, punch.countBytes, undo)) {
+  if (!SavePunchUndo(oldTrack.file.get(), destination, oldTrack.sizeBytes, oldTrack.audioStartBytes, punch.atBytes,
+                     punch.countBytes, undo, dialog)) {
     return false;
   }
-  const bool grows = punch.atBytes + punch.countBytes > old_track.sizeBytes;
-  const bool written = WritePunchInPlace(old_track, take, punch) &&
-                       SyncWritten(old_track.file.get(), destination, grows);
+  const bool grows = punch.atBytes + punch.countBytes > oldTrack.sizeBytes;
+  const bool written = WritePunchInPlace(oldTrack, take, punch, dialog) &&
+                       SyncWritten(oldTrack.file.get(), destination, grows, dialog);
   // Closed before anything else writes to it; whatever a failed close could
   // not write is undone next.
-  old_track.file.reset();
+  oldTrack.file.reset();
   take.file.reset();
   if (!written) {
-    UndoPunch(undo);
+    UndoPunch(undo, dialog);
     return false;
   }
   CommitPunch(undo);
   return true;
 }
 
-int WriteCrossfade(std::int64_t destinationPosition, std::int64_t sourcePosition, std::int64_t length,
-              const char* destination, const char* source, const char* output, std::int64_t half) {
+bool WriteCrossfade(std::int64_t destinationPosition, std::int64_t sourcePosition, std::int64_t length,
+                    const char* destination, const char* source, const char* output, std::int64_t half,
+                    UserDialog& dialog) {
   Track from;
   Track to;
   Track out;
   // The output is opened for update, not append, so a missing output is an
   // error rather than a new empty file.
-  if (!OpenTrack(from, destination, "rb")) return ReportOpenFailure(destination, 1);
-  if (!OpenTrack(to, source, "rb")) return ReportOpenFailure(source, 2);
-  if (!OpenTrack(out, output, "r+b")) return ReportOpenFailure(output, 3);
-  if (!FindAudioStart(from)) return ReportNoDataBlock(1);
-  if (!FindAudioStart(to)) return ReportNoDataBlock(2);
-  if (!FindAudioStart(out)) return ReportNoDataBlock(3);
-
-  const std::int64_t from_first = destinationPosition - half;
-  const std::int64_t to_first = sourcePosition - half;
-  if (!StartsInside(from, from_first)) {
-    std::printf("Invalid crossfade for destination file at sample %li\n",
-                static_cast<long>(from_first));
-    return 1;
+  if (!OpenFadeTrack(from, destination, "rb", dialog) || !OpenFadeTrack(to, source, "rb", dialog) ||
+      !OpenFadeTrack(out, output, "r+b", dialog)) {
+    return false;
   }
-  if (!StartsInside(to, to_first)) {
-    std::printf("Invalid crossfade for source file at sample %li\n", static_cast<long>(to_first));
-    return 2;
+  if (!FindAudioStart(from) || !FindAudioStart(to) || !FindAudioStart(out)) {
+    dialog.Tell({NoticeKind::CrossfadeDataNotFound});
+    return false;
   }
-  if (length < 1) return 0;
-
-  const int result = AppendFade(from, from_first, to, to_first, length, out);
-  if (result != 0) {
-    // A half-written fade must not be laid over a take: the output goes back
-    // to the header it held.
-    out.file.reset();
-    errno = 0;
-    if (truncate(output, static_cast<off_t>(out.sizeBytes)) != 0) {
-      ReportFailure("restore", output);
-    }
+  const std::int64_t fromFirst = destinationPosition - half;
+  const std::int64_t toFirst = sourcePosition - half;
+  if (!StartsInside(from, fromFirst)) {
+    dialog.Tell({NoticeKind::CrossfadeOutsideDestination, {}, {}, 0, fromFirst});
+    return false;
   }
-  return result;
+  if (!StartsInside(to, toFirst)) {
+    dialog.Tell({NoticeKind::CrossfadeOutsideSource, {}, {}, 0, toFirst});
+    return false;
+  }
+  if (length < 1) return true;
+  if (AppendFade(from, fromFirst, to, toFirst, length, out, dialog)) return true;
+  // A half-written fade must not be laid over a take: the output goes back
+  // to the header it held.
+  out.file.reset();
+  if (truncate(output, static_cast<off_t>(out.sizeBytes)) != 0) Told(dialog, NoticeKind::CouldNotRestore, output, errno);
+  return false;
 }
 
 }  // namespace sondrel

@@ -20,11 +20,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
-#include <span>
 #include <string_view>
 
 #include "core/audio_constants.h"
 #include "core/byte_order.h"
+#include "core/file_io.h"
+#include "core/user_dialog.h"
 
 namespace sondrel {
 
@@ -50,21 +51,19 @@ constexpr void EncodeSample24(std::int64_t sample, std::uint8_t* bytes) {
 
 // Decodes and encodes `count_samples` packed 24-bit samples. Nothing
 // allocates, so the fades of a punch-in can run them per block.
-void DecodeSamples24(const std::uint8_t* bytes, std::int64_t* samples, std::int64_t count_samples);
-void EncodeSamples24(const std::int64_t* samples, std::uint8_t* bytes, std::int64_t count_samples);
+void DecodeSamples24(const std::uint8_t* bytes, std::int64_t* samples, std::int64_t countSamples);
+void EncodeSamples24(const std::int64_t* samples, std::uint8_t* bytes, std::int64_t countSamples);
 
 // ---- Header and marker scan ---------------------------------------------
 
 // The 44 header bytes for `frames` frames. Each 4-byte field holds its value
 // modulo 2^32, each 2-byte field modulo 2^16.
-WavHeader MakeHeaderBytes(std::uint32_t rate_hz, std::uint32_t bits,
-                          std::int64_t frames, std::uint32_t channels);
+WavHeader MakeHeaderBytes(std::uint32_t rateHz, std::uint32_t bits, std::int64_t frames, std::uint32_t channels);
 
-// Creates or truncates `path` and writes exactly the 44 header bytes. False
-// when the file cannot be created or the bytes do not all reach it; nothing
-// is printed, the caller reports.
-bool CreateWavFile(const char* path, std::uint32_t rate_hz, std::uint32_t bits,
-                 std::int64_t frames, std::uint32_t channels);
+// Creates or truncates `path` and writes exactly the 44 header bytes. On
+// failure the errno of the call that failed; the caller tells the user.
+IoResult CreateWavFile(const char* path, std::uint32_t rate_hz, std::uint32_t bits, std::int64_t frames,
+                       std::uint32_t channels);
 
 // Offset of the first even offset in 2 .. kMarkerScanLastOffsetBytes where
 // the file holds "fmt" / "data"; nothing when there is none (a marker that
@@ -74,19 +73,29 @@ std::optional<std::int64_t> FindDataMarker(std::FILE* file);
 
 // ---- Readers and fixers -------------------------------------------------
 
-// Checks one track file and, when it is acceptable (mono, 24-bit, with a
-// data marker), fills entry `index` of each array and returns 1. On
-// rejection prints why and returns 0, leaving the entries partly filled
-// (channels and bits hold what was read). An index outside any of the
-// arrays is a caller error and returns 0 without touching anything.
-int ReadTrackAttributes(int index, const char* path, std::span<int> channels,
-                   std::span<std::int64_t> dataOffset,
-                   std::span<std::int64_t> rate, std::span<std::int64_t> length,
-                   std::span<int> bytesPerSample, std::span<int> bits);
+enum class TrackCheck { Accepted, Missing, NoFormat, NotMono, Not24Bit, NoData };
 
-// Length in samples, or 0 (with a message) when the file is missing or not a
-// mono 24-bit file with a data marker.
-std::int64_t TrackLengthSamples(const char* path);
+// What a track file's header says, as far as it could be read: fields after
+// the point of rejection keep their zero values.
+struct TrackInfo {
+  TrackCheck check = TrackCheck::Missing;
+  int channels = 0;
+  int bits = 0;
+  std::int64_t rateHz = 0;
+  std::int64_t dataOffsetBytes = 0;  // the first sample byte
+  std::int64_t lengthSamples = 0;    // what can be played: never past the file's end
+};
+
+// Reads the header facts of a track file; tells nothing.
+TrackInfo InspectTrackFile(const char* path);
+
+// A track for playing or mixing: its facts when it is mono, 24-bit and has
+// a data block; otherwise nothing, after telling why it will not be played.
+std::optional<TrackInfo> CheckPlayableTrack(const char* path, UserDialog& dialog);
+
+// Length in samples, or 0 after telling why when the file is missing or not
+// a mono 24-bit file with a data marker.
+std::int64_t TrackLengthSamples(const char* path, UserDialog& dialog);
 
 // True when the file's format marker declares anything but one channel of
 // 24-bit samples (a field the file is too short to hold reads as 0). The
@@ -98,14 +107,14 @@ bool HasForeignFormat(const char* path);
 
 // Rewrites the data size after the data marker and the RIFF size at offset 4
 // to match the file as it now is, so padded and punched-in files stay valid
-// for other programs. False (with a message) when the file cannot be opened
-// or updated. A file without a data marker ends the program with status 2.
-bool FixSizeFields(const char* path);
+// for other programs. False, after telling why, when the file cannot be
+// opened or updated, or has no data marker (the console ends the program
+// then: there is no telling where its audio is).
+bool FixSizeFields(const char* path, UserDialog& dialog);
 
 // Length in samples of the longest file among the first `count` entries of
-// the list file; entries starting with skipMarker's first character count
-// but are not measured. 0 when nothing could be measured.
-std::int64_t LongestTrackSamples(int count, std::string_view skipMarker,
-                            const char* listPath);
+// the list file; entries starting with `skipMarker` count but are not
+// measured. Tells which files it checks. 0 when nothing could be measured.
+std::int64_t LongestTrackSamples(int count, char skipMarker, const char* listPath, UserDialog& dialog);
 
 }  // namespace sondrel

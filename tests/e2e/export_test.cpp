@@ -1,5 +1,6 @@
 // End to end: the stereo mix export ("exp-i", "exp-s") on ALSA's null device,
 // plus one direct call that makes the disk refuse the mix half way.
+#include "console/terminal_dialog.h"
 #include "mixer/export.h"
 
 #include <sys/resource.h>
@@ -253,7 +254,8 @@ TEST_F(ExportTest, FailedWriteLeavesNothingBehind) {
   s->busGain[0] = 1.0f / 256.0f;
   ExportTracks tracks;
   ChannelGains gains;
-  ASSERT_TRUE(PrepareExport(*s, gains, tracks));
+  TerminalDialog dialog;
+  ASSERT_TRUE(PrepareExport(*s, gains, tracks, dialog));
   std::vector<std::uint8_t> storage(2 * 4096 * 3);
   ChunkPointers chunks{};
   chunks[0] = storage.data();

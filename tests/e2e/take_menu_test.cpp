@@ -6,6 +6,7 @@
 
 #include "project_fixture.h"
 #include "core/file_io.h"
+#include "console/terminal_dialog.h"
 #include "wavfile/punch_undo.h"
 
 namespace sondrel::e2e {
@@ -155,7 +156,8 @@ TEST_F(TakeMenuTest, APunchInCutOffByACrashIsUndoneAtTheNextStart) {
   {
     FilePtr song = OpenFile("song.wav", "r+b");
     PunchUndo undo;
-    ASSERT_TRUE(SavePunchUndo(song.get(), "song.wav", 60044, 44, 44 + 3 * 19000, 3 * 2048, undo));
+    TerminalDialog dialog;
+    ASSERT_TRUE(SavePunchUndo(song.get(), "song.wav", 60044, 44, 44 + 3 * 19000, 3 * 2048, undo, dialog));
     const std::vector<std::uint8_t> torn(3 * 1500, 0x7f);
     ASSERT_TRUE(WriteAt(song.get(), 44 + 3 * 19000, torn.data(), torn.size()));
   }

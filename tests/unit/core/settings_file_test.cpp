@@ -23,9 +23,11 @@ std::unique_ptr<SessionState> Defaults() {
   return s;
 }
 
+int rangesWithoutName = 0;  // summed over every parse of a test
+
 std::unique_ptr<SessionState> Parse(std::string_view text) {
   auto s = Defaults();
-  ParseSettingsText(*s, text);
+  rangesWithoutName += ParseSettingsText(*s, text).rangesWithoutName;
   return s;
 }
 
@@ -39,12 +41,7 @@ void WriteBytes(const char* path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-template <typename Action>
-std::string StdoutOf(Action&& action) {
-  testing::internal::CaptureStdout();
-  action();
-  return testing::internal::GetCapturedStdout();
-}
+FilePtr OpenSettings() { return OpenFile(kSettingsFileName, "r"); }
 
 // Every test runs in a fresh temporary directory: param.txt is relative.
 class SettingsFileTest : public ::testing::Test {
@@ -91,15 +88,15 @@ std::unique_ptr<SessionState> FullState() {
 TEST_F(SettingsFileTest, FullStateRoundTripsThroughStoreAndGetParams) {
   WriteBytes(kSettingsFileName, "old");
   ASSERT_EQ(chmod(kSettingsFileName, 0600), 0);  // the user's file mode must survive a save
-  EXPECT_EQ(StdoutOf([] { StoreSettings(*FullState(), 512); }), "\nStored Settings\n\n");
+  EXPECT_TRUE(WriteSettingsFile(BuildSettingsText(*FullState(), 512)));
   EXPECT_FALSE(fs::exists(kSettingsTempFileName));
   EXPECT_EQ(fs::status(kSettingsFileName).permissions(),
             fs::perms::owner_read | fs::perms::owner_write);
   auto fdCount = [] { return std::ranges::distance(fs::directory_iterator("/proc/self/fd")); };
   const auto fds = fdCount();
   auto read = Defaults();
-  ReadSettings(*read, std::fopen(kSettingsFileName, "r"));
-  EXPECT_EQ(fdCount(), fds);  // ReadSettings closes its stream
+  EXPECT_EQ(ReadSettings(*read, OpenSettings()).rangesWithoutName, 0);
+  EXPECT_EQ(fdCount(), fds);  // ReadSettings closes its file
   // Slot numbers are not stored: ranges and locate points close up their gaps.
   EXPECT_EQ(read->rangeStart, (decltype(read->rangeStart){44100, 0, 7}));
   EXPECT_EQ(read->rangeEnd, (decltype(read->rangeEnd){88200, 5000, 9}));
@@ -136,11 +133,11 @@ TEST_F(SettingsFileTest, FirstRunFileHoldsRowsOneToSeven) {
   auto s = Defaults();
   s->tracks = 16, s->inputs = 8, s->outputs = 8, s->sampleRate = 48000;
   SetText(s->deviceName, "a-device-name-well-beyond-27-characters");
-  EXPECT_EQ(StdoutOf([&] { WriteFirstRunSettings(*s, 4096); }), "Created param.txt file\n");
+  EXPECT_TRUE(WriteSettingsFile(BuildFirstRunText(*s, 4096)));
   EXPECT_EQ(ReadBytes(kSettingsFileName),
             "dv\ta-device-name-well-beyond-27-characters\nsr\t48000\ninputs\t8\noutputs\t8\n"
             "ch\t16\nbuf\t4096\nint\t1\n");
-  ReadSettings(*Defaults(), nullptr);  // a null stream is ignored
+  ReadSettings(*Defaults(), nullptr);  // a null file is ignored
 }
 
 // Each hand-written text read into a default state, then looked for in the text
@@ -181,13 +178,12 @@ TEST(GetParams, ReadsWhatEachLineMeans) {
       {"play\t1\t", "\nplay\t1\tplay.txt\n"}, {"dv\tnull", "dv\tnull\n"},
       {"range\t1\t2\tend", "\nrange\t1\t2\tend\n"}, {"loc\t5\tend", "\nloc\t5\tend\n"},
       {"ch\t2\nv\t2\t-4.5", "\nv\t2\t-4.50\n"}};
-  testing::internal::CaptureStdout();
+  rangesWithoutName = 0;
   for (const auto& [text, line] : cases) {
     SCOPED_TRACE(text);
     EXPECT_NE((BuildSettingsText(*Parse(text), 1) + "<end>").find(line), std::string::npos) << line;
   }
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Error parsing time ranges in param.txt file!\n");  // from the nameless range only
+  EXPECT_EQ(rangesWithoutName, 1);  // from the nameless range only
   // A single device line changes the device and nothing else.
   auto expected = Defaults();
   SetText(expected->deviceName, "hw:1,0");
@@ -206,7 +202,7 @@ TEST_F(SettingsFileTest, LargeFileIsReadWholeAndExtraRangesShareTheLastSlot) {
     text += "range\t" + std::to_string(i) + "\t9\tr " + std::to_string(i) + "\n";
   WriteBytes(kSettingsFileName, text + "dv\tafter the ranges\n");
   auto read = Defaults();
-  ReadSettings(*read, std::fopen(kSettingsFileName, "r"));
+  ReadSettings(*read, OpenSettings());
   EXPECT_EQ(TextOf(read->deviceName), "after the ranges");
   EXPECT_EQ(read->rangeStart[62], 63);
   EXPECT_EQ(read->rangeStart[63], 2000);
@@ -217,11 +213,11 @@ TEST_F(SettingsFileTest, FailedWriteLeavesTheOldFileUntouched) {
   const std::string old = "dv\told device\nsr\t48000\n";
   WriteBytes(kSettingsFileName, old);
   ASSERT_EQ(mkdir(kSettingsTempFileName, 0755), 0);  // the temporary file cannot be made
-  const std::string failure =
-      "Could not write param.txt: Is a directory\n"
-      "The settings were not saved; any previous param.txt was left unchanged.\n";
-  EXPECT_EQ(StdoutOf([] { StoreSettings(*FullState(), 512); }), failure);
-  EXPECT_EQ(StdoutOf([] { WriteFirstRunSettings(*FullState(), 512); }), failure);
+  for (const std::string& text : {BuildSettingsText(*FullState(), 512), BuildFirstRunText(*FullState(), 512)}) {
+    const IoResult written = WriteSettingsFile(text);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(written.error, EISDIR);
+  }
   EXPECT_EQ(ReadBytes(kSettingsFileName), old);
   EXPECT_TRUE(fs::is_directory(kSettingsTempFileName));
 }

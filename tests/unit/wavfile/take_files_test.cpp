@@ -11,12 +11,16 @@
 #include <vector>
 
 #include "console/input.h"
+#include "console/terminal_dialog.h"
 #include "core/file_io.h"
 #include "wavfile/punch_undo.h"
 #include "wavfile/wav_format.h"
 
 namespace sondrel {
 namespace {
+
+// Says what the file operations tell, on standard output as the program does.
+TerminalDialog dialog;
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
@@ -98,8 +102,8 @@ TEST_F(TakeFilePadTest, PutsSilenceBeforeTheAudioAndFixesTheSizes) {
   const Samples take = Pattern(5000, 3);
   WriteTrack("take.wav", take);
   WriteTrack("same.wav", take);
-  EXPECT_TRUE(PadTrackStart("take.wav", 1000));
-  EXPECT_TRUE(PadTrackStart("same.wav", 0));
+  EXPECT_TRUE(PadTrackStart("take.wav", 1000, dialog));
+  EXPECT_TRUE(PadTrackStart("same.wav", 0, dialog));
   Samples expected(1000, 0);
   expected.insert(expected.end(), take.begin(), take.end());
   EXPECT_EQ(SamplesOf("take.wav"), expected);
@@ -114,7 +118,7 @@ TEST_F(TakeFilePadTest, FailuresLeaveTheTrackAsItWasAndNoWorkFile) {
   const Bytes original = ReadBytes("take.wav");
   fs::create_directory("temp_pad.wav");
   bool padded = true;
-  EXPECT_EQ(StdoutOf([&] { padded = PadTrackStart("take.wav", 10); }),
+  EXPECT_EQ(StdoutOf([&] { padded = PadTrackStart("take.wav", 10, dialog); }),
             "Could not create temp_pad.wav: Is a directory\n");
   EXPECT_FALSE(padded);
   EXPECT_EQ(ReadBytes("take.wav"), original);
@@ -125,7 +129,7 @@ TEST_F(TakeFilePadTest, FailuresLeaveTheTrackAsItWasAndNoWorkFile) {
   int status = 0;
   EXPECT_EQ(StdoutOf([&] {
               try {
-                PadTrackStart("bad.wav", 10);
+                PadTrackStart("bad.wav", 10, dialog);
               } catch (const ProgramExit& exit) {
                 status = exit.status;
               }
@@ -141,10 +145,10 @@ TEST_F(TakeFileInsertTest, OverwritesThePunchedSamplesAndGrowsPastTheEnd) {
   for (const char* name : {"mid.wav", "near.wav", "past.wav"}) WriteTrack(name, old_audio);
   WriteTrack("take.wav", take);
   const Bytes before = ReadBytes("mid.wav");
-  EXPECT_TRUE(PunchInPlace("mid.wav", "take.wav", 100, 50));
-  EXPECT_TRUE(PunchInPlace("mid.wav", "take.wav", 500, 20));  // 20 of the 50
-  EXPECT_TRUE(PunchInPlace("near.wav", "take.wav", 990, 50));
-  EXPECT_TRUE(PunchInPlace("past.wav", "take.wav", 1100, 50));
+  EXPECT_TRUE(PunchInPlace("mid.wav", "take.wav", 100, 50, dialog));
+  EXPECT_TRUE(PunchInPlace("mid.wav", "take.wav", 500, 20, dialog));  // 20 of the 50
+  EXPECT_TRUE(PunchInPlace("near.wav", "take.wav", 990, 50, dialog));
+  EXPECT_TRUE(PunchInPlace("past.wav", "take.wav", 1100, 50, dialog));
 
   const Bytes mid = ReadBytes("mid.wav");
   ASSERT_EQ(mid.size(), before.size());
@@ -176,7 +180,7 @@ TEST_F(TakeFileInsertTest, FailuresLeaveTheDestinationAsItWas) {
   const auto insert = [](const char* source) {
     bool inserted = true;
     const std::string text =
-        StdoutOf([&] { inserted = PunchInPlace("track.wav", source, 100, 50); });
+        StdoutOf([&] { inserted = PunchInPlace("track.wav", source, 100, 50, dialog); });
     EXPECT_FALSE(inserted) << source;
     return text;
   };
@@ -197,7 +201,7 @@ TEST_F(TakeFileInsertTest, PunchInWritesInPlaceAndLeavesNoUndoRecord) {
   struct stat before {};
   struct stat after {};
   ASSERT_EQ(stat("track.wav", &before), 0);
-  ASSERT_TRUE(PunchInPlace("track.wav", "take.wav", 100, 50));
+  ASSERT_TRUE(PunchInPlace("track.wav", "take.wav", 100, 50, dialog));
   ASSERT_EQ(stat("track.wav", &after), 0);
   EXPECT_EQ(before.st_ino, after.st_ino);  // the same file, not a rebuilt copy
   EXPECT_FALSE(fs::exists("punch-in.undo"));
@@ -213,7 +217,7 @@ TEST_F(TakeFileInsertTest, AnInterruptedPunchInIsPutBackAtStart) {
     FilePtr track = OpenFile("track.wav", "r+b");
     PunchUndo undo;
     // 200 samples from sample 900: 100 of them past the old end.
-    ASSERT_TRUE(SavePunchUndo(track.get(), "track.wav", 3044, 44, 44 + 900 * 3, 600, undo));
+    ASSERT_TRUE(SavePunchUndo(track.get(), "track.wav", 3044, 44, 44 + 900 * 3, 600, undo, dialog));
     const Bytes torn(450, 0x55);  // half the punch, and a changed size field
     ASSERT_TRUE(WriteAt(track.get(), 44 + 900 * 3, torn.data(), torn.size()));
     const std::uint8_t size_field[4] = {1, 2, 3, 4};
@@ -221,12 +225,12 @@ TEST_F(TakeFileInsertTest, AnInterruptedPunchInIsPutBackAtStart) {
   }  // never committed or undone
   ASSERT_NE(ReadBytes("track.wav"), original);
   WriteBytes("punch-in.undo.tmp", {1, 2, 3});  // an unfinished record of a punch-in that never began
-  EXPECT_EQ(StdoutOf([] { RecoverInterruptedPunch(); }),
+  EXPECT_EQ(StdoutOf([] { RecoverInterruptedPunch(dialog); }),
             "A punch-in into track.wav was cut off; the file was put back as it was before it\n");
   EXPECT_EQ(ReadBytes("track.wav"), original);
   EXPECT_FALSE(fs::exists("punch-in.undo"));
   EXPECT_FALSE(fs::exists("punch-in.undo.tmp"));
-  EXPECT_EQ(StdoutOf([] { RecoverInterruptedPunch(); }), "");  // nothing left to do
+  EXPECT_EQ(StdoutOf([] { RecoverInterruptedPunch(dialog); }), "");  // nothing left to do
 }
 
 // A damaged record must never be written over a track: it is reported and
@@ -236,12 +240,12 @@ TEST_F(TakeFileInsertTest, ADamagedUndoRecordIsNotApplied) {
   {
     FilePtr track = OpenFile("track.wav", "r+b");
     PunchUndo undo;
-    ASSERT_TRUE(SavePunchUndo(track.get(), "track.wav", 3044, 44, 44 + 100 * 3, 300, undo));
+    ASSERT_TRUE(SavePunchUndo(track.get(), "track.wav", 3044, 44, 44 + 100 * 3, 300, undo, dialog));
   }
   const Bytes record = ReadBytes("punch-in.undo");
   WriteBytes("punch-in.undo", Bytes(record.begin(), record.end() - 1));
   const Bytes track = ReadBytes("track.wav");
-  EXPECT_EQ(StdoutOf([] { RecoverInterruptedPunch(); }), "Could not read punch-in.undo: it is damaged\n");
+  EXPECT_EQ(StdoutOf([] { RecoverInterruptedPunch(dialog); }), "Could not read punch-in.undo: it is damaged\n");
   EXPECT_EQ(ReadBytes("track.wav"), track);
   EXPECT_TRUE(fs::exists("punch-in.undo"));
 }
@@ -264,14 +268,14 @@ std::int64_t Faded(std::int64_t d, std::int64_t s, int i) {
 TEST_F(TakeFileCrossfadeTest, FollowsTheEqualPowerCurveWithSilencePastTheEnd) {
   WriteFadeFiles();
   // Reads start half a fade before the positions: destination 3, source 1.
-  EXPECT_EQ(WriteCrossfade(5, 3, 4, "d.wav", "s.wav", "out.wav", 2), 0);
+  EXPECT_TRUE(WriteCrossfade(5, 3, 4, "d.wav", "s.wav", "out.wav", 2, dialog));
   Samples expected;
   for (int i = 0; i < 4; ++i) expected.push_back(Faded(kDest[3 + i], kSource[1 + i], i));
   EXPECT_EQ(SamplesOf("out.wav"), expected);
 
   // From destination sample 8 the fade runs two samples past its end.
   ASSERT_TRUE(CreateWavFile("out.wav", 44100, 24, 4, 1));
-  EXPECT_EQ(WriteCrossfade(9, 3, 4, "d.wav", "s.wav", "out.wav", 1), 0);
+  EXPECT_TRUE(WriteCrossfade(9, 3, 4, "d.wav", "s.wav", "out.wav", 1, dialog));
   expected = {Faded(kDest[8], kSource[2], 0), Faded(kDest[9], kSource[3], 1),
               Faded(0, kSource[4], 2), Faded(0, kSource[5], 3)};
   EXPECT_EQ(SamplesOf("out.wav"), expected);
@@ -280,15 +284,14 @@ TEST_F(TakeFileCrossfadeTest, FollowsTheEqualPowerCurveWithSilencePastTheEnd) {
 TEST_F(TakeFileCrossfadeTest, InvalidStartsWriteNothing) {
   WriteFadeFiles();
   const auto fade = [](std::int64_t d_pos, std::int64_t s_pos, const std::string& message) {
-    int result = 0;
-    EXPECT_EQ(
-        StdoutOf([&] { result = WriteCrossfade(d_pos, s_pos, 4, "d.wav", "s.wav", "out.wav", 2); }),
-        message);
-    return result;
+    bool made = true;
+    EXPECT_EQ(StdoutOf([&] { made = WriteCrossfade(d_pos, s_pos, 4, "d.wav", "s.wav", "out.wav", 2, dialog); }),
+              message);
+    return made;
   };
-  EXPECT_EQ(fade(1, 5, "Invalid crossfade for destination file at sample -1\n"), 1);
-  EXPECT_EQ(fade(13, 5, "Invalid crossfade for destination file at sample 11\n"), 1);
-  EXPECT_EQ(fade(5, 13, "Invalid crossfade for source file at sample 11\n"), 2);
+  EXPECT_FALSE(fade(1, 5, "Invalid crossfade for destination file at sample -1\n"));
+  EXPECT_FALSE(fade(13, 5, "Invalid crossfade for destination file at sample 11\n"));
+  EXPECT_FALSE(fade(5, 13, "Invalid crossfade for source file at sample 11\n"));
   EXPECT_EQ(ReadBytes("out.wav").size(), 44u);
 }
 
@@ -296,8 +299,8 @@ TEST_F(TakeFileCrossfadeTest, SumsBeyondFullScaleSaturate) {
   WriteTrack("loud.wav", Samples(4, 8388607));
   WriteTrack("low.wav", Samples(4, -8388608));
   for (const char* out : {"up.wav", "down.wav"}) ASSERT_TRUE(CreateWavFile(out, 44100, 24, 4, 1));
-  EXPECT_EQ(WriteCrossfade(0, 0, 4, "loud.wav", "loud.wav", "up.wav", 0), 0);
-  EXPECT_EQ(WriteCrossfade(0, 0, 4, "low.wav", "low.wav", "down.wav", 0), 0);
+  EXPECT_TRUE(WriteCrossfade(0, 0, 4, "loud.wav", "loud.wav", "up.wav", 0, dialog));
+  EXPECT_TRUE(WriteCrossfade(0, 0, 4, "low.wav", "low.wav", "down.wav", 0, dialog));
   EXPECT_EQ(SamplesOf("up.wav"), Samples(4, 8388607));
   EXPECT_EQ(SamplesOf("down.wav"), Samples(4, -8388608));
 }
@@ -308,12 +311,12 @@ TEST_F(TakeFileCopyTest, CopiesEveryByteUnderTheStampedName) {
   WriteBytes("bass.wav", odd);
   WriteBytes("notes", odd);
   int result = 0;
-  EXPECT_EQ(StdoutOf([&] { result = BackUpTrack(4711, "bass.wav"); }),
+  EXPECT_EQ(StdoutOf([&] { result = BackUpTrack(4711, "bass.wav", dialog); }),
             "Copied bass.wav to bass_bkup_4711.wav\n");
   EXPECT_EQ(result, 1);
   EXPECT_EQ(ReadBytes("bass_bkup_4711.wav"), odd);
   // No '.' keeps the whole name; the stamp is taken as a 32-bit integer.
-  StdoutOf([&] { result = BackUpTrack((std::int64_t{1} << 32) + 7, "notes"); });
+  StdoutOf([&] { result = BackUpTrack((std::int64_t{1} << 32) + 7, "notes", dialog); });
   EXPECT_EQ(result, 1);
   EXPECT_EQ(ReadBytes("notes_bkup_7.wav"), odd);
 }
@@ -321,7 +324,7 @@ TEST_F(TakeFileCopyTest, CopiesEveryByteUnderTheStampedName) {
 TEST_F(TakeFileCopyTest, RefusalsLeaveAnOlderBackupAlone) {
   const auto copy = [](const std::string& path) {
     int result = 1;
-    const std::string text = StdoutOf([&] { result = BackUpTrack(1, path.c_str()); });
+    const std::string text = StdoutOf([&] { result = BackUpTrack(1, path.c_str(), dialog); });
     EXPECT_EQ(result, 0) << path;
     return text;
   };
@@ -348,13 +351,13 @@ TEST_F(TakeFileListTest, StampsRecordedEntriesAndRemovesStamps) {
   bool done = true;
   EXPECT_EQ(StdoutOf([&] {
               done =
-                  StampTakeNames(5, "a.wav\n\n-\nmissing.wav\ne.wav\nc.wav\nd.wav", 44100, recorded);
+                  StampTakeNames(5, "a.wav\n\n-\nmissing.wav\ne.wav\nc.wav\nd.wav", 44100, recorded, dialog);
             }),
             "Could not rename missing.wav to missing_stp_44100.wav: No such file or directory\n");
   EXPECT_FALSE(done);
   EXPECT_TRUE(fs::exists("a_stp_44100.wav") && fs::exists("e_stp_44100.wav")) << "nothing stops";
   EXPECT_TRUE(fs::exists("c.wav") && fs::exists("d.wav")) << "not recorded, beyond the count";
-  EXPECT_TRUE(RemoveTakeStamp("x_stp_88200.wav") && RemoveTakeStamp("c.wav") && RemoveTakeStamp("-"));
+  EXPECT_TRUE(RemoveTakeStamp("x_stp_88200.wav", dialog) && RemoveTakeStamp("c.wav", dialog) && RemoveTakeStamp("-", dialog));
   EXPECT_TRUE(fs::exists("x.wav") && fs::exists("c.wav"));
 }
 
@@ -365,7 +368,7 @@ TEST_F(TakeFileListTest, RenamesAndRemovalsPassOverDashesAndGoOnAfterAFailure) {
   bool done = true;
   EXPECT_EQ(StdoutOf([&] {
               done = RenameListedFiles(5, "t1.wav\n-\nmissing.wav\nt4.wav\nt5.wav",
-                                  "r1.wav\nr2.wav\nr3.wav\n-\nr5.wav");
+                                  "r1.wav\nr2.wav\nr3.wav\n-\nr5.wav", dialog);
             }),
             "Could not rename missing.wav to r3.wav: No such file or directory\n");
   EXPECT_FALSE(done);
@@ -373,7 +376,7 @@ TEST_F(TakeFileListTest, RenamesAndRemovalsPassOverDashesAndGoOnAfterAFailure) {
   EXPECT_TRUE(fs::exists("t4.wav") && fs::exists("r5.wav"));
 
   // A file already gone is fine; a directory is never deleted.
-  EXPECT_EQ(StdoutOf([&] { done = DeleteListedFiles(5, "a.wav\n-\ndir\ngone.wav\nb.wav\nt4.wav"); }),
+  EXPECT_EQ(StdoutOf([&] { done = DeleteListedFiles(5, "a.wav\n-\ndir\ngone.wav\nb.wav\nt4.wav", dialog); }),
             "Could not delete dir: Is a directory\n");
   EXPECT_FALSE(done);
   EXPECT_FALSE(fs::exists("a.wav") || fs::exists("b.wav"));

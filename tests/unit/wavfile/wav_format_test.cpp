@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "console/input.h"
+#include "console/terminal_dialog.h"
 
 namespace sondrel {
 namespace {
@@ -63,19 +64,8 @@ template <typename Action> std::string StdoutOf(Action&& action) {
   return testing::internal::GetCapturedStdout();
 }
 
-// The six per-track arrays lent to ReadTrackAttributes, with a sentinel to show stray writes.
-struct Attributes {
-  static constexpr int kUntouched = -7;
-  std::array<int, 8> channels, bytesPerSample, bits;
-  std::array<std::int64_t, 8> dataOffset, rate, length;
-  Attributes() {
-    for (auto* a : {&channels, &bytesPerSample, &bits}) a->fill(kUntouched);
-    for (auto* a : {&dataOffset, &rate, &length}) a->fill(kUntouched);
-  }
-  int Get(int index, const char* path) {
-    return ReadTrackAttributes(index, path, channels, dataOffset, rate, length, bytesPerSample, bits);
-  }
-};
+// Says what the readers tell, on standard output as the program does.
+TerminalDialog dialog;
 
 std::ptrdiff_t OpenFds() { return std::ranges::distance(fs::directory_iterator("/proc/self/fd")); }
 
@@ -105,7 +95,6 @@ TEST_F(WavFileTest, HeaderBytes) {
   WriteFile("t.wav", std::string(300, '\x11'), true);
   ASSERT_TRUE(CreateWavFile("t.wav", 44100, 24, 0, 1));
   EXPECT_EQ(ReadFile("t.wav"), canonical.replace(4, 4, Le(36, 4)).replace(40, 4, Le(0, 4)));
-  EXPECT_EQ(Attributes().Get(8, "t.wav") + Attributes().Get(-1, "t.wav"), 0);  // no such entry
   // Sizes hold their value modulo 2^32: 2^31 frames of 3 bytes give 2^31.
   EXPECT_EQ(ReadLe32(&MakeHeaderBytes(48000, 24, std::int64_t{1} << 31, 1)[40]), INT32_MIN);
 }
@@ -130,9 +119,9 @@ TEST(WavCodecTest, DecodesEncodesAndRoundTrips) {
   }
 }
 
-// What ReadTrackAttributes (into entry 5) and TrackLengthSamples make of one file, and what they print.
+// What CheckPlayableTrack and TrackLengthSamples make of one file, and what they print.
 TEST_F(WavFileTest, ReadersFindTheDataAndRejectWhatCannotPlay) {
-  const int x = Attributes::kUntouched;
+  const int x = 0;  // a field not read
   const std::string full = MonoTrack(30, 30), junk(131072 - 44, '\0');  // junk: data at 131072
   const std::string noData = "Cannot find data block in file t.wav!\n",
                     noDataBlock = "Can't find data block in wave file!\n",
@@ -168,13 +157,15 @@ TEST_F(WavFileTest, ReadersFindTheDataAndRejectWhatCannotPlay) {
     SCOPED_TRACE(testing::Message() << "case " << &c - cases);
     fs::remove("t.wav");
     if (c.file) WriteFile("t.wav", *c.file);
-    Attributes a;
-    EXPECT_EQ(StdoutOf([&] { EXPECT_EQ(a.Get(5, "t.wav"), c.offset ? 1 : 0); }), c.printed);
-    EXPECT_EQ(StdoutOf([&] { EXPECT_EQ(TrackLengthSamples("t.wav"), c.length); }), c.lengthPrinted);
-    EXPECT_EQ(std::pair(a.channels[5], a.bits[5]), c.channelsAndBits);
-    EXPECT_EQ(a.dataOffset[5], c.offset ? c.offset : x);
-    EXPECT_EQ(a.length[5], c.offset ? c.length : x);
-    EXPECT_TRUE(a.channels[4] == x && a.length[6] == x);  // only entry 5 is written
+    std::optional<TrackInfo> track;
+    EXPECT_EQ(StdoutOf([&] { track = CheckPlayableTrack("t.wav", dialog); }), c.printed);
+    EXPECT_EQ(StdoutOf([&] { EXPECT_EQ(TrackLengthSamples("t.wav", dialog), c.length); }), c.lengthPrinted);
+    const TrackInfo info = InspectTrackFile("t.wav");
+    EXPECT_EQ(std::pair(info.channels, info.bits), c.channelsAndBits);
+    EXPECT_EQ(track.has_value(), c.offset != 0);
+    if (track) {
+      EXPECT_EQ(std::pair(track->dataOffsetBytes, track->lengthSamples), std::pair(c.offset, c.length));
+    }
   }
 }
 
@@ -182,31 +173,31 @@ TEST_F(WavFileTest, FileWrittenBySoxIsAccepted) {
   if (std::system("command -v sox >/dev/null 2>&1") != 0) GTEST_SKIP() << "sox not installed";
   ASSERT_EQ(std::system("sox -n -r 48000 -b 24 -c 1 t.wav synth 1 sine 440 2>/dev/null"), 0);
   // At 24 bits sox adds an extensible format chunk and a fact chunk: data is not at 36.
-  Attributes a;
-  EXPECT_EQ(a.Get(0, "t.wav"), 1);
-  const auto data_at = static_cast<std::int64_t>(ReadFile("t.wav").find("data"));
-  EXPECT_EQ(std::tuple(a.channels[0], a.bits[0], a.bytesPerSample[0], a.rate[0], a.dataOffset[0],
-                       a.length[0]), std::tuple(1, 24, 3, 48000, data_at + 8, 48000));
-  EXPECT_EQ(TrackLengthSamples("t.wav"), 48000);
+  const std::optional<TrackInfo> a = CheckPlayableTrack("t.wav", dialog);
+  ASSERT_TRUE(a);
+  const auto dataAt = static_cast<std::int64_t>(ReadFile("t.wav").find("data"));
+  EXPECT_EQ(std::tuple(a->channels, a->bits, a->rateHz, a->dataOffsetBytes, a->lengthSamples),
+            std::tuple(1, 24, 48000, dataAt + 8, 48000));
+  EXPECT_EQ(TrackLengthSamples("t.wav", dialog), 48000);
 }
 
 TEST_F(WavFileTest, FixSizeRewritesDataAndRiffSizes) {
   ASSERT_TRUE(CreateWavFile("t.wav", 44100, 24, 0, 1));
   WriteFile("t.wav", std::string(3001, '\x11'), true);
-  EXPECT_TRUE(FixSizeFields("t.wav"));
+  EXPECT_TRUE(FixSizeFields("t.wav", dialog));
   std::string appended = RiffAndFormat(1, 44100, 24) + Chunk("data", std::string(3001, '\x11'));
   EXPECT_EQ(ReadFile("t.wav"), appended.replace(4, 4, Le(3037, 4)));
   // The data size goes after the data marker wherever it is; other chunks stay.
   const std::string list = Chunk("LIST", std::string(10, '\0'));
   WriteFile("t.wav", MonoTrack(3, 30, list));
-  EXPECT_TRUE(FixSizeFields("t.wav"));
+  EXPECT_TRUE(FixSizeFields("t.wav", dialog));
   EXPECT_EQ(ReadFile("t.wav"), MonoTrack(30, 30, list).replace(4, 4, Le(84, 4)));
-  EXPECT_EQ(StdoutOf([] { EXPECT_FALSE(FixSizeFields("gone.wav")); }),
+  EXPECT_EQ(StdoutOf([] { EXPECT_FALSE(FixSizeFields("gone.wav", dialog)); }),
             "Cannot open gone.wav to update its size!\n");
   // Without a data marker nothing sensible can be done: the program ends.
   WriteFile("t.wav", std::string(1000, '\0'));
   int status = -1;
-  const auto fix = [&] { try { FixSizeFields("t.wav"); } catch (ProgramExit& e) { status = e.status; } };
+  const auto fix = [&] { try { FixSizeFields("t.wav", dialog); } catch (ProgramExit& e) { status = e.status; } };
   EXPECT_EQ(StdoutOf(fix), "Can't find data block in wave file!\n");
   EXPECT_EQ(status, 2);
 }
@@ -217,20 +208,20 @@ TEST_F(WavFileTest, SeekLongFileMeasuresTheListedTracks) {
     WriteFile(path, std::string(3 * frames, '\0'), true);
   }
   WriteFile("play.txt", "-\n-\n-\n");
-  EXPECT_EQ(StdoutOf([] { EXPECT_EQ(LongestTrackSamples(3, "-", "play.txt"), 0); }), "");
+  EXPECT_EQ(StdoutOf([] { EXPECT_EQ(LongestTrackSamples(3, '-', "play.txt", dialog), 0); }), "");
   // Empty lines are no entries; a missing track counts as 0 after its message.
   WriteFile("play.txt", "a.wav\n-\n\n\nb.wav\ngone.wav\nc.wav");
-  EXPECT_EQ(StdoutOf([] { EXPECT_EQ(LongestTrackSamples(10, "-", "play.txt"), 30); }),
+  EXPECT_EQ(StdoutOf([] { EXPECT_EQ(LongestTrackSamples(10, '-', "play.txt", dialog), 30); }),
             "Checking file a.wav\nChecking file b.wav\n"
             "Cannot find file in track list called gone.wav!!\nChecking file gone.wav\n"
             "Checking file c.wav\n");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(LongestTrackSamples(2, "-", "play.txt"), 10);  // "a.wav", "-"
-  EXPECT_EQ(LongestTrackSamples(3, "-", "play.txt"), 30);
+  EXPECT_EQ(LongestTrackSamples(2, '-', "play.txt", dialog), 10);  // "a.wav", "-"
+  EXPECT_EQ(LongestTrackSamples(3, '-', "play.txt", dialog), 30);
   std::string list;  // 255 long skipped entries first: a list far beyond one read buffer
   for (int i = 0; i < 255; ++i) list += "-" + std::string(200, 'x') + "\n";
   WriteFile("play.txt", list + "c.wav\n");
-  EXPECT_EQ(LongestTrackSamples(256, "-", "play.txt"), 20);
+  EXPECT_EQ(LongestTrackSamples(256, '-', "play.txt", dialog), 20);
   testing::internal::GetCapturedStdout();
 }
 
