@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "console/terminal_dialog.h"
+#include "mixer/mixer_settings.h"
 #include "mixer/mixing.h"
 
 namespace {
@@ -26,7 +28,8 @@ struct Session {
     }
     for (int b = 0; b < 8; ++b) busActive[b] = 1;
     for (int b = 0; b < kBusCount; ++b) SetBusVolume(busGain, -6.0f, b, 256);
-    ComputeChannelGains(pan, volume, gains, kTracks, flags, kGainScale);
+    TerminalDialog dialog;
+    ComputeChannelGains(pan, volume, gains, kTracks, flags, kGainScale, dialog);
   }
   // The mix overwrites the first chunks; refreshing them is not timed work
   // the transport would skip, so it stays inside the loop.

@@ -49,7 +49,7 @@ void WriteSettingsAndTell(UserDialog& dialog, const std::string& text, const cha
 
 void StartConsole(ConsoleState& console) {
   SessionState& s = console.s;
-  OpenAudioDevices(s, console.devices);
+  ReportDeviceSetup(OpenAudioDevices(s, console.devices));
   if (s.settingsCreated == 1) {
     WriteSettingsAndTell(console.dialog, BuildFirstRunText(s, console.devices.requestedPeriodFrames),
                          "Created param.txt file\n");
@@ -419,7 +419,7 @@ void RunPending(ConsoleState& console) {
   request.monitorSeconds = console.monitorSeconds;
   request.auditionSamples = console.lengths.auditionSamples;
   const Recording recording = RunTransport(console.s, console.devices, console.buffers, console.transport,
-                                           console.meter, request, console.dialog);
+                                           console.meter, request, console.dialog, console.display);
   console.presetTakeNaming = false;
   console.presetTakeName[0] = '\0';
   console.runKind = RunKind::None;
@@ -427,7 +427,8 @@ void RunPending(ConsoleState& console) {
     TakeContext context{console.s,     console.devices,
                         console.buffers, console.transport,
                         console.meter, console.lengths.crossfadeSamples,
-                        console.replaceOverwriteAll, console.dialog};
+                        console.replaceOverwriteAll, console.dialog,
+                        console.display};
     RunTakeMenu(context, recording);
   }
 }
@@ -458,7 +459,8 @@ void RunConsole(SessionState& s) {
       RunPass(console);
       if (console.pending == PendingAction::Run) RunPending(console);
       if (console.pending == PendingAction::Exit) {
-        RunExitForm(s, console.devices, console.buffers, console.transport);
+        RunExitForm(s, console.devices, console.buffers, console.transport, console.dialog);
+        std::printf("\n");
         return;
       }
     }

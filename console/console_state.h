@@ -7,6 +7,7 @@
 
 #include "core/session_state.h"
 #include "console/input.h"
+#include "console/run_reports.h"
 #include "console/terminal_dialog.h"
 #include "engine/audio_device.h"
 #include "engine/metering.h"
@@ -30,6 +31,7 @@ struct ConsoleState {
 
   SessionState& s;
   TerminalDialog dialog;
+  TerminalRunDisplay display{s};
   AudioDevices devices;
   TransportBuffers buffers;
   MeterScale meter;

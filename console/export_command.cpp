@@ -4,27 +4,23 @@
 #include <string_view>
 
 #include "console/input.h"
+#include "console/run_reports.h"
 #include "mixer/export.h"
 
 namespace sondrel {
 
 namespace {
 
-// Any answer that starts with 'c' continues. It stays in the shared word
-// buffer, as every continue prompt's answer does, for the tests after this one.
-void WaitForContinue(WordBuffer& word) {
-  std::printf("Enter 'c' to continue\n");
-  do {
-    ReadWord(word);
-  } while (!WordOf(word).starts_with('c'));
-}
-
 bool ExportUnderAskedName(ConsoleState& console, ExportLayout layout, ExportTracks& tracks) {
   std::printf("Enter mix filename\n");
   WordBuffer baseName{};
   ReadWord(baseName);
-  return ExportMix(console.s, layout, WordOf(baseName), tracks, console.transport.gains,
-                   console.buffers.channelPointers[0], *console.transport.mixWork);
+  MixPeaks peaks;
+  const bool exported = ExportMix(console.s, layout, WordOf(baseName), tracks, console.transport.gains,
+                                  console.buffers.channelPointers[0], *console.transport.mixWork, peaks,
+                                  console.dialog);
+  if (exported) PrintExportPeaks(console.s, peaks);
+  return exported;
 }
 
 }  // namespace
@@ -40,7 +36,9 @@ Flow ExportCommand(ConsoleState& console) {
     return Flow::Continue;
   }
   if (!ready || !ExportUnderAskedName(console, layout, tracks)) std::printf("Nothing was exported.\n");
-  WaitForContinue(console.word);
+  // Here any answer that starts with 'c' continues; it stays in the shared
+  // word buffer for the tests after this one.
+  WaitForContinue(console.word, ContinueAnswer::AnyStartingWithC);
   return Flow::Continue;
 }
 

@@ -62,4 +62,15 @@ void WaitForWord(WordBuffer& buffer, std::string_view word) {
   } while (WordOf(buffer) != word);
 }
 
+void WaitForContinue(WordBuffer& buffer, ContinueAnswer accepted) {
+  std::printf("Enter 'c' to continue\n");
+  if (accepted == ContinueAnswer::ExactlyC) {
+    WaitForWord(buffer, "c");
+    return;
+  }
+  do {
+    ReadWord(buffer);
+  } while (!WordOf(buffer).starts_with('c'));
+}
+
 }  // namespace sondrel

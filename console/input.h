@@ -36,4 +36,10 @@ float ReadFloat();
 // Reads words until one equals `word` exactly; others are ignored.
 void WaitForWord(WordBuffer& buffer, std::string_view word);
 
+enum class ContinueAnswer { ExactlyC, AnyStartingWithC };
+
+// Says "Enter 'c' to continue" and reads words until the answer continues;
+// the answer stays in `buffer`.
+void WaitForContinue(WordBuffer& buffer, ContinueAnswer accepted = ContinueAnswer::ExactlyC);
+
 }  // namespace sondrel

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "console/command_loop.h"
+#include "core/list_text.h"
 #include "mixer/mixer_settings.h"
 
 namespace sondrel {
@@ -151,11 +152,40 @@ void AskAndRoute(ConsoleState& console, const char* busPrompt, const char* listP
   RouteChannels(console.s, bus, WordOf(console.word), value);
 }
 
+// The playlist's channels with volume and pan, then the master or bus
+// levels of the mix mode.
+void ShowMixer(const SessionState& s, UserDialog& dialog) {
+  const char* playlist = s.playlistFiles[0].data();
+  std::string text;
+  if (!ReadWholeFile(playlist, text)) {
+    dialog.Tell({NoticeKind::PlaylistNotFound, playlist});
+    return;
+  }
+  const ListLines lines = SplitListLines(text);
+  std::printf("Source:\n");
+  for (int k = 0; k < lines.count && k < s.tracks; ++k) {
+    const std::string_view line = lines.lines[k];
+    if (IsSkipLine(line)) continue;
+    const int shown = static_cast<int>(line.size() < 15 ? line.size() : 15);
+    std::printf("%.*s\tCh %i\tVol %4.2f\tPan %4.0f\n", shown, line.data(), k + 1, s.channelVolume[k],
+                s.channelPan[k]);
+  }
+  std::printf("\n");
+  if (s.mixMode == 1) {
+    std::printf("Master\t  %4.2f dB\n", s.busVolume[0]);
+  } else if (s.mixMode > 1) {
+    for (int b = 0; b < kBusCount; ++b) {
+      if (s.busVolume[b] != 0.0f) std::printf("Bus %i\t  %4.2f dB\n", b + 1, s.busVolume[b]);
+    }
+  }
+  std::printf("%s\n", std::string(79, '-').c_str());
+}
+
 }  // namespace
 
 void MixerPrompt(ConsoleState& console) {
   std::printf("\n");
-  ShowMixer(console.s);
+  ShowMixer(console.s, console.dialog);
   std::printf("\n");
   PrintShortStatus(console);
   std::printf("\n");

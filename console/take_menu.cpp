@@ -240,7 +240,8 @@ void Audition(TakeContext& context, Take& take) {
   request.takeStart = take.punch;
   request.startOffset = take.startOffset;
   request.endCut = take.endCut;
-  RunTransport(s, context.devices, context.buffers, context.transport, context.meterScale, request, context.dialog);
+  RunTransport(s, context.devices, context.buffers, context.transport, context.meterScale, request, context.dialog,
+               context.observer);
 }
 
 void AppendNames(const Take& take, std::string_view command) {

@@ -26,6 +26,7 @@ struct TakeContext {
   // Once "W" is answered to the replace question, replacing never asks again.
   bool& replaceOverwriteAll;
   UserDialog& dialog;
+  RunObserver& observer;
 };
 
 // Runs the take menu until one of its commands has been carried out (an

@@ -71,11 +71,6 @@ void PrintDestination(int channel, int outputs, int mixMode, const BusMatrix& bu
   }
 }
 
-void WaitForContinue(ConsoleState& console) {
-  std::printf("Enter 'c' to continue\n");
-  WaitForWord(console.word, "c");
-}
-
 // ------------------------------------------------------------------- solo
 
 int SoloChannelCount(const SessionState& s) { return std::clamp(s.tracks, 0, kMaxChannels); }
@@ -200,20 +195,6 @@ Flow RunListFileMenu(ConsoleState& console, ListFileTable& table, const ListFile
 
 }  // namespace
 
-std::string ReadCurrentListWithRecovery(ListFileTable& files, ListKind kind) {
-  const char* format = kind == ListKind::Playlist ? "Cannot find playlist file called %s\n"
-                                                  : "Cannot find recordlist file called %s\n";
-  std::string text;
-  while (!ReadWholeFile(files[0].data(), text)) {
-    std::printf(format, files[0].data());
-    std::printf("Create the file or enter a different name\n");
-    WordBuffer answer{};
-    ReadWord(answer);
-    SetText(files[0], WordOf(answer));
-  }
-  return text;
-}
-
 int ShowRecordlist(int inputs, char skipMarker, const char* path) {
   std::string text;
   if (!ReadWholeFile(path, text)) {
@@ -260,7 +241,7 @@ int ShowPlaylist(int tracks, int outputs, char skipMarker, const std::array<int,
 Flow ListRecordlist(ConsoleState& console) {
   const SessionState& s = console.s;
   ShowRecordlist(s.inputs, kSkipMarker, s.recordlistFiles[0].data());
-  WaitForContinue(console);
+  WaitForContinue(console.word);
   return Flow::EndPassClearPending;
 }
 
@@ -268,7 +249,7 @@ Flow ListPlaylist(ConsoleState& console) {
   const SessionState& s = console.s;
   ShowPlaylist(s.tracks, s.outputs, kSkipMarker, s.solo, s.playlistFiles[0].data(), s.busChannels, s.mixMode,
                  s.busActive);
-  WaitForContinue(console);
+  WaitForContinue(console.word);
   return Flow::EndPassClearPending;
 }
 

@@ -18,10 +18,6 @@ enum class Flow;
 
 enum class ListKind { Playlist, Recordlist };
 
-// Reads the current list file (slot 1 of its table). While it cannot be
-// read, asks for another name and puts the answer in slot 1.
-std::string ReadCurrentListWithRecovery(ListFileTable& files, ListKind kind);
-
 // Lists which input records into which file, at most `inputs` lines.
 // Returns 0 when the file cannot be read, else 1.
 int ShowRecordlist(int inputs, char skipMarker, const char* path);

@@ -68,6 +68,43 @@ inline IoResult WriteAll(int fd, const void* data, std::size_t sizeBytes) {
   return {};
 }
 
+// A file descriptor owned for one run. Raw descriptors are used in the
+// real-time loop because stdio would allocate its buffer on the first
+// transfer.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd_ = other.Release();
+    }
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { Close(); }
+
+  int Get() const { return fd_; }
+  int Release() noexcept {
+    const int released = fd_;
+    fd_ = -1;
+    return released;
+  }
+  // Closes now; a failure here can be a late write error.
+  IoResult Close() noexcept {
+    if (fd_ < 0) return {};
+    if (::close(Release()) != 0) return IoResult::FromErrno();
+    return {};
+  }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
 // Size of the whole file, or -1 when it cannot be found out. 64-bit offsets:
 // long recordings pass 2 GiB.
 inline std::int64_t FileSizeBytes(std::FILE* file) {

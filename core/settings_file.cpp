@@ -184,9 +184,7 @@ void ReadRangeLine(SessionState& s, const IndexedLine& line, int& slot, Settings
   s.rangeStart[slot] = Low32(ParseInteger(startText));
   s.rangeEnd[slot] = Low32(ParseInteger(endText));
   if (name.empty()) {
-    char fallback[kNameSize];
-    std::snprintf(fallback, sizeof fallback, "range%i", slot + 1);
-    SetText(s.rangeNames[slot], fallback);
+    SetText(s.rangeNames[slot], "range" + std::to_string(slot + 1));
     ++result.rangesWithoutName;
   } else {
     SetText(s.rangeNames[slot], name);

@@ -1,10 +1,8 @@
 #include "engine/audio_device.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
-
-#include "core/program_exit.h"
 
 namespace sondrel {
 
@@ -22,19 +20,11 @@ HwParams NewHwParams() {
   return HwParams(raw);
 }
 
-[[noreturn]] void FailSetup(const char* format, int error, FILE* stream) {
-  std::fflush(stdout);
-  std::fprintf(stream, format, snd_strerror(error));
-  std::fflush(stream);
-  throw ProgramExit{1};
+DeviceSetup Failed(DeviceSetup setup, DeviceSetupStep step, int error) {
+  setup.failedStep = step;
+  setup.alsaError = error;
+  return setup;
 }
-
-struct StreamReport {
-  snd_pcm_uframes_t periodFrames = 0;
-  snd_pcm_uframes_t bufferFrames = 0;
-  unsigned int channels = 0;
-  unsigned int rate = 0;
-};
 
 StreamReport ReadBack(const snd_pcm_hw_params_t* params) {
   StreamReport report;
@@ -43,12 +33,6 @@ StreamReport ReadBack(const snd_pcm_hw_params_t* params) {
   snd_pcm_hw_params_get_channels(params, &report.channels);
   snd_pcm_hw_params_get_rate(params, &report.rate, nullptr);
   return report;
-}
-
-void PrintTableRow(const char* label, const StreamReport& r) {
-  const long periods = r.periodFrames > 0 ? static_cast<long>(r.bufferFrames / r.periodFrames) : 0;
-  std::printf("%s\t%i\t%i\t%i\t%i\n", label, static_cast<int>(r.periodFrames), static_cast<int>(periods),
-              static_cast<int>(r.rate), static_cast<int>(r.channels));
 }
 
 // Channels, rate, period and buffer are "near" requests: what the device
@@ -75,59 +59,56 @@ int ChunkFramesForBlock(int blockFrames) {
   return blockFrames * std::max(1, kChunkFrames / blockFrames);
 }
 
-void OpenAudioDevices(const SessionState& state, AudioDevices& devices) {
+DeviceSetup OpenAudioDevices(const SessionState& state, AudioDevices& devices) {
+  DeviceSetup setup;
   devices.requestedPeriodFrames = ClampPeriodRequest(state.periodFrames);
   const auto requested = static_cast<snd_pcm_uframes_t>(devices.requestedPeriodFrames);
   const char* name = state.deviceName.data();
 
   snd_pcm_t* raw = nullptr;
   int err = snd_pcm_open(&raw, name, SND_PCM_STREAM_PLAYBACK, 0);
-  if (err < 0) FailSetup("Playback device could not be opened: %s\n", err, stderr);
+  if (err < 0) return Failed(setup, DeviceSetupStep::OpenPlayback, err);
   devices.playback.reset(raw);
 
   HwParams play = NewHwParams();
-  if (!play) FailSetup("Problem setting playback parameters: %s\n", -ENOMEM, stderr);
+  if (!play) return Failed(setup, DeviceSetupStep::PlaybackParameters, -ENOMEM);
   snd_pcm_hw_params_any(devices.playback.get(), play.get());
   snd_pcm_hw_params_set_access(devices.playback.get(), play.get(), SND_PCM_ACCESS_RW_NONINTERLEAVED);
   err = snd_pcm_hw_params_set_format(devices.playback.get(), play.get(), SND_PCM_FORMAT_S24_3LE);
-  if (err < 0) FailSetup("Problem setting playback format: %s\n", err, stderr);
+  if (err < 0) return Failed(setup, DeviceSetupStep::PlaybackFormat, err);
   RequestGeometry(devices.playback.get(), play.get(), state.outputs, state.sampleRate, requested, 4 * requested);
   err = snd_pcm_hw_params(devices.playback.get(), play.get());
-  if (err < 0) FailSetup("Problem setting playback parameters: %s\n", err, stderr);
+  if (err < 0) return Failed(setup, DeviceSetupStep::PlaybackParameters, err);
 
   snd_pcm_uframes_t block = 0;
   snd_pcm_hw_params_get_period_size(play.get(), &block, nullptr);
-  if (block != requested) std::printf("Driver did not return requested period size.\n");
+  setup.periodDiffers = block != requested;
   devices.blockFrames = static_cast<int>(block);
   devices.chunkFrames = ChunkFramesForBlock(devices.blockFrames);
 
   raw = nullptr;
   err = snd_pcm_open(&raw, name, SND_PCM_STREAM_CAPTURE, 0);
-  if (err < 0) FailSetup("unable to open pcm record device: %s\n", err, stderr);
+  if (err < 0) return Failed(setup, DeviceSetupStep::OpenCapture, err);
   devices.capture.reset(raw);
 
   HwParams rec = NewHwParams();
-  if (!rec) FailSetup("Could not set record hardware parameters: %s\n", -ENOMEM, stdout);
+  if (!rec) return Failed(setup, DeviceSetupStep::CaptureParameters, -ENOMEM);
   snd_pcm_hw_params_any(devices.capture.get(), rec.get());
   snd_pcm_hw_params_set_access(devices.capture.get(), rec.get(), SND_PCM_ACCESS_RW_NONINTERLEAVED);
   err = snd_pcm_hw_params_set_format(devices.capture.get(), rec.get(), SND_PCM_FORMAT_S24_3LE);
-  if (err < 0) FailSetup("Problem setting recording format: %s\n", err, stderr);
+  if (err < 0) return Failed(setup, DeviceSetupStep::CaptureFormat, err);
   // The capture buffer is asked for four requested periods, like playback,
   // not four granted blocks.
   RequestGeometry(devices.capture.get(), rec.get(), state.inputs, state.sampleRate, block, 4 * requested);
   const int captureErr = snd_pcm_hw_params(devices.capture.get(), rec.get());
 
-  const StreamReport playReport = ReadBack(play.get());
-  const StreamReport recReport = ReadBack(rec.get());
-  devices.playbackBufferFrames = playReport.bufferFrames;
-  devices.captureBufferFrames = recReport.bufferFrames;
-  std::printf("\nReturned Driver Parameters:\n");
-  std::printf("\tBuffer\tPeriods\tRate\tChannels\n");
-  PrintTableRow("Play", playReport);
-  PrintTableRow("Record", recReport);
-  std::printf("-----------------------------------------\n\n");
-
-  if (captureErr < 0) FailSetup("Could not set record hardware parameters: %s\n", captureErr, stdout);
+  setup.granted = true;
+  setup.playback = ReadBack(play.get());
+  setup.capture = ReadBack(rec.get());
+  devices.playbackBufferFrames = setup.playback.bufferFrames;
+  devices.captureBufferFrames = setup.capture.bufferFrames;
+  if (captureErr < 0) return Failed(setup, DeviceSetupStep::CaptureParameters, captureErr);
+  return setup;
 }
 
 void PrepareDevicesForRun(AudioDevices& devices, bool capture, bool playback) {

@@ -37,9 +37,38 @@ struct AudioDevices {
 int ClampPeriodRequest(int periodFrames);
 int ChunkFramesForBlock(int blockFrames);
 
-// Opens and configures both devices and prints the driver table. A failure
-// prints its message and throws ProgramExit{1}.
-void OpenAudioDevices(const SessionState& state, AudioDevices& devices);
+// What a stream was granted.
+struct StreamReport {
+  snd_pcm_uframes_t periodFrames = 0;
+  snd_pcm_uframes_t bufferFrames = 0;
+  unsigned int channels = 0;
+  unsigned int rate = 0;
+};
+
+enum class DeviceSetupStep {
+  None,
+  OpenPlayback,
+  PlaybackFormat,
+  PlaybackParameters,
+  OpenCapture,
+  CaptureFormat,
+  CaptureParameters,
+};
+
+// How the set-up went: the step that failed with its ALSA error, and what
+// the devices granted as far as the set-up got.
+struct DeviceSetup {
+  DeviceSetupStep failedStep = DeviceSetupStep::None;
+  int alsaError = 0;
+  bool periodDiffers = false;  // the playback device granted another period
+  bool granted = false;        // both streams were configured far enough to read back
+  StreamReport playback;
+  StreamReport capture;
+};
+
+// Opens and configures both devices. The program cannot go on when a step
+// failed.
+DeviceSetup OpenAudioDevices(const SessionState& state, AudioDevices& devices);
 
 // Readies the devices for a run: both drained, then capture and/or playback
 // prepared. A device the run does not use is left drained.

@@ -5,35 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <span>
 
 #include "core/file_io.h"
 
 namespace sondrel {
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd = other.Release();
-  }
-  return *this;
-}
-
-UniqueFd::~UniqueFd() { Close(); }
-
-int UniqueFd::Release() noexcept {
-  const int released = fd;
-  fd = -1;
-  return released;
-}
-
-bool UniqueFd::Close() noexcept {
-  if (fd < 0) return true;
-  const int result = ::close(Release());
-  return result == 0;
-}
 
 namespace {
 
@@ -63,7 +40,7 @@ struct LoopState {
   std::int64_t monitorPosition = 0;  // monitor runs: frames captured so far
   std::int64_t monitoredSinceDisplay = 0;
   std::int64_t lastDisplay = 0;
-  int meterReset = 1;
+  bool meterRestart = true;
 
   // Channel numbers (from 1) whose levels a monitor run shows.
   std::array<int, kMaxChannels> monitored{};
@@ -82,17 +59,6 @@ struct Loop {
 };
 
 // ------------------------------------------------------------ file transfer
-
-bool WriteFully(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 // Fills one channel's chunk with the file's samples for the timeline stretch
 // that starts `fileStart` samples into the file (negative: before the file
@@ -156,7 +122,7 @@ void LoadPlayChunk(Loop& loop) {
   const std::int64_t chunkStart = st.loadPosition;
   for (int c = 0; c < kMaxChannels; ++c) {
     if (plan.playArmed[c] != 1 || loop.buffers.channelPointers[set][c] == nullptr) continue;
-    FillFromFile(loop.buffers.channelPointers[set][c], st.chunk, plan.playFiles[c].fd, plan.dataOffset[c],
+    FillFromFile(loop.buffers.channelPointers[set][c], st.chunk, plan.playFiles[c].Get(), plan.dataOffset[c],
                  plan.length[c], chunkStart - plan.timelineStart[c]);
   }
   if (plan.records) MuteReplacedFromPunch(loop, set, chunkStart);
@@ -169,12 +135,15 @@ void LoadPlayChunk(Loop& loop) {
 void RefreshRunningDisplay(Loop& loop, std::int64_t position) {
   const SessionState& s = loop.session();
   RunMeasures& m = loop.measures;
-  if (s.clockMode != 0) {
-    UpdateClock(s.clockMode, position, s.sampleRate, s.tempoMode, s.tempo, s.beatsPerMeasure);
-  }
-  if (s.meterRange != 0 && loop.plan.records) {
-    Meter(*loop.settings.meter, m.intervalPeak, loop.settings.meterScale.range, &loop.state.meterReset,
-          s.clockMode == 0 ? 1 : 0, m.intervalPeakChannel, loop.settings.meterScale.decay);
+  RunObserver& observer = *loop.settings.observer;
+  if (s.clockMode != 0) observer.ShowClock(position);
+  const MeterScale& scale = loop.settings.meterScale;
+  if (s.meterRange != 0 && loop.plan.records && scale.range > 0.0f) {
+    const MeterFrame frame =
+        UpdateMeter(*loop.settings.meter, m.intervalPeak, scale, loop.state.meterRestart, m.intervalPeakChannel);
+    loop.state.meterRestart = false;
+    // A hidden clock leaves the meter to start the line itself.
+    observer.ShowMeter(frame, s.clockMode == 0);
   }
   m.intervalPeak = 0;
   loop.state.lastDisplay = position;
@@ -214,7 +183,7 @@ void ReadCaptureBlock(Loop& loop, int set, int offsetFrames) {
       snd_pcm_readn(loop.devices.capture.get(), pointers.data(), static_cast<snd_pcm_uframes_t>(loop.state.block));
   SilenceLostFrames(pointers, inputs, got, loop.state.block);
   if (got == -EPIPE) {
-    std::printf("\nRX\n");
+    loop.settings.observer->MarkOverrun();
     ++loop.measures.overruns;
     snd_pcm_prepare(loop.devices.capture.get());
   }
@@ -231,12 +200,14 @@ void WriteTakeChunk(Loop& loop, int set, std::int64_t samples) {
     const std::uint8_t* chunk = loop.buffers.channelPointers[set][c];
     if (s.peakCheck == 1) CheckPeak(c, loop.state.chunk, m.inputPeak.data(), chunk, &m.intervalPeak, &m.intervalPeakChannel);
     if (!plan.takeFiles[c] || m.takeWriteFailed[c] == 1) continue;
-    if (!WriteFully(plan.takeFiles[c].fd, chunk, static_cast<std::size_t>(samples) * kTrackBytesPerSample)) {
+    const IoResult written =
+        WriteAll(plan.takeFiles[c].Get(), chunk, static_cast<std::size_t>(samples) * kTrackBytesPerSample);
+    if (!written) {
       // A full disk or a vanished file: keep what was written (the header
       // already declares the take's length, and readers trust the data
       // actually present) and report it after the run.
       m.takeWriteFailed[c] = 1;
-      m.takeWriteErrno[c] = errno;
+      m.takeWriteErrno[c] = written.error;
     }
   }
 }
@@ -297,7 +268,7 @@ void PlayStep(Loop& loop, snd_pcm_sframes_t frames) {
     st.loadDue = true;
   }
   if (written == -EPIPE) {
-    std::printf("\nPX\n");
+    loop.settings.observer->MarkUnderrun();
     ++loop.measures.underruns;
     snd_pcm_prepare(loop.devices.playback.get());
   }
@@ -333,8 +304,8 @@ void MonitorStep(Loop& loop) {
   }
   st.monitoredSinceDisplay += st.block;
   if (st.monitoredSinceDisplay > 16383) {
-    ShowMonitorLevels(m.inputPeak, std::span<const int>(st.monitored.data(), st.monitoredCount),
-                      loop.session().inputs);
+    loop.settings.observer->ShowMonitorLevels(m.inputPeak,
+                                              std::span<const int>(st.monitored.data(), st.monitoredCount));
     st.monitoredSinceDisplay = 0;
   }
 }

@@ -7,30 +7,14 @@
 #include <array>
 #include <cstdint>
 
+#include "core/file_io.h"
 #include "core/session_state.h"
 #include "engine/audio_device.h"
 #include "engine/metering.h"
+#include "engine/run_observer.h"
 #include "mixer/mixing.h"
 
 namespace sondrel {
-
-// A file descriptor owned for one run. Raw descriptors are used in the loop
-// because stdio would allocate its buffer on the first transfer.
-struct UniqueFd {
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd();
-  int Release() noexcept;
-  // Closes now; false when the close reported an error (a late write error).
-  bool Close() noexcept;
-  explicit operator bool() const { return fd >= 0; }
-
-  int fd = -1;
-};
 
 // Everything a run needs in the loop, prepared by the run set-up.
 struct RunPlan {
@@ -76,6 +60,7 @@ struct LoopSettings {
   MixWorkspace* mixWork = nullptr;
   MeterState* meter = nullptr;
   MeterScale meterScale;
+  RunObserver* observer = nullptr;
   std::int64_t refreshInterval = 0;
 };
 

@@ -1,12 +1,11 @@
-// Level metering: peaks, the running bar meter and clock, peak summaries.
+// Level metering: peaks of captured audio and the state of the running bar
+// meter. The console draws what these compute.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <span>
 
-#include "core/session_state.h"
 #include "core/audio_constants.h"
+#include "core/session_state.h"
 
 namespace sondrel {
 
@@ -17,6 +16,8 @@ inline constexpr double kMeterReference = -static_cast<double>(kSampleMin);
 inline constexpr double kReportReference = static_cast<double>(kSampleMax);
 // Steps of the bar and columns of its field.
 inline constexpr int kMeterColumns = 24;
+// Where the meter's levels start before anything was heard, in dB.
+inline constexpr int kMeterFloorDb = -144;
 
 // The bar meter's span and fall rate, derived from the meter range setting.
 struct MeterScale {
@@ -45,59 +46,36 @@ void CheckPeak(int channel, int count, std::int64_t* peaks, const void* block, s
                int* maxChannel);
 
 // What the bar meter remembers between refreshes. The console keeps one for
-// the program's life; a run asks for a reset through its meterReset flag.
+// the program's life; each run starts it afresh at its first refresh.
 struct MeterState {
-  int over = 0;            // a refresh has seen 0 dBFS since the reset
-  int overChannel = 0;     // channel of the latest over
-  int topPeak = -144;      // highest level since the reset, dB toward zero
-  double current = -144.0;  // level the bar shows, dB
-  float peakBars = 0.0f;   // column of the held peak marker, in bar steps
-  float oldPeak = 0.0f;    // magnitude that set the held marker
-  float last = -144.0f;    // level of the previous refresh, dB
+  int over = 0;                       // a refresh has seen 0 dBFS since the reset
+  int overChannel = 0;                // channel of the latest over
+  int topPeak = kMeterFloorDb;        // highest level since the reset, dB toward zero
+  double current = kMeterFloorDb;     // level the bar shows, dB
+  float peakBars = 0.0f;              // column of the held peak marker, in bar steps
+  float oldPeak = 0.0f;               // magnitude that set the held marker
+  float last = kMeterFloorDb;         // level of the previous refresh, dB
 };
 
-// Draws one meter field for the interval peak `peak` (loudest on `channel`,
-// 1-based) and updates `state`. When *reset is 1 it is cleared and the state
-// starts afresh. cr = 1 starts the line (the clock is hidden). A meter whose
-// range is not above 0 is off and draws nothing.
-void Meter(MeterState& state, std::int64_t peak, float range, int* reset, int cr, int channel, float decay);
+// One refresh of the bar meter, as it is to be drawn.
+struct MeterFrame {
+  float rangeDb = 0.0f;
+  double barSteps = 0.0;  // how far the bar reaches, in steps of the field
+  float peakBars = 0.0f;  // where the held peak marker stands
+  int channel = 0;        // the loudest channel of the interval, drawn as the marker
+  bool over = false;
+  int overChannel = 0;
+  int topPeakDb = kMeterFloorDb;
+};
 
-// Clock modes: 0 hidden, 1 redrawn in place, 2 one line per refresh.
-// Tempo modes: 0 seconds, 1 measure.beat, anything else draws nothing.
-// A zero rate, or in measure mode a tempo or signature that is not above 0,
-// shows the start of the project rather than dividing by zero.
-void UpdateClock(int clockMode, std::int64_t position, std::uint32_t rate, int tempoMode, float tempo,
-                 int beatsPerMeasure);
+// Moves the meter on by one refresh for the interval peak `peak` (loudest on
+// `channel`, 1-based); `restart` clears what earlier runs left. The scale's
+// range must be above 0.
+MeterFrame UpdateMeter(MeterState& state, std::int64_t peak, const MeterScale& scale, bool restart, int channel);
 
 // Samples between display refreshes for a run: a twelfth of a second when
 // the clock is redrawn, a 48th when it scrolls; a hidden clock keeps the
 // previous run's interval (a twelfth of a second before any).
 std::int64_t RefreshInterval(int clockMode, std::uint32_t sampleRate, std::int64_t previous);
-
-// The monitor line: each of `channels` (1-based, in order) with the level of
-// its peak so far, redrawn in place.
-void ShowMonitorLevels(std::span<const std::int64_t> inputPeak, std::span<const int> channels, int inputs);
-
-// One summary line. kind 1 = output channel, 2 = bus left, 3 = bus right;
-// any other kind prints nothing.
-void ShowPeaks(std::int64_t peak, int number, int kind);
-
-// End-of-run summaries, in the order a run prints them.
-// After a recording that checked peaks: each armed input (1-based, in order).
-void PrintInputPeaks(std::span<const std::int64_t> inputPeak, std::span<const int> channels);
-// After playback in mix modes 2 and 3: busses 2..64 that are active; bus 1
-// is the output pair.
-void PrintBusPeaks(std::span<const std::int64_t, kBusCount> busLeft, std::span<const std::int64_t, kBusCount> busRight,
-                   const std::array<int, kBusCount>& busActive);
-// After playback: the stereo pair on outputs 1 and 2 (the mix in mode 1,
-// bus 1 in modes 2 and 3, nothing in mode 0).
-void PrintOutputPeaks(int mixMode, std::int64_t mixLeft, std::int64_t mixRight, std::int64_t bus1Left,
-                      std::int64_t bus1Right);
-// Either count is printed only when it is above 0.
-void PrintXrunCounts(int underruns, int overruns);
-
-// Whole seconds since 2012-10-10 16:09:00 UTC: the take number in new take
-// and backup file names.
-std::int64_t TakeNumberNow();
 
 }  // namespace sondrel

@@ -5,16 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <span>
 #include <vector>
 
-#include "console/input.h"
-#include "console/track_lists.h"
+#include "core/list_text.h"
 #include "engine/block_loop.h"
-#include "wavfile/take_names.h"
 #include "timebase/time_conversions.h"
+#include "wavfile/take_names.h"
 #include "wavfile/wav_format.h"
 
 namespace sondrel {
@@ -52,7 +49,7 @@ RunShape ShapeOf(RunKind kind) {
 
 // ------------------------------------------------------- before the run
 
-void PrepareRecordAtInPoint(SessionState& s, TransportState& t, int block) {
+void PrepareRecordAtInPoint(SessionState& s, TransportState& t, int block, RunObserver& observer) {
   // A restore still pending from a cancelled pre-roll run keeps the points
   // the user set, not the moved ones.
   if (!t.preRollRestorePending) {
@@ -61,40 +58,27 @@ void PrepareRecordAtInPoint(SessionState& s, TransportState& t, int block) {
     t.preRollRestorePending = true;
   }
   s.punchPoint = s.inPoint;
-  std::printf("Setting pre-roll\n");
   std::int64_t preroll = 0;
   RoundSecondsToBlocks(block, s.sampleRate, s.preroll, &preroll);
   s.inPoint = std::max<std::int64_t>(0, s.inPoint - preroll);
-  std::printf("play %lli rec %lli stop %lli\n", static_cast<long long>(s.inPoint),
-              static_cast<long long>(s.punchPoint), static_cast<long long>(s.outPoint));
-}
-
-void WaitForC() {
-  WordBuffer word{};
-  WaitForWord(word, "c");
-}
-
-void StopTimeMessage(const char* line) {
-  std::printf("%s\n", line);
-  std::printf("Enter 'c' to continue and fix\n");
-  WaitForC();
+  observer.PreRollSet(s.inPoint, s.punchPoint, s.outPoint);
 }
 
 // A recording needs a stop after its record start. Returns false, after
-// telling the user, when it has none.
-bool RecordingPositionsUsable(const SessionState& s) {
+// telling the user and waiting until it was read, when it has none.
+bool RecordingPositionsUsable(const SessionState& s, UserDialog& dialog) {
+  const auto problem = [&dialog](NoticeKind kind) { dialog.TellAndWaitForContinue({kind}); };
   if (s.outPoint == 0) {
-    StopTimeMessage(">> Stop time is not set!");
-    if (s.punchPoint > 0) StopTimeMessage("\n>> Stop time is set before record start!");
-    if (s.punchPoint == 0) StopTimeMessage("\n>> Stop time is the same as record start!");
+    problem(NoticeKind::StopTimeNotSet);
+    problem(s.punchPoint > 0 ? NoticeKind::StopTimeBeforeRecordStart : NoticeKind::StopTimeAtRecordStart);
     return false;
   }
   if (s.punchPoint > s.outPoint) {
-    StopTimeMessage("\n>> Stop time is set before record start!");
+    problem(NoticeKind::StopTimeBeforeRecordStart);
     return false;
   }
   if (s.punchPoint == s.outPoint) {
-    StopTimeMessage("\n>> Stop time is the same as record start!");
+    problem(NoticeKind::StopTimeAtRecordStart);
     return false;
   }
   return true;
@@ -119,7 +103,7 @@ void ArmPlayback(const SessionState& s, const ListLines& play, bool soloOnly, co
     if (soloOnly && s.solo[c] != 1) continue;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-      std::printf("Can't open %s for playback\n", path.c_str());
+      dialog.Tell({NoticeKind::PlaybackTrackUnopened, path});
       continue;
     }
     plan.playArmed[c] = 1;
@@ -155,17 +139,12 @@ struct PresetNaming {
 };
 
 std::string ResolvePresetConflict(std::string_view entry, int channel, std::int64_t take, std::int64_t punch,
-                                  const RunRequest& request, PresetNaming& naming) {
+                                  const RunRequest& request, PresetNaming& naming, UserDialog& dialog) {
   for (;;) {
     std::string name = TakeFileName(entry, channel, take, punch, request.presetTakeNaming, naming.takeName);
     const bool taken = FileExists(name) || std::find(naming.given.begin(), naming.given.end(), name) != naming.given.end();
     if (!taken || naming.overwriteAll) return name;
-    std::printf("The file named %s already exists!\n", name.c_str());
-    std::printf("Enter a different take name or 'w' to overwrite this file\n");
-    std::printf("or 'W' to overwrite all similar conflicts\n");
-    WordBuffer answer{};
-    ReadWord(answer);
-    const std::string_view word = WordOf(answer);
+    const std::string word = dialog.Ask({NoticeKind::TakeNameTaken, name});
     if (word == "w") return name;
     if (word == "W") {
       naming.overwriteAll = true;
@@ -207,7 +186,7 @@ void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& 
   for (int c = 0; c < s.inputs && c < kMaxChannels; ++c) {
     if (plan.recordArmed[c] != 1) continue;
     names[c] = request.presetTakeNaming
-                   ? ResolvePresetConflict(rec.lines[c], c + 1, t.lastTakeNumber, s.punchPoint, request, naming)
+                   ? ResolvePresetConflict(rec.lines[c], c + 1, t.lastTakeNumber, s.punchPoint, request, naming, dialog)
                    : TakeFileName(rec.lines[c], c + 1, t.lastTakeNumber, s.punchPoint, false, {});
     naming.given.push_back(names[c]);
   }
@@ -223,7 +202,7 @@ void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& 
     if (fd < 0) {
       // This input records nothing; the take menu must not treat whatever
       // stands under that name as a new take.
-      std::printf("Can't open %s for recording\n", name.c_str());
+      dialog.Tell({NoticeKind::TakeUnopened, name});
       plan.recordArmed[c] = 0;
       recording.takeList += "-\n";
       continue;
@@ -231,35 +210,6 @@ void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& 
     plan.takeFiles[c] = UniqueFd(fd);
     recording.takeList += name + "\n";
   }
-}
-
-void PrintRunMessages(const RunShape& shape) {
-  if (shape.plays && shape.records) std::printf("Playing and Recording...\n");
-  if (shape.plays && !shape.records) std::printf("Playing...\n");
-  if (shape.soloOnly) std::printf("Tracks are soloed\n");
-  if (shape.takeAudition) std::printf("Auditioning...\n");
-  if (shape.records && !shape.plays) std::printf("Recording...\n");
-  if (shape.monitors) std::printf("Monitoring Input Peaks...\n");
-}
-
-void PrintPosition(const SessionState& s, const char* label, std::int64_t position) {
-  if (s.tempoMode == 0) {
-    std::printf("%s = %.2f sec\n", label, static_cast<double>(SamplesToSeconds(position, s.sampleRate)));
-  } else if (s.tempoMode == 1) {
-    int measure = 0;
-    float beat = 0.0f;
-    SampleToMeasures(s.beatsPerMeasure, s.tempo, position, &measure, &beat, s.sampleRate);
-    std::printf("%s = %i.%.2f\n", label, measure, static_cast<double>(beat));
-  }
-}
-
-void PrintPositions(const SessionState& s, const RunShape& shape, std::int64_t playStart, std::int64_t stop) {
-  if (s.interfaceMode != 1) return;
-  if (shape.plays) PrintPosition(s, "playback start", playStart);
-  if (shape.records) PrintPosition(s, "record start  ", s.punchPoint);
-  if (shape.plays && shape.records) PrintPosition(s, "play/rec stop ", stop);
-  if (shape.records && !shape.plays) PrintPosition(s, "record stop   ", stop);
-  if (shape.plays && !shape.records) PrintPosition(s, "playback stop ", stop);
 }
 
 std::int64_t MonitorLengthSamples(float seconds, std::uint32_t rate) {
@@ -272,21 +222,22 @@ std::int64_t MonitorLengthSamples(float seconds, std::uint32_t rate) {
 
 // -------------------------------------------------------- after the run
 
-void PrintSummaries(const SessionState& s, const RunShape& shape, const RunPlan& plan, const RunMeasures& m) {
-  if (shape.records && s.peakCheck == 1) {
-    std::array<int, kMaxChannels> armed{};
-    int count = 0;
-    for (int c = 0; c < s.inputs && c < kMaxChannels; ++c) {
-      if (plan.recordArmed[c] == 1) armed[count++] = c + 1;
-    }
-    PrintInputPeaks(m.inputPeak, std::span<const int>(armed.data(), count));
+void ReportFinishedRun(const SessionState& s, const RunShape& shape, const RunPlan& plan, const RunMeasures& m,
+                       RunObserver& observer) {
+  std::array<int, kMaxChannels> armed{};
+  int count = 0;
+  for (int c = 0; c < s.inputs && c < kMaxChannels; ++c) {
+    if (plan.recordArmed[c] == 1) armed[count++] = c + 1;
   }
-  if (shape.plays && s.mixMode > 1) PrintBusPeaks(m.mixPeaks.busLeft, m.mixPeaks.busRight, s.busActive);
-  if (shape.plays) {
-    PrintOutputPeaks(s.mixMode, m.mixPeaks.mixLeft, m.mixPeaks.mixRight, m.mixPeaks.busLeft[0],
-                     m.mixPeaks.busRight[0]);
-  }
-  PrintXrunCounts(m.underruns, m.overruns);
+  RunSummary summary;
+  summary.plays = shape.plays;
+  summary.records = shape.records;
+  summary.armedInputs = std::span<const int>(armed.data(), static_cast<std::size_t>(count));
+  summary.inputPeak = m.inputPeak;
+  summary.mixPeaks = &m.mixPeaks;
+  summary.underruns = m.underruns;
+  summary.overruns = m.overruns;
+  observer.RunFinished(summary);
 }
 
 std::string IncompleteTakeName(std::string_view name) {
@@ -298,16 +249,16 @@ std::string IncompleteTakeName(std::string_view name) {
 // played again, so it is kept; but it must not pass for a good take. Its
 // sizes are made to say what it holds, and its name that it is incomplete.
 void SetAsideIncompleteTake(const std::string& name, int input, int error, UserDialog& dialog) {
-  std::printf("Recording into %s on input %i was cut short: %s\n", name.c_str(), input, std::strerror(error));
+  dialog.Tell({NoticeKind::TakeCutShort, name, {}, error, input});
   FixSizeFields(name.c_str(), dialog);
   const std::string incomplete = IncompleteTakeName(name);
   if (FileExists(incomplete)) {
     // An earlier incomplete take is not written over.
-    std::printf("It keeps its name: %s already exists\n", incomplete.c_str());
+    dialog.Tell({NoticeKind::IncompleteNameTaken, incomplete});
   } else if (std::rename(name.c_str(), incomplete.c_str()) == 0) {
-    std::printf("What it holds is kept as %s\n", incomplete.c_str());
+    dialog.Tell({NoticeKind::IncompleteTakeKept, incomplete});
   } else {
-    std::printf("Could not rename %s to %s: %s\n", name.c_str(), incomplete.c_str(), std::strerror(errno));
+    dialog.Tell({NoticeKind::CouldNotRename, name, incomplete, errno});
   }
 }
 
@@ -322,10 +273,9 @@ void CloseTakes(const SessionState& s, RunPlan& plan, const RunMeasures& m, Reco
     const std::string name(names.lines[c]);
     int error = 0;
     if (plan.takeFiles[c]) {
-      errno = 0;
-      const bool closed = plan.takeFiles[c].Close();
+      const IoResult closed = plan.takeFiles[c].Close();
       if (m.takeWriteFailed[c] == 1) error = m.takeWriteErrno[c];
-      if (!closed && error == 0) error = errno != 0 ? errno : EIO;
+      if (!closed && error == 0) error = closed.error != 0 ? closed.error : EIO;
     }
     if (error != 0) {
       SetAsideIncompleteTake(name, c + 1, error, dialog);
@@ -348,10 +298,18 @@ struct ListTexts {
   std::string rec;
 };
 
-ListTexts ReadBothLists(SessionState& s) {
+// Reads the current list file (slot 1 of its table). While it cannot be
+// read, asks for another name and puts the answer in slot 1.
+std::string ReadListAskingWhileMissing(ListFileTable& files, NoticeKind missing, UserDialog& dialog) {
+  std::string text;
+  while (!ReadWholeFile(files[0].data(), text)) SetText(files[0], dialog.Ask({missing, files[0].data()}));
+  return text;
+}
+
+ListTexts ReadBothLists(SessionState& s, UserDialog& dialog) {
   ListTexts texts;
-  texts.play = ReadCurrentListWithRecovery(s.playlistFiles, ListKind::Playlist);
-  texts.rec = ReadCurrentListWithRecovery(s.recordlistFiles, ListKind::Recordlist);
+  texts.play = ReadListAskingWhileMissing(s.playlistFiles, NoticeKind::PlaylistMissingAsk, dialog);
+  texts.rec = ReadListAskingWhileMissing(s.recordlistFiles, NoticeKind::RecordlistMissingAsk, dialog);
   return texts;
 }
 
@@ -364,13 +322,14 @@ std::int64_t AuditionStart(const SessionState& s, RunKind kind) {
 }  // namespace
 
 Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers& buffers, TransportState& transport,
-                       const MeterScale& meterScale, const RunRequest& request, UserDialog& dialog) {
+                       const MeterScale& meterScale, const RunRequest& request, UserDialog& dialog,
+                       RunObserver& observer) {
   Recording recording;
   const RunShape shape = ShapeOf(request.kind);
   if (request.kind == RunKind::None) return recording;
 
   if (request.kind == RunKind::RecordWithPlayback && s.punchPoint < s.inPoint) s.punchPoint = s.inPoint;
-  if (shape.preRoll) PrepareRecordAtInPoint(s, transport, devices.blockFrames);
+  if (shape.preRoll) PrepareRecordAtInPoint(s, transport, devices.blockFrames, observer);
   const std::int64_t savedIn = s.inPoint;
   const std::int64_t savedOut = s.outPoint;
   if (shape.audition) {
@@ -378,9 +337,9 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
     // A length from a hand-edited param.txt can reach past any position.
     if (__builtin_add_overflow(s.inPoint, request.auditionSamples, &s.outPoint)) s.outPoint = INT64_MAX;
   }
-  if (shape.records && !RecordingPositionsUsable(s)) return recording;
+  if (shape.records && !RecordingPositionsUsable(s, dialog)) return recording;
 
-  const ListTexts lists = ReadBothLists(s);
+  const ListTexts lists = ReadBothLists(s, dialog);
   const ListLines play = SplitListLines(shape.takeAudition ? std::string_view(request.takePlaylist) : lists.play);
   const ListLines rec = SplitListLines(lists.rec);
 
@@ -409,8 +368,8 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
     plan->startPosition = request.takeStart + request.startOffset;
     plan->stopPosition = s.outPoint - request.endCut;
   }
-  PrintRunMessages(shape);
-  PrintPositions(s, shape, plan->startPosition, plan->stopPosition);
+  observer.RunStarting({shape.plays, shape.records, shape.monitors, shape.soloOnly, shape.takeAudition,
+                        plan->startPosition, s.punchPoint, plan->stopPosition});
   if (shape.monitors) {
     s.outPoint = MonitorLengthSamples(request.monitorSeconds, s.sampleRate);
     plan->stopPosition = s.outPoint;
@@ -418,7 +377,10 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
 
   auto measures = std::make_unique<RunMeasures>();
   ZeroTransportBuffers(buffers);
-  if (s.mixMode != 0) ComputeChannelGains(s.channelPan, s.channelVolume, transport.gains, s.tracks, plan->playArmed, kGainScale);
+  if (s.mixMode != 0) {
+    ComputeChannelGains(s.channelPan, s.channelVolume, transport.gains, s.tracks, plan->playArmed, kGainScale,
+                        dialog);
+  }
   PrepareDevicesForRun(devices, shape.records || shape.monitors, shape.plays);
   transport.refreshInterval = RefreshInterval(s.clockMode, s.sampleRate, transport.refreshInterval);
 
@@ -429,15 +391,15 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   settings.meter = &transport.meter;
   settings.meterScale = meterScale;
   settings.refreshInterval = transport.refreshInterval;
+  settings.observer = &observer;
   RunBlockLoop(devices, buffers, *plan, settings, *measures);
 
-  std::printf("\n");
   if (shape.audition) {
     s.inPoint = savedIn;
     s.outPoint = savedOut;
   }
   if (shape.monitors) s.outPoint = savedOut;
-  PrintSummaries(s, shape, *plan, *measures);
+  ReportFinishedRun(s, shape, *plan, *measures, observer);
   for (auto& file : plan->playFiles) file.Close();
   if (shape.records) {
     CloseTakes(s, *plan, *measures, recording, dialog);
@@ -452,11 +414,11 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   return recording;
 }
 
-void RunExitForm(SessionState& s, AudioDevices& devices, TransportBuffers& buffers, TransportState& transport) {
-  ReadBothLists(s);
+void RunExitForm(SessionState& s, AudioDevices& devices, TransportBuffers& buffers, TransportState& transport,
+                 UserDialog& dialog) {
+  ReadBothLists(s, dialog);
   ZeroTransportBuffers(buffers);
   PrepareDevicesForRun(devices, false, false);
-  std::printf("\n");
   RestorePreRoll(s, transport);
   CloseAudioDevices(devices);
 }

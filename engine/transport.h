@@ -13,6 +13,7 @@
 #include "core/user_dialog.h"
 #include "engine/audio_device.h"
 #include "engine/metering.h"
+#include "engine/run_observer.h"
 #include "mixer/mixer_settings.h"
 #include "mixer/mixing.h"
 
@@ -80,11 +81,13 @@ struct Recording {
 // Runs one transport command. Returns the recording for the take menu when
 // the run recorded without a preset take name.
 Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers& buffers, TransportState& transport,
-                       const MeterScale& meterScale, const RunRequest& request, UserDialog& dialog);
+                       const MeterScale& meterScale, const RunRequest& request, UserDialog& dialog,
+                       RunObserver& observer);
 
 // The console's exit: the current list files are read as for any run (asking
 // for another name while one is missing), nothing is armed or moved, a
 // pending pre-roll restore is done and the devices are drained and closed.
-void RunExitForm(SessionState& s, AudioDevices& devices, TransportBuffers& buffers, TransportState& transport);
+void RunExitForm(SessionState& s, AudioDevices& devices, TransportBuffers& buffers, TransportState& transport,
+                 UserDialog& dialog);
 
 }  // namespace sondrel

@@ -10,7 +10,6 @@
 #include <span>
 #include <vector>
 
-#include "engine/metering.h"
 #include "core/file_io.h"
 #include "core/list_text.h"
 #include "wavfile/wav_format.h"
@@ -47,21 +46,21 @@ using TrackFiles = std::array<FilePtr, kMaxChannels>;
 
 // Opens every track that takes part and lists its channel number; a track
 // that cannot be opened now is left out of the mix.
-void OpenTracks(const SessionState& s, ExportTracks& tracks, TrackFiles& files) {
+void OpenTracks(const SessionState& s, ExportTracks& tracks, TrackFiles& files, UserDialog& dialog) {
   const ListLines lines = SplitListLines(tracks.listText);
-  std::printf("Mixing channels ");
+  dialog.Tell({NoticeKind::MixingChannelsStart});
   for (int k = 0; k < ChannelSlots(s, lines); ++k) {
     if (tracks.flags[k] != 1) continue;
     const std::string path(lines.lines[k]);
     files[k] = OpenFile(path.c_str(), "rb");
     if (!files[k]) {
-      std::printf("Can't open %s for Mixing\n", path.c_str());
+      dialog.Tell({NoticeKind::MixingTrackUnopened, path});
       tracks.flags[k] = 0;
       continue;
     }
-    std::printf(" %i", k + 1);
+    dialog.Tell({NoticeKind::MixingChannel, {}, {}, 0, k + 1});
   }
-  std::printf("\n");
+  dialog.Tell({NoticeKind::MixingChannelsEnd});
 }
 
 // Fills `frames` samples of a track's chunk from `position` samples into the
@@ -117,32 +116,6 @@ void MixChunk(const SessionState& s, const ExportTracks& tracks, const ChannelGa
   }
 }
 
-void PrintProgress(std::int64_t done, std::int64_t length) {
-  const float percent = static_cast<float>(done) / static_cast<float>(length) * 100.0f;
-  std::printf("\rExport Progress: %.0f %%", static_cast<double>(percent));
-  std::fflush(stdout);
-}
-
-void PrintExportPeaks(const SessionState& s, const MixPeaks& peaks) {
-  if (s.mixMode == 3) {
-    std::printf("\n\nBus Peaks:\n");
-    for (int bus = 1; bus < kBusCount; ++bus) {
-      if (s.busActive[bus] == 0) continue;
-      ShowPeaks(peaks.busLeft[bus], bus + 1, 2);
-      ShowPeaks(peaks.busRight[bus], bus + 1, 3);
-      std::printf("\n");
-    }
-    std::printf("\nOutput Peaks:\n");
-    ShowPeaks(peaks.busLeft[0], 1, 1);
-    ShowPeaks(peaks.busRight[0], 2, 1);
-  } else {
-    std::printf("\n\nOutput Peaks:\n");
-    ShowPeaks(peaks.mixLeft, 1, 1);
-    ShowPeaks(peaks.mixRight, 2, 1);
-  }
-  std::printf("\n");
-}
-
 // ------------------------------------------------------- the mix files
 
 // A mix file is written under a temporary name and renamed into place once
@@ -171,7 +144,7 @@ struct MixFiles {
 };
 
 bool CreateMixFile(const SessionState& s, std::string name, std::int64_t frames, std::uint32_t channels,
-                   PendingMixFile& mix) {
+                   PendingMixFile& mix, UserDialog& dialog) {
   mix.name = std::move(name);
   mix.tempName = mix.name + ".part";
   IoResult created = CreateWavFile(mix.tempName.c_str(), s.sampleRate, kTrackBits, frames, channels);
@@ -180,26 +153,26 @@ bool CreateMixFile(const SessionState& s, std::string name, std::int64_t frames,
     if (!mix.file) created = IoResult::FromErrno();
   }
   if (mix.file) return true;
-  std::printf("Can't create %s for the mix: %s\n", mix.name.c_str(), std::strerror(created.error));
+  dialog.Tell({NoticeKind::MixFileNotCreated, mix.name, {}, created.error});
   return false;
 }
 
 bool CreateMixFiles(const SessionState& s, ExportLayout layout, std::string_view baseName, std::int64_t frames,
-                    MixFiles& mix) {
+                    MixFiles& mix, UserDialog& dialog) {
   const std::string base(baseName);
   if (layout == ExportLayout::Interleaved) {
     mix.count = 1;
-    return CreateMixFile(s, base + ".wav", frames, 2, mix.files[0]);
+    return CreateMixFile(s, base + ".wav", frames, 2, mix.files[0], dialog);
   }
   mix.count = 2;
-  return CreateMixFile(s, base + "_L.wav", frames, 1, mix.files[0]) &&
-         CreateMixFile(s, base + "_R.wav", frames, 1, mix.files[1]);
+  return CreateMixFile(s, base + "_L.wav", frames, 1, mix.files[0], dialog) &&
+         CreateMixFile(s, base + "_R.wav", frames, 1, mix.files[1], dialog);
 }
 
-bool Append(PendingMixFile& mix, const void* data, std::size_t bytes) {
-  if (WriteAll(mix.file.get(), data, bytes)) return true;
-  std::printf("\nWriting %s failed: %s\n", mix.name.c_str(), std::strerror(errno));
-  return false;
+bool Append(PendingMixFile& mix, const void* data, std::size_t bytes, UserDialog& dialog) {
+  const IoResult written = WriteAll(mix.file.get(), data, bytes);
+  if (!written) dialog.Tell({NoticeKind::MixFileWriteFailed, mix.name, {}, written.error});
+  return written.ok;
 }
 
 // An interleaved frame is the left sample's 3 bytes, then the right's. Each
@@ -224,28 +197,29 @@ void Interleave(const std::uint8_t* left, const std::uint8_t* right, int frames,
 }
 
 bool WriteChunk(ExportLayout layout, const ChunkPointers& chunks, int frames, std::span<std::uint8_t> interleave,
-                MixFiles& mix) {
+                MixFiles& mix, UserDialog& dialog) {
   if (layout == ExportLayout::Split) {
-    return Append(mix.files[0], chunks[0], SampleBytes(frames)) && Append(mix.files[1], chunks[1], SampleBytes(frames));
+    return Append(mix.files[0], chunks[0], SampleBytes(frames), dialog) &&
+           Append(mix.files[1], chunks[1], SampleBytes(frames), dialog);
   }
   Interleave(chunks[0], chunks[1], frames, interleave.data());
-  return Append(mix.files[0], interleave.data(), 2 * SampleBytes(frames));
+  return Append(mix.files[0], interleave.data(), 2 * SampleBytes(frames), dialog);
 }
 
 // Every file is closed (the last buffered bytes can still fail to reach the
 // disk) before any takes its name, so a failure renames nothing.
-bool PlaceMixFiles(MixFiles& mix) {
+bool PlaceMixFiles(MixFiles& mix, UserDialog& dialog) {
   for (int i = 0; i < mix.count; ++i) {
     PendingMixFile& file = mix.files[i];
-    if (!CloseFile(file.file)) {
-      std::printf("Writing %s failed: %s\n", file.name.c_str(), std::strerror(errno));
+    if (const IoResult closed = CloseFile(file.file); !closed) {
+      dialog.Tell({NoticeKind::MixFileCloseFailed, file.name, {}, closed.error});
       return false;
     }
   }
   for (int i = 0; i < mix.count; ++i) {
     PendingMixFile& file = mix.files[i];
     if (std::rename(file.tempName.c_str(), file.name.c_str()) != 0) {
-      std::printf("Can't name the mix %s: %s\n", file.name.c_str(), std::strerror(errno));
+      dialog.Tell({NoticeKind::MixFileNotNamed, file.name, {}, errno});
       return false;
     }
     file.placed = true;
@@ -258,25 +232,26 @@ bool PlaceMixFiles(MixFiles& mix) {
 bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks, UserDialog& dialog) {
   const char* playlist = s.playlistFiles[0].data();
   if (!ReadWholeFile(playlist, tracks.listText)) {
-    std::printf("Cannot find playlist file called %s\n", playlist);
+    dialog.Tell({NoticeKind::ExportPlaylistMissing, playlist});
     return false;
   }
   CheckTracks(s, tracks, dialog);
-  ComputeChannelGains(s.channelPan, s.channelVolume, gains, s.tracks, tracks.flags, kGainScale);
+  ComputeChannelGains(s.channelPan, s.channelVolume, gains, s.tracks, tracks.flags, kGainScale, dialog);
   return true;
 }
 
 bool ExportMix(const SessionState& s, ExportLayout layout, std::string_view baseName, ExportTracks& tracks,
-               const ChannelGains& gains, const ChunkPointers& chunks, MixWorkspace& work) {
+               const ChannelGains& gains, const ChunkPointers& chunks, MixWorkspace& work, MixPeaks& peaks,
+               UserDialog& dialog) {
   const std::int64_t length = s.outPoint - s.inPoint;
   if (s.mixMode == 3) VerifyChannels(s.busChannels, tracks.flags);
   TrackFiles inputs;
-  OpenTracks(s, tracks, inputs);
+  OpenTracks(s, tracks, inputs, dialog);
   MixFiles mix;
-  if (!CreateMixFiles(s, layout, baseName, length, mix)) return false;
+  if (!CreateMixFiles(s, layout, baseName, length, mix, dialog)) return false;
   std::vector<std::uint8_t> interleave(layout == ExportLayout::Interleaved ? kChunkFrames * kStereoFrameBytes : 0);
   ClearChunks(s, chunks);
-  MixPeaks peaks;
+  peaks = MixPeaks{};
   // The last chunk is cut at the out point: the files hold exactly the
   // frames their headers declare, and nothing after the out point reaches
   // the files or the peaks.
@@ -284,12 +259,10 @@ bool ExportMix(const SessionState& s, ExportLayout layout, std::string_view base
     const int frames = static_cast<int>(std::min<std::int64_t>(kChunkFrames, length - done));
     LoadChunks(tracks, inputs, chunks, s.inPoint + done, frames);
     MixChunk(s, tracks, gains, chunks, frames, peaks, work);
-    if (!WriteChunk(layout, chunks, frames, interleave, mix)) return false;
-    PrintProgress(done, length);
+    if (!WriteChunk(layout, chunks, frames, interleave, mix, dialog)) return false;
+    dialog.Tell({NoticeKind::ExportProgress, {}, {}, 0, done, length});
   }
-  if (!PlaceMixFiles(mix)) return false;
-  PrintExportPeaks(s, peaks);
-  return true;
+  return PlaceMixFiles(mix, dialog);
 }
 
 }  // namespace sondrel

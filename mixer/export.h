@@ -30,20 +30,22 @@ struct ExportTracks {
 };
 
 // Reads the current playlist and checks each listed track of channels
-// 1..tracks (a rejected file is reported and left out), then recomputes the
+// 1..tracks (a rejected file is told and left out), then recomputes the
 // channel gains of the tracks that take part, repairing out-of-range volumes
-// and pans. False, after saying so, when the playlist cannot be read.
+// and pans. False, after telling why, when the playlist cannot be read.
 bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks, UserDialog& dialog);
 
 // Mixes in point .. out point (which must be positive) and writes the files
 // named after `baseName`: exactly that many frames, as their headers
-// declare. Prints the channels being mixed, the progress and the peaks.
-// `chunks` is the program's chunk buffer (one 4096-frame chunk per channel;
-// chunks 0 and 1 receive the mix), `gains` those PrepareExport computed.
-// A file that cannot be created or written is reported and false returned;
-// the files only take their names once complete, so a failed export leaves
-// nothing behind and an earlier mix under the same name intact.
+// declare. Tells the channels being mixed and the progress; `peaks` gets the
+// loudest samples of the mix. `chunks` is the program's chunk buffer (one
+// 4096-frame chunk per channel; chunks 0 and 1 receive the mix), `gains`
+// those PrepareExport computed. A file that cannot be created or written is
+// told and false returned; the files only take their names once complete,
+// so a failed export leaves nothing behind and an earlier mix under the same
+// name intact.
 bool ExportMix(const SessionState& s, ExportLayout layout, std::string_view baseName, ExportTracks& tracks,
-               const ChannelGains& gains, const ChunkPointers& chunks, MixWorkspace& work);
+               const ChannelGains& gains, const ChunkPointers& chunks, MixWorkspace& work, MixPeaks& peaks,
+               UserDialog& dialog);
 
 }  // namespace sondrel

@@ -1,10 +1,6 @@
 #include "mixer/mixer_settings.h"
 
 #include <cmath>
-#include <cstdio>
-#include <string>
-
-#include "console/track_lists.h"
 
 namespace sondrel {
 
@@ -12,30 +8,27 @@ namespace {
 
 // -3 dB: a centred channel sends the same power as one panned hard over.
 constexpr float kCentreFactor = 0.70794576f;
+constexpr float kPanFullRight = 100.0f;
 
-void RepairVolume(float& volume, int channel) {
+void RepairVolume(float& volume, int channel, UserDialog& dialog) {
   // A NaN volume (hand-edited settings) would slip past both range tests and
   // poison the gains; treat it as the quietest setting.
   if (volume > kMaxChannelVolumeDb) {
-    std::printf("Volume of channel %i is too high.\n", channel);
-    std::printf("It has been reset to 12 dB, the maximum.\n");
+    dialog.Tell({NoticeKind::VolumeTooHigh, {}, {}, 0, channel});
     volume = kMaxChannelVolumeDb;
   } else if (volume < kMinLevelDb || std::isnan(volume)) {
-    std::printf("Volume of channel %i is too low.\n", channel);
-    std::printf("It has been reset to -144 dB, the minimum.\n");
+    dialog.Tell({NoticeKind::VolumeTooLow, {}, {}, 0, channel});
     volume = kMinLevelDb;
   }
 }
 
-void RepairPan(float& pan, int channel) {
-  if (pan > 100.0f) {
-    std::printf("Pan of channel %i is too extreme.\n", channel);
-    std::printf("It has been reset to 100, fully right\n");
-    pan = 100.0f;
-  } else if (pan < -100.0f) {
-    std::printf("Pan of channel %i is too extreme.\n", channel);
-    std::printf("It has been reset to -100, fully left\n");
-    pan = -100.0f;
+void RepairPan(float& pan, int channel, UserDialog& dialog) {
+  if (pan > kPanFullRight) {
+    dialog.Tell({NoticeKind::PanTooFarRight, {}, {}, 0, channel});
+    pan = kPanFullRight;
+  } else if (pan < -kPanFullRight) {
+    dialog.Tell({NoticeKind::PanTooFarLeft, {}, {}, 0, channel});
+    pan = -kPanFullRight;
   } else if (std::isnan(pan)) {
     pan = 0.0f;
   }
@@ -57,12 +50,13 @@ void PanFactors(float pan, float& left, float& right) {
 
 }  // namespace
 
-void ComputeChannelGains(std::array<float, kMaxChannels>& pan, std::array<float, kMaxChannels>& volume, ChannelGains& gains,
-               int channels, const ChannelFlags& playFlags, float scale) {
+void ComputeChannelGains(std::array<float, kMaxChannels>& pan, std::array<float, kMaxChannels>& volume,
+                         ChannelGains& gains, int channels, const ChannelFlags& playFlags, float scale,
+                         UserDialog& dialog) {
   const int count = channels < kMaxChannels ? channels : kMaxChannels;
   for (int c = 0; c < count; ++c) {
-    RepairVolume(volume[c], c + 1);
-    RepairPan(pan[c], c + 1);
+    RepairVolume(volume[c], c + 1, dialog);
+    RepairPan(pan[c], c + 1, dialog);
   }
   for (int c = 0; c < count; ++c) {
     if (playFlags[c] != 1) continue;
@@ -100,34 +94,6 @@ void VerifyChannels(const BusMatrix& busChannels, ChannelFlags& playFlags) {
     for (int b = 0; b < kBusCount && !routed; ++b) routed = busChannels[b][c] == 1;
     if (!routed) playFlags[c] = 0;
   }
-}
-
-int ShowMixer(const SessionState& s) {
-  const char* playlist = s.playlistFiles[0].data();
-  std::string text;
-  if (!ReadWholeFile(playlist, text)) {
-    std::printf("Playlist file called %s was not found!\n", playlist);
-    return 0;
-  }
-  const ListLines lines = SplitListLines(text);
-  std::printf("Source:\n");
-  for (int k = 0; k < lines.count && k < s.tracks; ++k) {
-    const std::string_view line = lines.lines[k];
-    if (IsSkipLine(line)) continue;
-    const int shown = static_cast<int>(line.size() < 15 ? line.size() : 15);
-    std::printf("%.*s\tCh %i\tVol %4.2f\tPan %4.0f\n", shown, line.data(), k + 1, s.channelVolume[k],
-                s.channelPan[k]);
-  }
-  std::printf("\n");
-  if (s.mixMode == 1) {
-    std::printf("Master\t  %4.2f dB\n", s.busVolume[0]);
-  } else if (s.mixMode > 1) {
-    for (int b = 0; b < kBusCount; ++b) {
-      if (s.busVolume[b] != 0.0f) std::printf("Bus %i\t  %4.2f dB\n", b + 1, s.busVolume[b]);
-    }
-  }
-  std::printf("%s\n", std::string(79, '-').c_str());
-  return 1;
 }
 
 }  // namespace sondrel

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "core/session_state.h"
+#include "core/user_dialog.h"
 #include "core/audio_constants.h"
 
 namespace sondrel {
@@ -17,12 +18,12 @@ struct ChannelGains {
 
 using ChannelFlags = std::array<int, kMaxChannels>;
 
-
 // Repairs out-of-range volumes (-144..12 dB) and pans (-100..100) of
-// channels 1..channels, with a message for each, then computes the gains of
+// channels 1..channels, telling of each, then computes the gains of
 // the channels whose play flag is 1. Other channels keep their gains.
-void ComputeChannelGains(std::array<float, kMaxChannels>& pan, std::array<float, kMaxChannels>& volume, ChannelGains& gains,
-               int channels, const ChannelFlags& playFlags, float scale);
+void ComputeChannelGains(std::array<float, kMaxChannels>& pan, std::array<float, kMaxChannels>& volume,
+                         ChannelGains& gains, int channels, const ChannelFlags& playFlags, float scale,
+                         UserDialog& dialog);
 
 // Sets busGain[bus] to 10^(dB/20) / divisor when bus is 0..63 and dB is
 // -144..15; returns 1 then, else 0 and nothing changes.
@@ -34,9 +35,5 @@ void UpdateBusses(const BusMatrix& busChannels, std::array<int, kBusCount>& busA
 
 // Clears the play flag of every channel that no bus routes.
 void VerifyChannels(const BusMatrix& busChannels, ChannelFlags& playFlags);
-
-// Lists the playlist's channels with volume and pan, then the master or bus
-// levels of the mix mode. Returns 0 when the playlist cannot be read.
-int ShowMixer(const SessionState& s);
 
 }  // namespace sondrel

@@ -2,6 +2,7 @@
 // out-of-range settings give.
 #include "timebase/time_conversions.h"
 
+#include <climits>
 #include <cmath>
 
 namespace sondrel {
@@ -144,6 +145,24 @@ std::int64_t TypedMeasureToSample(int block, int beatsPerMeasure, float tempo,
     samples = OffsetToSamples(offset, tempo, sampleRate);
   }
   return RoundSamplesToBlocks(block, samples, nullptr);
+}
+
+int SaturatingTruncate(double value) {
+  if (!(value > INT_MIN)) return value < 0 ? INT_MIN : 0;  // NaN gives 0
+  if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
+  return static_cast<int>(value);
+}
+
+ClockReading ClockMeasureBeat(std::int64_t position, std::uint32_t rate, float tempo, int beatsPerMeasure) {
+  if (rate == 0 || !(tempo > 0.0f) || beatsPerMeasure <= 0) return {};
+  const auto beats = static_cast<float>(tempo / 60.0 * (1.0 / rate) * static_cast<double>(position));
+  if (!std::isfinite(beats)) return {};
+  ClockReading clock;
+  clock.measure = SaturatingTruncate(beats / static_cast<float>(beatsPerMeasure) + 1.0);
+  // 64-bit product: a saturated measure must not overflow here.
+  const std::int64_t measureStart = (std::int64_t{clock.measure} - 1) * beatsPerMeasure;
+  clock.beat = static_cast<float>(beats - static_cast<float>(measureStart) + 1.0);
+  return clock;
 }
 
 int CheckTimeRanges(const std::int64_t* starts, const std::int64_t* ends,

@@ -59,6 +59,21 @@ std::int64_t TypedMeasureToSample(int block, int beatsPerMeasure, float tempo,
                                   int measure, float beat,
                                   std::uint32_t sampleRate);
 
+// A double truncated toward zero into an int, held at the int limits; NaN
+// gives 0.
+int SaturatingTruncate(double value);
+
+// What the running clock shows for a position in measure.beat. Its sums
+// differ from SampleToMeasures' in which steps run in float, as the clock
+// always has; measure 1, beat 1.0 stands for the start of the project
+// whenever there is no beat grid to count on (a zero rate, a tempo or
+// signature not above 0, a beat count past what a float holds).
+struct ClockReading {
+  int measure = 1;
+  float beat = 1.0f;
+};
+ClockReading ClockMeasureBeat(std::int64_t position, std::uint32_t rate, float tempo, int beatsPerMeasure);
+
 // Ranges in use: clears used[0..count), marks range i when its start or end
 // is above 0 and returns how many were marked; count below 1 gives 0 and
 // touches nothing.

@@ -1,6 +1,17 @@
 #include "wavfile/take_names.h"
 
+#include <ctime>
+
 namespace sondrel {
+
+namespace {
+
+// Calendar second that take numbers count from (2012-10-10 16:09:00 UTC).
+constexpr std::int64_t kTakeEpoch = 1349885340;
+
+}  // namespace
+
+std::int64_t TakeNumberNow() { return static_cast<std::int64_t>(std::time(nullptr)) - kTakeEpoch; }
 
 std::string BoundedTakeNamePart(std::string_view text) {
   return std::string(text.substr(0, kMaxTakeNamePart));

@@ -9,6 +9,10 @@
 
 namespace sondrel {
 
+// Whole seconds since 2012-10-10 16:09:00 UTC: the take number in new take
+// and backup file names.
+std::int64_t TakeNumberNow();
+
 // The longest base or take name that goes into a take file's name.
 inline constexpr std::size_t kMaxTakeNamePart = 127;
 

@@ -152,7 +152,8 @@ TEST_F(ExportTest, ExportsMatchThePlainMixModel) {
   WriteFile("play.txt", play);
 
   ChannelGains gains;
-  ComputeChannelGains(pan, volume, gains, kTracks, flags, kGainScale);
+  TerminalDialog dialog;
+  ComputeChannelGains(pan, volume, gains, kTracks, flags, kGainScale, dialog);
   std::array<float, kBusCount> busGain{};
   std::array<int, kBusCount> active{};
   for (int b = 0; b < kBusCount; ++b) {
@@ -261,6 +262,7 @@ TEST_F(ExportTest, FailedWriteLeavesNothingBehind) {
   chunks[0] = storage.data();
   chunks[1] = storage.data() + 4096 * 3;
   auto work = std::make_unique<MixWorkspace>();
+  MixPeaks peaks;
 
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -270,7 +272,7 @@ TEST_F(ExportTest, FailedWriteLeavesNothingBehind) {
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   testing::internal::CaptureStdout();
   const bool exported =
-      ExportMix(*s, ExportLayout::Interleaved, (project_ / "mix").string(), tracks, gains, chunks, *work);
+      ExportMix(*s, ExportLayout::Interleaved, (project_ / "mix").string(), tracks, gains, chunks, *work, peaks, dialog);
   std::fflush(stdout);
   const std::string out = testing::internal::GetCapturedStdout();
   setrlimit(RLIMIT_FSIZE, &saved);

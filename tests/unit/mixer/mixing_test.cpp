@@ -9,11 +9,15 @@
 #include <random>
 #include <vector>
 
+#include "console/terminal_dialog.h"
 #include "mixer/mixer_settings.h"
 #include "tests/support/mix_model.h"
 
 namespace sondrel {
 namespace {
+
+// Tells of repaired volumes and pans on standard output, as the program does.
+TerminalDialog dialog;
 
 constexpr int kFrameBytes = 3;
 
@@ -47,7 +51,7 @@ struct MixFixture : ::testing::Test {
   }
   void Play(std::initializer_list<int> channels) {
     for (int c : channels) flags[c] = 1;
-    ComputeChannelGains(pan, volume, gains, kMaxChannels, flags, kGainScale);
+    ComputeChannelGains(pan, volume, gains, kMaxChannels, flags, kGainScale, dialog);
   }
   std::array<float, kMaxChannels> pan{};
   std::array<float, kMaxChannels> volume{};
@@ -162,7 +166,7 @@ TEST(MixEquivalence, MatchesThePlainIntegerModel) {
       routes[pick(0, busCount)][c] = 1;
       if (pick(0, 3) == 0) routes[pick(0, busCount)][c] = 1;
     }
-    ComputeChannelGains(pan, volume, gains, channels, flags, kGainScale);
+    ComputeChannelGains(pan, volume, gains, channels, flags, kGainScale, dialog);
     for (int c = 0; c < channels; ++c) {
       if (pick(0, 7) == 0) gains.left[c] = real(-1500.0f, 1500.0f);  // negative and odd gains too
     }
