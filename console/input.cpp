@@ -32,7 +32,6 @@ std::string_view WordOf(const WordBuffer& buffer) {
 int ParseInt(std::string_view text) {
   // strtol needs a terminated string; words are short, so copy the view.
   const std::string copy(text);
-  errno = 0;
   const long value = std::strtol(copy.c_str(), nullptr, 0);
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;

@@ -82,7 +82,7 @@ void ApplyMixerWord(ConsoleState& console) {
     if (b.valid && b.number >= 1 && b.number <= kBusCount) {
       const float db = b.value > kMaxBusLevelDb ? kMaxBusLevelDb : b.value;
       s.busVolume[b.number - 1] = db;
-      SetBusVolume(s.busGain, db, static_cast<int>(b.number - 1), kGainDivisor);
+      SetBusVolume(s.busGain, db, static_cast<int>(b.number - 1));
     }
   }
   if (word.find('p') != std::string_view::npos && !IsConsoleWordWithP(word)) {
@@ -130,17 +130,12 @@ void PrintBusAssignments(const SessionState& s) {
 // Routes (value 1) or unroutes (0) every channel of a comma list to a bus.
 void RouteChannels(SessionState& s, int bus, std::string_view list, int value) {
   if (bus < 1 || bus > kBusCount) return;
-  std::size_t pos = 0;
-  while (pos <= list.size()) {
-    const std::size_t comma = std::min(list.find(',', pos), list.size());
-    const std::string piece(list.substr(pos, comma - pos));
-    char* end = nullptr;
-    const long channel = std::strtol(piece.c_str(), &end, 10);
-    if (end != piece.c_str() && channel >= 1 && channel <= kMaxChannels) {
+  for (const std::string_view piece : SplitAtCommas(list)) {
+    const long channel = std::strtol(std::string(piece).c_str(), nullptr, 10);
+    if (channel >= 1 && channel <= kMaxChannels) {
       s.busChannels[bus - 1][channel - 1] = value;
       if (value == 1) s.busActive[bus - 1] = 1;
     }
-    pos = comma + 1;
   }
 }
 

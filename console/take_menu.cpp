@@ -77,6 +77,92 @@ bool FileReadable(const std::string& path) {
   return true;
 }
 
+// Counts the files of the first `count` list entries that exist. When some
+// do, asks whether to overwrite them: true to go on, false to go back to the
+// menu. "W" sets `overwriteAll`.
+bool ConfirmOverwrite(int count, std::string_view list, bool& overwriteAll) {
+  const ListLines lines = SplitListLines(list);
+  int existing = 0;
+  for (int i = 0; i < count && i < lines.count; ++i) {
+    if (lines.lines[i] != "-" && FileReadable(std::string(lines.lines[i]))) ++existing;
+  }
+  if (existing == 0) return true;
+  std::printf("-------------------------\n");
+  if (existing == 1) {
+    std::printf("1 file exists!\n");
+  } else {
+    std::printf("%i files exists!\n", existing);
+  }
+  for (;;) {
+    std::printf("Enter 'w' to overwrite\n");
+    std::printf("Enter 'W' to overwrite and don't ask again.\n");
+    std::printf("Enter 'r' to return to previous menu.\n");
+    WordBuffer answer{};
+    ReadWord(answer);
+    const std::string_view word = WordOf(answer);
+    if (word == "w") return true;
+    if (word == "W") {
+      overwriteAll = true;
+      return true;
+    }
+    if (word == "r") return false;
+  }
+}
+
+// Renames each recorded channel's take file to "<record base>_<suffix>.wav",
+// asking before replacing an existing file.
+void RenameTakesWithSuffix(int count, std::string_view takeList, std::string_view recordList, std::string suffix,
+                           UserDialog& dialog, const std::array<int, kMaxChannels>& recorded) {
+  bool overwriteAll = false;
+  for (int c = 0; c < count && c < kMaxChannels; ++c) {
+    if (recorded[c] != 1) continue;
+    const std::string takeFile = ListEntry(takeList, c);
+    if (takeFile.empty() || takeFile == "-") continue;
+    const std::string entry = ListEntry(recordList, c);
+    const std::string base = entry.substr(0, entry.find('.'));
+    std::string name = base + "_" + suffix + ".wav";
+    while (FileReadable(name) && !overwriteAll) {
+      std::printf("\nFile %s exists!\n", name.c_str());
+      char choice = '\0';
+      while (choice != 'o' && choice != 'O' && choice != 'n') {
+        std::printf("\n'o' to overwrite one file\n");
+        std::printf("'O' (shift-o) to overwrite all conflicts,\n");
+        std::printf("'n' to try a new append name\n");
+        WordBuffer answer{};
+        ReadWord(answer);
+        choice = answer[0];
+      }
+      if (choice == 'o') break;
+      if (choice == 'O') {
+        overwriteAll = true;
+        break;
+      }
+      std::printf("Enter new append name\n");
+      WordBuffer answer{};
+      ReadWord(answer);
+      suffix = std::string(WordOf(answer).substr(0, kMaxSuffix));
+      name = base + "_" + suffix + ".wav";
+    }
+    if (std::rename(takeFile.c_str(), name.c_str()) == 0) {
+      std::printf("%s -> %s\n", takeFile.c_str(), name.c_str());
+    } else {
+      dialog.Tell({NoticeKind::CouldNotRename, takeFile, name, errno});
+    }
+  }
+}
+
+// The audition's play list: the take on each recorded channel, the playlist
+// entry on every other one ("-" where a list has no entry).
+std::string AuditionPlaylist(std::string_view playList, std::string_view takeList,
+                             const std::array<int, kMaxChannels>& recorded, int count) {
+  std::string playlist;
+  for (int c = 0; c < count && c < kMaxChannels; ++c) {
+    std::string entry = recorded[c] == 1 ? ListEntry(takeList, c) : ListEntry(playList, c);
+    playlist += (entry.empty() ? std::string("-") : entry) + "\n";
+  }
+  return playlist;
+}
+
 // Pads one take so that it starts at the project start. The padding works
 // through fixed work-file names, so a failure names those; this says which
 // take was left as it was.
@@ -111,7 +197,7 @@ bool Replace(TakeContext& context, Take& take) {
     ReadWord(answer);
     if (WordOf(answer) != "y") return false;
   }
-  if (!context.replaceOverwriteAll && ConfirmOverwrite(take.inputs, take.recordList, context.replaceOverwriteAll) == 0) {
+  if (!context.replaceOverwriteAll && !ConfirmOverwrite(take.inputs, take.recordList, context.replaceOverwriteAll)) {
     return false;
   }
   const std::string takes = take.punch != 0 ? PadTakes(take) : take.recording.takeList;
@@ -235,7 +321,7 @@ void Audition(TakeContext& context, Take& take) {
   ReadWholeFile(s.playlistFiles[0].data(), playList);
   RunRequest request;
   request.kind = RunKind::AuditionTake;
-  request.takePlaylist = Hybridize(playList, take.recording.takeList, take.recording.recordArmed, s.tracks);
+  request.takePlaylist = AuditionPlaylist(playList, take.recording.takeList, take.recording.recordArmed, s.tracks);
   request.takeChannels = take.recording.recordArmed;
   request.takeStart = take.punch;
   request.startOffset = take.startOffset;
@@ -249,7 +335,7 @@ void AppendNames(const Take& take, std::string_view command) {
   std::string takes = take.recording.takeList;
   if (command == "awp") takes = PadTakes(take);
   if (command == "aws") suffix = StampSuffix(suffix, take.punch);
-  RenameTakesWithSuffix(take.inputs, takes, take.recordList, suffix, take.recording.recordArmed);
+  RenameTakesWithSuffix(take.inputs, takes, take.recordList, suffix, take.dialog, take.recording.recordArmed);
 }
 
 // Carries out one menu word. False when the word is no command, or the
@@ -290,85 +376,6 @@ void RunTakeMenu(TakeContext& context, const Recording& recording) {
     ReadWord(word);
     if (Decide(context, take, WordOf(word))) return;
   }
-}
-
-int ConfirmOverwrite(int count, std::string_view list, bool& overwriteAll) {
-  const ListLines lines = SplitListLines(list);
-  int existing = 0;
-  for (int i = 0; i < count && i < lines.count; ++i) {
-    if (lines.lines[i] != "-" && FileReadable(std::string(lines.lines[i]))) ++existing;
-  }
-  if (existing == 0) return 1;
-  std::printf("-------------------------\n");
-  if (existing == 1) {
-    std::printf("1 file exists!\n");
-  } else {
-    std::printf("%i files exists!\n", existing);
-  }
-  for (;;) {
-    std::printf("Enter 'w' to overwrite\n");
-    std::printf("Enter 'W' to overwrite and don't ask again.\n");
-    std::printf("Enter 'r' to return to previous menu.\n");
-    WordBuffer answer{};
-    ReadWord(answer);
-    const std::string_view word = WordOf(answer);
-    if (word == "w") return 1;
-    if (word == "W") {
-      overwriteAll = true;
-      return 1;
-    }
-    if (word == "r") return 0;
-  }
-}
-
-void RenameTakesWithSuffix(int count, std::string_view takeList, std::string_view recordList, std::string suffix,
-                  const std::array<int, kMaxChannels>& recorded) {
-  bool overwriteAll = false;
-  for (int c = 0; c < count && c < kMaxChannels; ++c) {
-    if (recorded[c] != 1) continue;
-    const std::string takeFile = ListEntry(takeList, c);
-    if (takeFile.empty() || takeFile == "-") continue;
-    const std::string entry = ListEntry(recordList, c);
-    const std::string base = entry.substr(0, entry.find('.'));
-    std::string name = base + "_" + suffix + ".wav";
-    while (FileReadable(name) && !overwriteAll) {
-      std::printf("\nFile %s exists!\n", name.c_str());
-      char choice = '\0';
-      while (choice != 'o' && choice != 'O' && choice != 'n') {
-        std::printf("\n'o' to overwrite one file\n");
-        std::printf("'O' (shift-o) to overwrite all conflicts,\n");
-        std::printf("'n' to try a new append name\n");
-        WordBuffer answer{};
-        ReadWord(answer);
-        choice = answer[0];
-      }
-      if (choice == 'o') break;
-      if (choice == 'O') {
-        overwriteAll = true;
-        break;
-      }
-      std::printf("Enter new append name\n");
-      WordBuffer answer{};
-      ReadWord(answer);
-      suffix = std::string(WordOf(answer).substr(0, kMaxSuffix));
-      name = base + "_" + suffix + ".wav";
-    }
-    if (std::rename(takeFile.c_str(), name.c_str()) == 0) {
-      std::printf("%s -> %s\n", takeFile.c_str(), name.c_str());
-    } else {
-      std::printf("Could not rename %s to %s: %s\n", takeFile.c_str(), name.c_str(), std::strerror(errno));
-    }
-  }
-}
-
-std::string Hybridize(std::string_view playList, std::string_view takeList,
-                      const std::array<int, kMaxChannels>& recorded, int count) {
-  std::string hybrid;
-  for (int c = 0; c < count && c < kMaxChannels; ++c) {
-    std::string entry = recorded[c] == 1 ? ListEntry(takeList, c) : ListEntry(playList, c);
-    hybrid += (entry.empty() ? std::string("-") : entry) + "\n";
-  }
-  return hybrid;
 }
 
 }  // namespace sondrel

@@ -3,10 +3,7 @@
 // derived from the record list, auditions it, or deletes it.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 #include "core/session_state.h"
 #include "engine/audio_device.h"
@@ -32,20 +29,5 @@ struct TakeContext {
 // Runs the take menu until one of its commands has been carried out (an
 // audition returns to the menu).
 void RunTakeMenu(TakeContext& context, const Recording& recording);
-
-// Counts the files of the first `count` list entries that exist. When some
-// do, asks whether to overwrite them: 1 = go on, 0 = back to the menu. "W"
-// sets `overwriteAll`.
-int ConfirmOverwrite(int count, std::string_view list, bool& overwriteAll);
-
-// Renames each recorded channel's take file to "<record base>_<suffix>.wav",
-// asking before replacing an existing file.
-void RenameTakesWithSuffix(int count, std::string_view takeList, std::string_view recordList, std::string suffix,
-                  const std::array<int, kMaxChannels>& recorded);
-
-// The audition's play list: the take on each recorded channel, the playlist
-// entry on every other one ("-" where a list has no entry).
-std::string Hybridize(std::string_view playList, std::string_view takeList,
-                      const std::array<int, kMaxChannels>& recorded, int count);
 
 }  // namespace sondrel

@@ -91,14 +91,10 @@ void PrintSoloedTracks(const SessionState& s) {
 void SetSoloFlags(ConsoleState& console, const char* prompt, int flag) {
   std::printf("%s\n", prompt);
   ReadWord(console.word);
-  std::string_view rest = WordOf(console.word);
   const int channels = SoloChannelCount(console.s);
-  for (;;) {
-    const std::size_t comma = rest.find(',');
-    const int channel = ParseInt(rest.substr(0, comma));
+  for (const std::string_view piece : SplitAtCommas(WordOf(console.word))) {
+    const int channel = ParseInt(piece);
     if (channel >= 1 && channel <= channels) console.s.solo[static_cast<std::size_t>(channel - 1)] = flag;
-    if (comma == std::string_view::npos) break;
-    rest.remove_prefix(comma + 1);
   }
 }
 
@@ -193,62 +189,60 @@ Flow RunListFileMenu(ConsoleState& console, ListFileTable& table, const ListFile
   }
 }
 
-}  // namespace
-
-int ShowRecordlist(int inputs, char skipMarker, const char* path) {
+// Which input records into which file, at most one line per input.
+void ShowRecordlist(const SessionState& s, UserDialog& dialog) {
+  const char* path = s.recordlistFiles[0].data();
   std::string text;
   if (!ReadWholeFile(path, text)) {
-    std::printf("Cannot find recordlist file called %s\n", path);
-    return 0;
+    dialog.Tell({NoticeKind::RecordlistNotFound, path});
+    return;
   }
   const ListLines list = SplitListLines(text);
   std::printf("File: %s\n", path);
   std::printf("Source\t\tStatus\t\tDestination\n");
-  for (int c = 0; c < ChannelLines(list, inputs); ++c) {
+  for (int c = 0; c < ChannelLines(list, s.inputs); ++c) {
     const std::string_view line = list.lines[static_cast<std::size_t>(c)];
-    if (IsSkipLine(line, skipMarker)) continue;
+    if (IsSkipLine(line, kSkipMarker)) continue;
     std::printf("In %i\t\tARMED\t\t", c + 1);
     PrintListText(line);
     std::printf("\n");
   }
   std::printf("%s", kListRule);
-  return 1;
 }
 
-int ShowPlaylist(int tracks, int outputs, char skipMarker, const std::array<int, kMaxChannels>& solo,
-                   const char* path, const BusMatrix& busChannels, int mixMode,
-                   const std::array<int, kBusCount>& busActive) {
+// Which file plays on which channel, with its solo flag and where it is
+// heard under the mix mode, at most one line per track.
+void ShowPlaylist(const SessionState& s, UserDialog& dialog) {
+  const char* path = s.playlistFiles[0].data();
   std::string text;
   if (!ReadWholeFile(path, text)) {
-    std::printf("Playlist file called %s was not found!\n", path);
-    return 0;
+    dialog.Tell({NoticeKind::PlaylistNotFound, path});
+    return;
   }
   const ListLines list = SplitListLines(text);
   std::printf("File: %s\n", path);
   std::printf("Source\t\t\tSolo\tDestination\n");
-  for (int c = 0; c < ChannelLines(list, tracks); ++c) {
+  for (int c = 0; c < ChannelLines(list, s.tracks); ++c) {
     const std::string_view line = list.lines[static_cast<std::size_t>(c)];
-    if (IsSkipLine(line, skipMarker)) continue;
+    if (IsSkipLine(line, kSkipMarker)) continue;
     PrintListText(line, 12);
-    std::printf("\t\t%s", solo[static_cast<std::size_t>(c)] == 1 ? "ON\t" : "off\t");
-    PrintDestination(c + 1, outputs, mixMode, busChannels, busActive);
+    std::printf("\t\t%s", s.solo[static_cast<std::size_t>(c)] == 1 ? "ON\t" : "off\t");
+    PrintDestination(c + 1, s.outputs, s.mixMode, s.busChannels, s.busActive);
     std::printf("\n");
   }
   std::printf("%s", kListRule);
-  return 1;
 }
 
+}  // namespace
+
 Flow ListRecordlist(ConsoleState& console) {
-  const SessionState& s = console.s;
-  ShowRecordlist(s.inputs, kSkipMarker, s.recordlistFiles[0].data());
+  ShowRecordlist(console.s, console.dialog);
   WaitForContinue(console.word);
   return Flow::EndPassClearPending;
 }
 
 Flow ListPlaylist(ConsoleState& console) {
-  const SessionState& s = console.s;
-  ShowPlaylist(s.tracks, s.outputs, kSkipMarker, s.solo, s.playlistFiles[0].data(), s.busChannels, s.mixMode,
-                 s.busActive);
+  ShowPlaylist(console.s, console.dialog);
   WaitForContinue(console.word);
   return Flow::EndPassClearPending;
 }

@@ -18,6 +18,21 @@ ListLines SplitListLines(std::string_view text) {
   return result;
 }
 
+std::vector<std::string_view> SplitAtCommas(std::string_view text) {
+  std::vector<std::string_view> pieces;
+  while (!text.empty()) {
+    const std::size_t comma = std::min(text.find(','), text.size());
+    if (comma > 0) pieces.push_back(text.substr(0, comma));
+    text.remove_prefix(std::min(comma + 1, text.size()));
+  }
+  return pieces;
+}
+
+std::string ListEntry(std::string_view list, int index) {
+  const ListLines lines = SplitListLines(list);
+  return index >= 0 && index < lines.count ? std::string(lines.lines[index]) : std::string();
+}
+
 bool ReadWholeFile(const char* path, std::string& text) {
   const FilePtr file = OpenFile(path, "rb");
   if (!file) return false;

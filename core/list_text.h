@@ -6,6 +6,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/session_state.h"
 
@@ -25,6 +26,14 @@ ListLines SplitListLines(std::string_view text);
 inline bool IsSkipLine(std::string_view line, char skipMarker = '-') {
   return !line.empty() && line.front() == skipMarker;
 }
+
+// The pieces of a comma-separated list such as "1,2,4,", in order; empty
+// pieces are left out.
+std::vector<std::string_view> SplitAtCommas(std::string_view text);
+
+// Entry `index` (from 0) of a newline list with empty lines skipped; "" when
+// the list has no such entry.
+std::string ListEntry(std::string_view list, int index);
 
 // Reads a whole file, of any size. False when it cannot be opened or read
 // (a directory, for one).

@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "core/file_io.h"
+#include "core/list_text.h"
 
 namespace sondrel {
 namespace {
@@ -332,17 +333,12 @@ const char* ClockWord(int clockMode) {
 void ActivateBusses(const BusListTexts& lists, BusMatrix& busChannels,
                     std::array<int, kBusCount>& busActive) {
   for (std::size_t bus = 0; bus < lists.size(); ++bus) {
-    std::string_view rest = lists[bus];
-    while (!rest.empty()) {
-      const std::size_t comma = rest.find(',');
-      const std::string_view piece = rest.substr(0, comma);
+    for (const std::string_view piece : SplitAtCommas(lists[bus])) {
       const std::int64_t channel = ParseInteger(piece);
       if (channel >= 1 && channel <= kMaxChannels) {
         busChannels[bus][static_cast<std::size_t>(channel - 1)] = 1;
         busActive[bus] = 1;
       }
-      if (comma == std::string_view::npos) break;
-      rest.remove_prefix(comma + 1);
     }
   }
 }

@@ -69,10 +69,10 @@ void ComputeChannelGains(std::array<float, kMaxChannels>& pan, std::array<float,
   }
 }
 
-int SetBusVolume(std::array<float, kBusCount>& busGain, float dB, int bus, int divisor) {
-  if (bus < 0 || bus >= kBusCount || !(dB >= kMinLevelDb && dB <= kMaxBusLevelDb) || divisor == 0) return 0;
-  busGain[bus] = static_cast<float>((1.0 / divisor) * std::pow(10.0, dB / 20.0));
-  return 1;
+bool SetBusVolume(std::array<float, kBusCount>& busGain, float dB, int bus) {
+  if (bus < 0 || bus >= kBusCount || !(dB >= kMinLevelDb && dB <= kMaxBusLevelDb)) return false;
+  busGain[bus] = static_cast<float>((1.0 / kGainDivisor) * std::pow(10.0, dB / 20.0));
+  return true;
 }
 
 void UpdateBusses(const BusMatrix& busChannels, std::array<int, kBusCount>& busActive) {

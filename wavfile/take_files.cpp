@@ -326,13 +326,9 @@ std::string StampedFileName(std::string_view entry, std::int64_t stamp) {
 }
 
 std::string UnstampedFileName(std::string_view name) {
-  const std::size_t stamp_at = name.find("_stp");
-  if (!NamesAFile(name) || stamp_at == std::string_view::npos) return {};
-  return std::string(name.substr(0, stamp_at)) + ".wav";
-}
-
-std::string ListEntry(std::string_view list, int index) {
-  return std::string(EntryOf(SplitListLines(list), index));
+  const std::size_t stampAt = name.find("_stp");
+  if (!NamesAFile(name) || stampAt == std::string_view::npos) return {};
+  return std::string(name.substr(0, stampAt)) + ".wav";
 }
 
 bool PadTrackStart(const char* path, std::int64_t samples, UserDialog& dialog) {

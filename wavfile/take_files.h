@@ -26,10 +26,6 @@
 
 namespace sondrel {
 
-// Entry `index` (from 0) of a newline list with empty lines skipped; "" when
-// the list has no such entry.
-std::string ListEntry(std::string_view list, int index);
-
 // The names the operations below give files, as pure functions of their
 // inputs. A backup: "<path up to its first '.'>_bkup_<stamp as a 32-bit
 // integer><extension>".

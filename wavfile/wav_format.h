@@ -49,7 +49,7 @@ constexpr void EncodeSample24(std::int64_t sample, std::uint8_t* bytes) {
   WriteLe24(static_cast<std::uint64_t>(sample), bytes);
 }
 
-// Decodes and encodes `count_samples` packed 24-bit samples. Nothing
+// Decodes and encodes `countSamples` packed 24-bit samples. Nothing
 // allocates, so the fades of a punch-in can run them per block.
 void DecodeSamples24(const std::uint8_t* bytes, std::int64_t* samples, std::int64_t countSamples);
 void EncodeSamples24(const std::int64_t* samples, std::uint8_t* bytes, std::int64_t countSamples);
@@ -62,7 +62,7 @@ WavHeader MakeHeaderBytes(std::uint32_t rateHz, std::uint32_t bits, std::int64_t
 
 // Creates or truncates `path` and writes exactly the 44 header bytes. On
 // failure the errno of the call that failed; the caller tells the user.
-IoResult CreateWavFile(const char* path, std::uint32_t rate_hz, std::uint32_t bits, std::int64_t frames,
+IoResult CreateWavFile(const char* path, std::uint32_t rateHz, std::uint32_t bits, std::int64_t frames,
                        std::uint32_t channels);
 
 // Offset of the first even offset in 2 .. kMarkerScanLastOffsetBytes where

@@ -6,10 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/list_text.h"
 #include "core/session_state.h"
 #include "fuzz_check.h"
-#include "core/list_text.h"
-#include "wavfile/take_files.h"
 
 namespace {
 

@@ -1,8 +1,11 @@
-#include "console/track_lists.h"
+#include "core/list_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace sondrel {
 namespace {
@@ -21,6 +24,15 @@ TEST(SplitListLines, EmptyLinesTakeNoChannelAndExtraLinesAreDropped) {
   const ListLines capped = SplitListLines(many);
   EXPECT_EQ(capped.count, kMaxChannels);
   EXPECT_EQ(capped.lines[kMaxChannels - 1], "t255.wav");
+}
+
+TEST(ListText, EntriesAndCommaLists) {
+  EXPECT_EQ(ListEntry("\na.wav\n\n-\nb.wav", 2), "b.wav");
+  EXPECT_EQ(ListEntry("a.wav\n", 1), "");
+  EXPECT_EQ(ListEntry("a.wav\n", -1), "");
+  const std::pair<std::string_view, std::vector<std::string_view>> lists[] = {
+      {"", {}}, {"1,2,4,", {"1", "2", "4"}}, {",,7,,x", {"7", "x"}}, {"12", {"12"}}, {",", {}}};
+  for (const auto& [text, pieces] : lists) EXPECT_EQ(SplitAtCommas(text), pieces) << text;
 }
 
 }  // namespace
