@@ -35,6 +35,22 @@ StreamReport ReadBack(const snd_pcm_hw_params_t* params) {
   return report;
 }
 
+// 0, or the ALSA error that kept the stream from opening.
+int OpenStream(const char* name, snd_pcm_stream_t stream, PcmHandle& pcm) {
+  snd_pcm_t* raw = nullptr;
+  const int err = snd_pcm_open(&raw, name, stream, 0);
+  if (err >= 0) pcm.reset(raw);
+  return err;
+}
+
+// Tracks move as they are stored: one buffer per channel, 3-byte samples.
+// 0, or the ALSA error when the device does not take that sample format.
+int RequestSampleFormat(snd_pcm_t* pcm, snd_pcm_hw_params_t* params) {
+  snd_pcm_hw_params_any(pcm, params);
+  snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_NONINTERLEAVED);
+  return snd_pcm_hw_params_set_format(pcm, params, SND_PCM_FORMAT_S24_3LE);
+}
+
 // Channels, rate, period and buffer are "near" requests: what the device
 // grants shows in the driver table.
 void RequestGeometry(snd_pcm_t* pcm, snd_pcm_hw_params_t* params, int channels, unsigned int rate,
@@ -65,16 +81,11 @@ DeviceSetup OpenAudioDevices(const SessionState& state, AudioDevices& devices) {
   const auto requested = static_cast<snd_pcm_uframes_t>(devices.requestedPeriodFrames);
   const char* name = state.deviceName.data();
 
-  snd_pcm_t* raw = nullptr;
-  int err = snd_pcm_open(&raw, name, SND_PCM_STREAM_PLAYBACK, 0);
+  int err = OpenStream(name, SND_PCM_STREAM_PLAYBACK, devices.playback);
   if (err < 0) return Failed(setup, DeviceSetupStep::OpenPlayback, err);
-  devices.playback.reset(raw);
-
   HwParams play = NewHwParams();
   if (!play) return Failed(setup, DeviceSetupStep::PlaybackParameters, -ENOMEM);
-  snd_pcm_hw_params_any(devices.playback.get(), play.get());
-  snd_pcm_hw_params_set_access(devices.playback.get(), play.get(), SND_PCM_ACCESS_RW_NONINTERLEAVED);
-  err = snd_pcm_hw_params_set_format(devices.playback.get(), play.get(), SND_PCM_FORMAT_S24_3LE);
+  err = RequestSampleFormat(devices.playback.get(), play.get());
   if (err < 0) return Failed(setup, DeviceSetupStep::PlaybackFormat, err);
   RequestGeometry(devices.playback.get(), play.get(), state.outputs, state.sampleRate, requested, 4 * requested);
   err = snd_pcm_hw_params(devices.playback.get(), play.get());
@@ -86,16 +97,11 @@ DeviceSetup OpenAudioDevices(const SessionState& state, AudioDevices& devices) {
   devices.blockFrames = static_cast<int>(block);
   devices.chunkFrames = ChunkFramesForBlock(devices.blockFrames);
 
-  raw = nullptr;
-  err = snd_pcm_open(&raw, name, SND_PCM_STREAM_CAPTURE, 0);
+  err = OpenStream(name, SND_PCM_STREAM_CAPTURE, devices.capture);
   if (err < 0) return Failed(setup, DeviceSetupStep::OpenCapture, err);
-  devices.capture.reset(raw);
-
   HwParams rec = NewHwParams();
   if (!rec) return Failed(setup, DeviceSetupStep::CaptureParameters, -ENOMEM);
-  snd_pcm_hw_params_any(devices.capture.get(), rec.get());
-  snd_pcm_hw_params_set_access(devices.capture.get(), rec.get(), SND_PCM_ACCESS_RW_NONINTERLEAVED);
-  err = snd_pcm_hw_params_set_format(devices.capture.get(), rec.get(), SND_PCM_FORMAT_S24_3LE);
+  err = RequestSampleFormat(devices.capture.get(), rec.get());
   if (err < 0) return Failed(setup, DeviceSetupStep::CaptureFormat, err);
   // The capture buffer is asked for four requested periods, like playback,
   // not four granted blocks.
