@@ -27,7 +27,7 @@ struct Session {
       busChannels[c % 8][c] = 1;  // eight busses of eight tracks
     }
     for (int b = 0; b < 8; ++b) busActive[b] = 1;
-    for (int b = 0; b < kBusCount; ++b) SetBusVolume(busGain, -6.0f, b);
+    for (int b = 0; b < kBusCount; ++b) (void)SetBusVolume(busGain, -6.0f, b);  // -6 dB is always taken
     TerminalDialog dialog;
     ComputeChannelGains(pan, volume, gains, kTracks, flags, kGainScale, dialog);
   }

@@ -64,7 +64,8 @@ void StartConsole(ConsoleState& console) {
   // point: such a bus starts at the nearest level the mixer allows instead.
   for (int b = 0; b < kBusCount; ++b) {
     const float db = std::isnan(s.busVolume[b]) ? 0.0f : std::clamp(s.busVolume[b], kMinLevelDb, kMaxBusLevelDb);
-    SetBusVolume(s.busGain, db, b);
+    // Clamped into the range the mixer takes, so the level is always set.
+    (void)SetBusVolume(s.busGain, db, b);
   }
 }
 

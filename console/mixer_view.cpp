@@ -82,7 +82,9 @@ void ApplyMixerWord(ConsoleState& console) {
     if (b.valid && b.number >= 1 && b.number <= kBusCount) {
       const float db = b.value > kMaxBusLevelDb ? kMaxBusLevelDb : b.value;
       s.busVolume[b.number - 1] = db;
-      SetBusVolume(s.busGain, db, static_cast<int>(b.number - 1));
+      // A level below the mixer's floor is kept as typed, and the bus plays
+      // on at the level it had.
+      (void)SetBusVolume(s.busGain, db, static_cast<int>(b.number - 1));
     }
   }
   if (word.find('p') != std::string_view::npos && !IsConsoleWordWithP(word)) {

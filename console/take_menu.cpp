@@ -201,7 +201,9 @@ bool Replace(TakeContext& context, Take& take) {
     return false;
   }
   const std::string takes = take.punch != 0 ? PadTakes(take) : take.recording.takeList;
-  RenameListedFiles(take.inputs, takes, take.recordList, take.dialog);
+  // Each rename that failed has been told; the others went ahead, and the
+  // decision on the take is made either way.
+  (void)RenameListedFiles(take.inputs, takes, take.recordList, take.dialog);
   return true;
 }
 
@@ -220,8 +222,10 @@ void BlendTakeEdges(const std::string& record, const std::string& takeFile, std:
         WriteCrossfade(punch + half, half, fade, record.c_str(), takeFile.c_str(), kFadeInFile, half, dialog);
     const bool out = WriteCrossfade(length - half, punch + length - half, fade, takeFile.c_str(), record.c_str(),
                                     kFadeOutFile, half, dialog);
-    if (in) PunchInPlace(takeFile.c_str(), kFadeInFile, 0, fade, dialog);
-    if (out) PunchInPlace(takeFile.c_str(), kFadeOutFile, length - fade, fade, dialog);
+    // A fade that cannot be laid over the take has been told, and leaves
+    // that edge hard.
+    if (in) (void)PunchInPlace(takeFile.c_str(), kFadeInFile, 0, fade, dialog);
+    if (out) (void)PunchInPlace(takeFile.c_str(), kFadeOutFile, length - fade, fade, dialog);
   } else {
     std::printf("Could not create the crossfade files: %s\n", std::strerror(headers.error));
   }
@@ -271,7 +275,9 @@ void Insert(TakeContext& context, const Take& take, bool backupFirst) {
   std::string done;
   for (int c = 0; c < take.inputs; ++c) {
     if (!Recorded(take, c)) continue;
-    if (backupFirst) BackUpTrack(context.transport.lastTakeNumber, RecordFile(take, c).c_str(), take.dialog);
+    // A backup that fails has been told; the punch-in still goes ahead, as
+    // it always has, under its own undo record.
+    if (backupFirst) (void)BackUpTrack(context.transport.lastTakeNumber, RecordFile(take, c).c_str(), take.dialog);
     if (PunchIn(context, take, c)) {
       done += TakeFile(take, c) + "\n";
     } else if (FileReadable(TakeFile(take, c))) {
@@ -279,8 +285,9 @@ void Insert(TakeContext& context, const Take& take, bool backupFirst) {
                   RecordFile(take, c).c_str());
     }
   }
-  // Only takes that are safely inside their record files are deleted.
-  DeleteListedFiles(take.inputs, done, take.dialog);
+  // Only takes that are safely inside their record files are deleted; one
+  // that cannot be is told, and stays.
+  (void)DeleteListedFiles(take.inputs, done, take.dialog);
 }
 
 // ------------------------------------------------------------------ names
@@ -289,7 +296,8 @@ void PadAndUnstamp(const Take& take) {
   for (int c = 0; c < take.inputs; ++c) {
     if (!Recorded(take, c)) continue;
     const std::string file = TakeFile(take, c);
-    if (PadTake(file, take.punch, take.dialog)) RemoveTakeStamp(file.c_str(), take.dialog);
+    // A stamp that cannot be removed has been told; the padded take keeps it.
+    if (PadTake(file, take.punch, take.dialog)) (void)RemoveTakeStamp(file.c_str(), take.dialog);
   }
 }
 
@@ -317,8 +325,9 @@ void ChooseAuditionWindow(Take& take, std::int64_t outPoint) {
 void Audition(TakeContext& context, Take& take) {
   SessionState& s = context.s;
   ChooseAuditionWindow(take, s.outPoint);
+  // Without a readable playlist the take is heard alone.
   std::string playList;
-  ReadWholeFile(s.playlistFiles[0].data(), playList);
+  if (!ReadWholeFile(s.playlistFiles[0].data(), playList)) playList.clear();
   RunRequest request;
   request.kind = RunKind::AuditionTake;
   request.takePlaylist = AuditionPlaylist(playList, take.recording.takeList, take.recording.recordArmed, s.tracks);
@@ -347,7 +356,8 @@ bool Decide(TakeContext& context, Take& take, std::string_view word) {
     return false;
   }
   if (word == "del") {
-    DeleteListedFiles(take.inputs, take.recording.takeList, take.dialog);
+    // A take that cannot be deleted has been told, and stays.
+    (void)DeleteListedFiles(take.inputs, take.recording.takeList, take.dialog);
   } else if (word == "ins" || word == "cin") {
     Insert(context, take, word == "cin");
   } else if (word == "awp" || word == "aws" || word == "app") {
@@ -357,7 +367,8 @@ bool Decide(TakeContext& context, Take& take, std::string_view word) {
   } else if (word == "stp") {
     // A take from a later record start already carries its stamp.
     if (take.punch == 0) {
-      StampTakeNames(take.inputs, take.recording.takeList, 0, take.recording.recordArmed, take.dialog);
+      // A take that cannot be renamed has been told, and keeps its name.
+      (void)StampTakeNames(take.inputs, take.recording.takeList, 0, take.recording.recordArmed, take.dialog);
     }
   } else {
     return false;

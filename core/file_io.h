@@ -18,7 +18,7 @@ namespace sondrel {
 
 // How a file call ended: ok, or the errno it failed with. A read that finds
 // the file shorter than asked fails with error 0.
-struct IoResult {
+struct [[nodiscard]] IoResult {
   bool ok = true;
   int error = 0;
 
@@ -78,14 +78,14 @@ class UniqueFd {
   UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
   UniqueFd& operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
-      Close();
+      (void)Close();  // an owner that cares about the close closes first
       fd_ = other.Release();
     }
     return *this;
   }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { Close(); }
+  ~UniqueFd() { (void)Close(); }  // an owner that cares about the close closes first
 
   int Get() const { return fd_; }
   int Release() noexcept {

@@ -37,6 +37,6 @@ std::string ListEntry(std::string_view list, int index);
 
 // Reads a whole file, of any size. False when it cannot be opened or read
 // (a directory, for one).
-bool ReadWholeFile(const char* path, std::string& text);
+[[nodiscard]] bool ReadWholeFile(const char* path, std::string& text);
 
 }  // namespace sondrel

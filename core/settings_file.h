@@ -57,6 +57,6 @@ std::string BuildFirstRunText(const SessionState& s, int clampedPeriod);
 // param.txt.tmp, flushes and syncs it, then renames it over param.txt. On any
 // failure the temporary file is removed, param.txt is left as it was, and
 // the result says why.
-IoResult WriteSettingsFile(const std::string& text);
+[[nodiscard]] IoResult WriteSettingsFile(const std::string& text);
 
 }  // namespace sondrel

@@ -17,7 +17,7 @@ inline constexpr double kReportReference = static_cast<double>(kSampleMax);
 // Steps of the bar and columns of its field.
 inline constexpr int kMeterColumns = 24;
 // Where the meter's levels start before anything was heard, in dB.
-inline constexpr int kMeterFloorDb = -144;
+inline constexpr int kMeterFloorDb = static_cast<int>(kMinLevelDb);
 
 // The bar meter's span and fall rate, derived from the meter range setting.
 struct MeterScale {

@@ -250,7 +250,8 @@ std::string IncompleteTakeName(std::string_view name) {
 // sizes are made to say what it holds, and its name that it is incomplete.
 void SetAsideIncompleteTake(const std::string& name, int input, int error, UserDialog& dialog) {
   dialog.Tell({NoticeKind::TakeCutShort, name, {}, error, input});
-  FixSizeFields(name.c_str(), dialog);
+  // Sizes that cannot be fixed have been told; the audio is kept either way.
+  (void)FixSizeFields(name.c_str(), dialog);
   const std::string incomplete = IncompleteTakeName(name);
   if (FileExists(incomplete)) {
     // An earlier incomplete take is not written over.
@@ -400,7 +401,8 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   }
   if (shape.monitors) s.outPoint = savedOut;
   ReportFinishedRun(s, shape, *plan, *measures, observer);
-  for (auto& file : plan->playFiles) file.Close();
+  // Play files were only read: closing them cannot lose anything.
+  for (auto& file : plan->playFiles) (void)file.Close();
   if (shape.records) {
     CloseTakes(s, *plan, *measures, recording, dialog);
     if (!request.presetTakeNaming) {

@@ -33,7 +33,7 @@ struct ExportTracks {
 // 1..tracks (a rejected file is told and left out), then recomputes the
 // channel gains of the tracks that take part, repairing out-of-range volumes
 // and pans. False, after telling why, when the playlist cannot be read.
-bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks, UserDialog& dialog);
+[[nodiscard]] bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks, UserDialog& dialog);
 
 // Mixes in point .. out point (which must be positive) and writes the files
 // named after `baseName`: exactly that many frames, as their headers
@@ -44,7 +44,7 @@ bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks, U
 // told and false returned; the files only take their names once complete,
 // so a failed export leaves nothing behind and an earlier mix under the same
 // name intact.
-bool ExportMix(const SessionState& s, ExportLayout layout, std::string_view baseName, ExportTracks& tracks,
+[[nodiscard]] bool ExportMix(const SessionState& s, ExportLayout layout, std::string_view baseName, ExportTracks& tracks,
                const ChannelGains& gains, const ChunkPointers& chunks, MixWorkspace& work, MixPeaks& peaks,
                UserDialog& dialog);
 

@@ -28,7 +28,7 @@ void ComputeChannelGains(std::array<float, kMaxChannels>& pan, std::array<float,
 // Sets busGain[bus] to 10^(dB/20) / kGainDivisor, which takes the channel
 // gains' scale back out of the mix, when bus is 0..63 and dB is -144..15.
 // False, with nothing changed, otherwise.
-bool SetBusVolume(std::array<float, kBusCount>& busGain, float dB, int bus);
+[[nodiscard]] bool SetBusVolume(std::array<float, kBusCount>& busGain, float dB, int bus);
 
 // Busses 2..64 are in use exactly when some channel feeds them. Bus 1, the
 // master, keeps its flag.

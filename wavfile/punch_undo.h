@@ -28,7 +28,7 @@ struct PunchUndo {
 // the record durable. False, after telling why, when it could not be saved;
 // the file must then not be touched. An undo record left by an earlier
 // punch-in that could not be put back is never overwritten.
-bool SavePunchUndo(std::FILE* target, const char* path, std::int64_t sizeBytes, std::int64_t headerBytes,
+[[nodiscard]] bool SavePunchUndo(std::FILE* target, const char* path, std::int64_t sizeBytes, std::int64_t headerBytes,
                    std::int64_t regionAt, std::int64_t regionBytes, PunchUndo& undo, UserDialog& dialog);
 
 // The punch-in is complete and on the disk: the undo record goes.
@@ -37,7 +37,7 @@ void CommitPunch(PunchUndo& undo);
 // The punch-in failed part way: the saved bytes and size are put back and
 // the record goes. False (after telling why) if they could not be put back;
 // the record is then kept for the next start.
-bool UndoPunch(PunchUndo& undo, UserDialog& dialog);
+[[nodiscard]] bool UndoPunch(PunchUndo& undo, UserDialog& dialog);
 
 // At start-up: puts back a punch-in that was cut off, and removes an undo
 // record that was never completed (its punch-in had not started).

@@ -448,7 +448,9 @@ bool PunchInPlace(const char* destination, const char* source, std::int64_t posi
   oldTrack.file.reset();
   take.file.reset();
   if (!written) {
-    UndoPunch(undo, dialog);
+    // An undo that fails has been told, and its record is kept for the next
+    // start to put the file back.
+    (void)UndoPunch(undo, dialog);
     return false;
   }
   CommitPunch(undo);

@@ -40,32 +40,32 @@ std::string UnstampedFileName(std::string_view name);
 // through "temp_pad.wav" and "temp_data.wav". The data and RIFF sizes then
 // match the new file. A file without a data marker is told as one the
 // program cannot go on with.
-bool PadTrackStart(const char* path, std::int64_t samples, UserDialog& dialog);
+[[nodiscard]] bool PadTrackStart(const char* path, std::int64_t samples, UserDialog& dialog);
 
 // Renames entry i of `list` to "<base>_stp_<stamp>.wav" (base = the entry
 // up to its first '.') for each i < count with recorded[i] == 1. Entries that
 // are missing or start with '-' are passed over; a failed rename is reported
 // and the others still go ahead.
-bool StampTakeNames(int count, std::string_view list, std::int64_t stamp,
+[[nodiscard]] bool StampTakeNames(int count, std::string_view list, std::int64_t stamp,
                     const std::array<int, kMaxChannels>& recorded, UserDialog& dialog);
 
 // Renames the file to its name cut before the first "_stp", plus ".wav". A
 // name without "_stp" (or a '-' entry) is left as it is.
-bool RemoveTakeStamp(const char* path, UserDialog& dialog);
+[[nodiscard]] bool RemoveTakeStamp(const char* path, UserDialog& dialog);
 
 // Renames entry i of `fromList` to entry i of `toList` for i < count,
 // replacing an existing file of the target name. Positions where either
 // entry is missing or starts with '-' are passed over.
-bool RenameListedFiles(int count, std::string_view fromList, std::string_view toList, UserDialog& dialog);
+[[nodiscard]] bool RenameListedFiles(int count, std::string_view fromList, std::string_view toList, UserDialog& dialog);
 
 // Deletes the files named by the first `count` entries. Missing and '-'
 // entries are passed over, and so is an entry whose file is already gone.
-bool DeleteListedFiles(int count, std::string_view list, UserDialog& dialog);
+[[nodiscard]] bool DeleteListedFiles(int count, std::string_view list, UserDialog& dialog);
 
 // Copies the file byte for byte to "<path up to its first '.'>_bkup_<stamp
 // as a 32-bit integer>.wav". An older backup of that name is replaced only
 // by a complete copy. True when the backup was written.
-bool BackUpTrack(std::int64_t stamp, const char* path, UserDialog& dialog);
+[[nodiscard]] bool BackUpTrack(std::int64_t stamp, const char* path, UserDialog& dialog);
 
 // Overwrites the destination's audio from sample `position` on with up to
 // `length` samples of the source's audio (a punch-in; later audio does not
@@ -74,7 +74,7 @@ bool BackUpTrack(std::int64_t stamp, const char* path, UserDialog& dialog);
 // silence in between, and a result longer than before gets its size fields
 // rewritten. A file without a data marker is told as one the program cannot
 // go on with.
-bool PunchInPlace(const char* destination, const char* source, std::int64_t position, std::int64_t length,
+[[nodiscard]] bool PunchInPlace(const char* destination, const char* source, std::int64_t position, std::int64_t length,
                   UserDialog& dialog);
 
 // Appends `length` samples to `output` (which must already hold a header)
@@ -82,7 +82,7 @@ bool PunchInPlace(const char* destination, const char* source, std::int64_t posi
 // destinationPosition - half, into the source, read from sourcePosition -
 // half. Samples past the end of either file count as silence; sums beyond
 // the 24-bit range are saturated. On failure the output is left as it was.
-bool WriteCrossfade(std::int64_t destinationPosition, std::int64_t sourcePosition, std::int64_t length,
+[[nodiscard]] bool WriteCrossfade(std::int64_t destinationPosition, std::int64_t sourcePosition, std::int64_t length,
                     const char* destination, const char* source, const char* output, std::int64_t half,
                     UserDialog& dialog);
 

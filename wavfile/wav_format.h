@@ -62,14 +62,14 @@ WavHeader MakeHeaderBytes(std::uint32_t rateHz, std::uint32_t bits, std::int64_t
 
 // Creates or truncates `path` and writes exactly the 44 header bytes. On
 // failure the errno of the call that failed; the caller tells the user.
-IoResult CreateWavFile(const char* path, std::uint32_t rateHz, std::uint32_t bits, std::int64_t frames,
+[[nodiscard]] IoResult CreateWavFile(const char* path, std::uint32_t rateHz, std::uint32_t bits, std::int64_t frames,
                        std::uint32_t channels);
 
 // Offset of the first even offset in 2 .. kMarkerScanLastOffsetBytes where
 // the file holds "fmt" / "data"; nothing when there is none (a marker that
 // would run past the end of the file does not count).
-std::optional<std::int64_t> FindFormatMarker(std::FILE* file);
-std::optional<std::int64_t> FindDataMarker(std::FILE* file);
+[[nodiscard]] std::optional<std::int64_t> FindFormatMarker(std::FILE* file);
+[[nodiscard]] std::optional<std::int64_t> FindDataMarker(std::FILE* file);
 
 // ---- Readers and fixers -------------------------------------------------
 
@@ -91,11 +91,11 @@ TrackInfo InspectTrackFile(const char* path);
 
 // A track for playing or mixing: its facts when it is mono, 24-bit and has
 // a data block; otherwise nothing, after telling why it will not be played.
-std::optional<TrackInfo> CheckPlayableTrack(const char* path, UserDialog& dialog);
+[[nodiscard]] std::optional<TrackInfo> CheckPlayableTrack(const char* path, UserDialog& dialog);
 
 // Length in samples, or 0 after telling why when the file is missing or not
 // a mono 24-bit file with a data marker.
-std::int64_t TrackLengthSamples(const char* path, UserDialog& dialog);
+[[nodiscard]] std::int64_t TrackLengthSamples(const char* path, UserDialog& dialog);
 
 // True when the file's format marker declares anything but one channel of
 // 24-bit samples (a field the file is too short to hold reads as 0). The
@@ -103,18 +103,18 @@ std::int64_t TrackLengthSamples(const char* path, UserDialog& dialog);
 // in any other format they would turn the old audio and the take into
 // noise, so their callers refuse such a file. A file without a format
 // marker is not judged here.
-bool HasForeignFormat(const char* path);
+[[nodiscard]] bool HasForeignFormat(const char* path);
 
 // Rewrites the data size after the data marker and the RIFF size at offset 4
 // to match the file as it now is, so padded and punched-in files stay valid
 // for other programs. False, after telling why, when the file cannot be
 // opened or updated, or has no data marker (the console ends the program
 // then: there is no telling where its audio is).
-bool FixSizeFields(const char* path, UserDialog& dialog);
+[[nodiscard]] bool FixSizeFields(const char* path, UserDialog& dialog);
 
 // Length in samples of the longest file among the first `count` entries of
 // the list file; entries starting with `skipMarker` count but are not
 // measured. Tells which files it checks. 0 when nothing could be measured.
-std::int64_t LongestTrackSamples(int count, char skipMarker, const char* listPath, UserDialog& dialog);
+[[nodiscard]] std::int64_t LongestTrackSamples(int count, char skipMarker, const char* listPath, UserDialog& dialog);
 
 }  // namespace sondrel

@@ -157,7 +157,7 @@ TEST_F(ExportTest, ExportsMatchThePlainMixModel) {
   std::array<float, kBusCount> busGain{};
   std::array<int, kBusCount> active{};
   for (int b = 0; b < kBusCount; ++b) {
-    SetBusVolume(busGain, busDb[b], b);
+    ASSERT_TRUE(SetBusVolume(busGain, busDb[b], b));
     active[b] = b < kBusses;
   }
   for (const int mode : {1, 3}) {

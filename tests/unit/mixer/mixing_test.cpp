@@ -47,7 +47,7 @@ struct Chunks {
 struct MixFixture : ::testing::Test {
   void SetUp() override {
     work = std::make_unique<MixWorkspace>();
-    for (int b = 0; b < kBusCount; ++b) SetBusVolume(busGain, 0.0f, b);
+    for (int b = 0; b < kBusCount; ++b) ASSERT_TRUE(SetBusVolume(busGain, 0.0f, b));
   }
   void Play(std::initializer_list<int> channels) {
     for (int c : channels) flags[c] = 1;
@@ -106,7 +106,7 @@ TEST_F(MixFixture, BussesSumIntoTheMasterAtTheirOwnLevels) {
   busChannels[1][0] = 1;  // channel 1 through bus 2
   busChannels[0][1] = 1;  // channel 2 straight into the master
   busActive[0] = busActive[1] = 1;
-  SetBusVolume(busGain, -6.0f, 1);
+  ASSERT_TRUE(SetBusVolume(busGain, -6.0f, 1));
   Play({0, 1});
   MixMultiple(chunks.pointers, kChunkFrames, 4, flags, gains, peaks, busActive, busChannels, 4 / 2, busGain, 3, *work);
   // Bus 2 at -6 dB: trunc(181000 * 0.501187 / 256) = 354; back into the
@@ -172,7 +172,7 @@ TEST(MixEquivalence, MatchesThePlainIntegerModel) {
     }
     for (int b = 0; b < kBusCount; ++b) {
       active[b] = pick(0, 3) != 0;
-      SetBusVolume(busGain, real(-144.0f, 15.0f), b);
+      ASSERT_TRUE(SetBusVolume(busGain, real(-144.0f, 15.0f), b));
       // Mode 3 keeps real bus levels: wild ones would push the master past
       // the range where the model's int64 sums and the mix's doubles agree.
       const float wild[] = {1.0e6f, -0.7f, std::numeric_limits<float>::quiet_NaN()};

@@ -129,7 +129,7 @@ TEST_F(TakeFilePadTest, FailuresLeaveTheTrackAsItWasAndNoWorkFile) {
   int status = 0;
   EXPECT_EQ(StdoutOf([&] {
               try {
-                PadTrackStart("bad.wav", 10, dialog);
+                EXPECT_FALSE(PadTrackStart("bad.wav", 10, dialog));
               } catch (const ProgramExit& exit) {
                 status = exit.status;
               }

@@ -197,7 +197,7 @@ TEST_F(WavFileTest, FixSizeRewritesDataAndRiffSizes) {
   // Without a data marker nothing sensible can be done: the program ends.
   WriteFile("t.wav", std::string(1000, '\0'));
   int status = -1;
-  const auto fix = [&] { try { FixSizeFields("t.wav", dialog); } catch (ProgramExit& e) { status = e.status; } };
+  const auto fix = [&] { try { EXPECT_FALSE(FixSizeFields("t.wav", dialog)); } catch (ProgramExit& e) { status = e.status; } };
   EXPECT_EQ(StdoutOf(fix), "Can't find data block in wave file!\n");
   EXPECT_EQ(status, 2);
 }
