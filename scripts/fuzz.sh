@@ -14,7 +14,8 @@ seconds=${FUZZ_SECONDS:-20}
 jobs=$(nproc 2>/dev/null || echo 2)
 build=build-fuzz
 
-cmake -S tests/fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S tests/fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DSONDREL_WERROR=ON >/dev/null
 cmake --build "$build" -j"$jobs" >/dev/null
 
 targets=()
