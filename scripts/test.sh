@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds and runs every test twice: a normal build, then one with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Checks that the source folders include only downwards, then builds and
+# runs every test twice: a normal build, then one with AddressSanitizer and
+# UndefinedBehaviorSanitizer. Warnings are errors in every build here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/check_layers.sh  # fails in a moment, before minutes of building
 scripts/deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
