@@ -82,8 +82,8 @@ std::string NoticeText(const Notice& n) {
 
     case NoticeKind::SettingsRangesUnreadable: return "Error parsing time ranges in param.txt file!\n";
     case NoticeKind::SettingsNotWritten:
-      return "Could not write " + n.path + ": " + std::strerror(n.error) + "\nThe settings were not saved; any previous " +
-             n.path + " was left unchanged.\n";
+      return "Could not write " + n.path + ": " + std::strerror(n.error) +
+             "\nThe settings were not saved; any previous " + n.path + " was left unchanged.\n";
 
     case NoticeKind::VolumeTooHigh:
       return Channel("Volume", n) + " is too high.\nIt has been reset to 12 dB, the maximum.\n";

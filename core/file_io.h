@@ -150,7 +150,8 @@ inline void SyncProjectDirectory() {
 inline std::size_t ReadUpTo(int fd, std::int64_t offset, std::uint8_t* dest, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t n = ::pread(fd, dest + done, size - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    const auto at = static_cast<off_t>(offset + static_cast<std::int64_t>(done));
+    const ssize_t n = ::pread(fd, dest + done, size - done, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);

@@ -142,7 +142,8 @@ std::string ResolvePresetConflict(std::string_view entry, int channel, std::int6
                                   const RunRequest& request, PresetNaming& naming, UserDialog& dialog) {
   for (;;) {
     std::string name = TakeFileName(entry, channel, take, punch, request.presetTakeNaming, naming.takeName);
-    const bool taken = FileExists(name) || std::find(naming.given.begin(), naming.given.end(), name) != naming.given.end();
+    const bool given = std::find(naming.given.begin(), naming.given.end(), name) != naming.given.end();
+    const bool taken = given || FileExists(name);
     if (!taken || naming.overwriteAll) return name;
     const std::string word = dialog.Ask({NoticeKind::TakeNameTaken, name});
     if (word == "w") return name;

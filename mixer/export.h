@@ -44,8 +44,8 @@ struct ExportTracks {
 // told and false returned; the files only take their names once complete,
 // so a failed export leaves nothing behind and an earlier mix under the same
 // name intact.
-[[nodiscard]] bool ExportMix(const SessionState& s, ExportLayout layout, std::string_view baseName, ExportTracks& tracks,
-               const ChannelGains& gains, const ChunkPointers& chunks, MixWorkspace& work, MixPeaks& peaks,
-               UserDialog& dialog);
+[[nodiscard]] bool ExportMix(const SessionState& s, ExportLayout layout, std::string_view baseName,
+                             ExportTracks& tracks, const ChannelGains& gains, const ChunkPointers& chunks,
+                             MixWorkspace& work, MixPeaks& peaks, UserDialog& dialog);
 
 }  // namespace sondrel

@@ -29,7 +29,7 @@ struct PunchUndo {
 // the file must then not be touched. An undo record left by an earlier
 // punch-in that could not be put back is never overwritten.
 [[nodiscard]] bool SavePunchUndo(std::FILE* target, const char* path, std::int64_t sizeBytes, std::int64_t headerBytes,
-                   std::int64_t regionAt, std::int64_t regionBytes, PunchUndo& undo, UserDialog& dialog);
+                                 std::int64_t regionAt, std::int64_t regionBytes, PunchUndo& undo, UserDialog& dialog);
 
 // The punch-in is complete and on the disk: the undo record goes.
 void CommitPunch(PunchUndo& undo);

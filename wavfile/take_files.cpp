@@ -488,7 +488,9 @@ bool WriteCrossfade(std::int64_t destinationPosition, std::int64_t sourcePositio
   // A half-written fade must not be laid over a take: the output goes back
   // to the header it held.
   out.file.reset();
-  if (truncate(output, static_cast<off_t>(out.sizeBytes)) != 0) Told(dialog, NoticeKind::CouldNotRestore, output, errno);
+  if (truncate(output, static_cast<off_t>(out.sizeBytes)) != 0) {
+    Told(dialog, NoticeKind::CouldNotRestore, output, errno);
+  }
   return false;
 }
 

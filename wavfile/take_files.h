@@ -44,10 +44,10 @@ std::string UnstampedFileName(std::string_view name);
 
 // Renames entry i of `list` to "<base>_stp_<stamp>.wav" (base = the entry
 // up to its first '.') for each i < count with recorded[i] == 1. Entries that
-// are missing or start with '-' are passed over; a failed rename is reported
+// are missing or start with '-' are passed over; a failed rename is told
 // and the others still go ahead.
 [[nodiscard]] bool StampTakeNames(int count, std::string_view list, std::int64_t stamp,
-                    const std::array<int, kMaxChannels>& recorded, UserDialog& dialog);
+                                  const std::array<int, kMaxChannels>& recorded, UserDialog& dialog);
 
 // Renames the file to its name cut before the first "_stp", plus ".wav". A
 // name without "_stp" (or a '-' entry) is left as it is.
@@ -75,7 +75,7 @@ std::string UnstampedFileName(std::string_view name);
 // rewritten. A file without a data marker is told as one the program cannot
 // go on with.
 [[nodiscard]] bool PunchInPlace(const char* destination, const char* source, std::int64_t position, std::int64_t length,
-                  UserDialog& dialog);
+                                UserDialog& dialog);
 
 // Appends `length` samples to `output` (which must already hold a header)
 // that fade with equal power from the destination, read from sample
@@ -83,7 +83,7 @@ std::string UnstampedFileName(std::string_view name);
 // half. Samples past the end of either file count as silence; sums beyond
 // the 24-bit range are saturated. On failure the output is left as it was.
 [[nodiscard]] bool WriteCrossfade(std::int64_t destinationPosition, std::int64_t sourcePosition, std::int64_t length,
-                    const char* destination, const char* source, const char* output, std::int64_t half,
-                    UserDialog& dialog);
+                                  const char* destination, const char* source, const char* output, std::int64_t half,
+                                  UserDialog& dialog);
 
 }  // namespace sondrel

@@ -63,7 +63,7 @@ WavHeader MakeHeaderBytes(std::uint32_t rateHz, std::uint32_t bits, std::int64_t
 // Creates or truncates `path` and writes exactly the 44 header bytes. On
 // failure the errno of the call that failed; the caller tells the user.
 [[nodiscard]] IoResult CreateWavFile(const char* path, std::uint32_t rateHz, std::uint32_t bits, std::int64_t frames,
-                       std::uint32_t channels);
+                                     std::uint32_t channels);
 
 // Offset of the first even offset in 2 .. kMarkerScanLastOffsetBytes where
 // the file holds "fmt" / "data"; nothing when there is none (a marker that
