@@ -14,7 +14,7 @@ scripts/deps.sh
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target sondrel sondrel_vif >/dev/null
-module="$root/build/tests/vif/libasound_module_pcm_sondrel_vif.so"
+module="$root/build/vif/libasound_module_pcm_sondrel_vif.so"
 
 project="$root/demo-project"
 mkdir -p "$project/home"
