@@ -17,7 +17,7 @@
 #include "core/session_state.h"
 #include "mixer/mixer_settings.h"
 #include "tests/support/mix_model.h"
-#include "project_fixture.h"
+#include "tests/support/project.h"
 
 namespace sondrel::e2e {
 namespace {

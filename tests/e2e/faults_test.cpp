@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "project_fixture.h"
+#include "tests/support/project.h"
 
 namespace sondrel::e2e {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "project_fixture.h"
+#include "tests/support/project.h"
 
 namespace sondrel::e2e {
 namespace {

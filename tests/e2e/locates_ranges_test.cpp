@@ -2,7 +2,7 @@
 // listings, checked through what is printed and what "s" writes.
 #include <string>
 
-#include "project_fixture.h"
+#include "tests/support/project.h"
 
 namespace sondrel::e2e {
 namespace {

@@ -2,7 +2,7 @@
 // their answers and what they leave in the word buffer for the rest of a pass.
 #include <initializer_list>
 
-#include "project_fixture.h"
+#include "tests/support/project.h"
 
 namespace sondrel::e2e {
 namespace {

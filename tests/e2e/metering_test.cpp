@@ -1,5 +1,5 @@
 // End to end: the meter range command at the prompt.
-#include "project_fixture.h"
+#include "tests/support/project.h"
 
 namespace sondrel::e2e {
 namespace {

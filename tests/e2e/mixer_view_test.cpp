@@ -1,5 +1,5 @@
 // End to end: the mixer view, the mix mode menu and bus routing.
-#include "project_fixture.h"
+#include "tests/support/project.h"
 
 namespace sondrel::e2e {
 namespace {

@@ -1,6 +1,6 @@
 // End to end: start-up, device set-up on ALSA's null device and the command
 // loop, driven through standard input like a user at the prompt.
-#include "project_fixture.h"
+#include "tests/support/project.h"
 
 namespace sondrel::e2e {
 namespace {

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "project_fixture.h"
+#include "tests/support/project.h"
 #include "core/file_io.h"
 #include "console/terminal_dialog.h"
 #include "wavfile/punch_undo.h"

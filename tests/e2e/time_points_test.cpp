@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "project_fixture.h"
+#include "tests/support/project.h"
 #include "timebase/time_conversions.h"
 
 namespace sondrel::e2e {

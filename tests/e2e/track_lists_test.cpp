@@ -1,7 +1,7 @@
 // End to end: the track list listings, the solo menu and the list-file menus.
 #include <string>
 
-#include "project_fixture.h"
+#include "tests/support/project.h"
 
 namespace sondrel::e2e {
 namespace {

@@ -2,7 +2,7 @@
 // device whose capture input is a known ramp and whose playback is kept.
 #include <filesystem>
 
-#include "project_fixture.h"
+#include "tests/support/project.h"
 
 namespace sondrel::e2e {
 namespace {

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "project_fixture.h"
+#include "tests/support/project.h"
 
 namespace sondrel::e2e {
 

@@ -1,4 +1,4 @@
-#include "project_fixture.h"
+#include "tests/support/project.h"
 
 #include <sys/wait.h>
 
@@ -11,7 +11,7 @@
 #include <regex>
 #include <sstream>
 
-namespace sondrel::e2e {
+namespace sondrel::test {
 
 namespace fs = std::filesystem;
 
@@ -126,7 +126,7 @@ static void PutLe(std::string& out, std::uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-void ProjectTest::WriteWav(const std::string& name, const std::vector<int>& samples, int rate) const {
+std::string MonoWavBytes(const std::vector<int>& samples, int rate) {
   const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 3);
   std::string wav = "RIFF";
   PutLe(wav, dataBytes + 36, 4);
@@ -141,11 +141,18 @@ void ProjectTest::WriteWav(const std::string& name, const std::vector<int>& samp
   wav += "data";
   PutLe(wav, dataBytes, 4);
   for (int s : samples) PutLe(wav, static_cast<std::uint32_t>(s), 3);
-  WriteFile(name, wav);
+  return wav;
+}
+
+void ProjectTest::WriteWav(const std::string& name, const std::vector<int>& samples, int rate) const {
+  WriteFile(name, MonoWavBytes(samples, rate));
 }
 
 std::vector<int> ProjectTest::ReadSamples(const std::string& name, std::size_t header) const {
-  const std::string bytes = ReadFile(name);
+  return Samples24(ReadFile(name), header);
+}
+
+std::vector<int> Samples24(const std::string& bytes, std::size_t header) {
   std::vector<int> samples;
   for (std::size_t i = header; i + 3 <= bytes.size(); i += 3) {
     const auto raw = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) |
@@ -214,4 +221,17 @@ int CountOf(const std::string& text, const std::string& part) {
   return count;
 }
 
-}  // namespace sondrel::e2e
+std::string CapturedStdout(const std::function<void()>& action) {
+  ::testing::internal::CaptureStdout();
+  action();
+  std::fflush(stdout);
+  return ::testing::internal::GetCapturedStdout();
+}
+
+std::vector<int> Ramp(int count, int from, int step) {
+  std::vector<int> ramp(static_cast<std::size_t>(std::max(count, 0)));
+  for (int i = 0; i < count; ++i) ramp[static_cast<std::size_t>(i)] = from + i * step;
+  return ramp;
+}
+
+}  // namespace sondrel::test

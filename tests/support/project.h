@@ -6,13 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-namespace sondrel::e2e {
+namespace sondrel::test {
 
 struct RunResult {
   int status = -1;
@@ -82,4 +83,20 @@ bool HasTool(const std::string& tool);
 // How many times `part` occurs in `text`.
 int CountOf(const std::string& text, const std::string& part);
 
+// What `action` printed on standard output.
+std::string CapturedStdout(const std::function<void()>& action);
+
+// The one test signal: `count` samples from `from`, `step` apart.
+std::vector<int> Ramp(int count, int from = 0, int step = 1);
+
+// The bytes of a mono 24-bit WAV file with a plain 44-byte header.
+std::string MonoWavBytes(const std::vector<int>& samples, int rate = 44100);
+// 24-bit samples from `bytes`, starting `header` bytes in.
+std::vector<int> Samples24(const std::string& bytes, std::size_t header = 44);
+
+}  // namespace sondrel::test
+
+// The end-to-end tests use the shared helpers unqualified.
+namespace sondrel::e2e {
+using namespace sondrel::test;  // NOLINT
 }  // namespace sondrel::e2e
