@@ -1,0 +1,35 @@
+// Edges that once went unchecked: the last slot of the locate and range
+// tables, and take numbers of takes recorded within one second.
+#include "tests/support/project.h"
+
+namespace sondrel::e2e {
+namespace {
+
+using EdgesTest = ProjectTest;
+
+// Slot 64 is the last one of both tables, not one past it: it stores, and
+// it is saved.
+TEST_F(EdgesTest, TheLastLocateAndRangeSlotsStore) {
+  WriteParams("");
+  WriteLists("", "");
+  const RunResult r = Run("i5 i.l 64 o6 io. 64 last s x\n");
+  EXPECT_EQ(r.status, 0);
+  const std::string saved = ReadFile("param.txt");
+  EXPECT_NE(saved.find("\nloc\t221184\t"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("\nrange\t221184\t265216\tlast\n"), std::string::npos) << saved;
+}
+
+// Takes made within one second (typed-ahead words, a script) each get a
+// number of their own: the backup a punch-in makes first must never replace
+// the backup of the punch-in before it, which holds audio nothing else has.
+TEST_F(EdgesTest, TakesRecordedInOneSecondKeepApartTheirBackups) {
+  WriteParams("e\t1024\no\t3072\n");
+  WriteLists("song.wav\n", "");
+  WriteWav("song.wav", Ramp(8192));
+  const RunResult r = Run("R cin R cin R cin x\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(NamesMatching(R"(song_bkup_\d+\.wav)").size(), 3u) << r.out;
+}
+
+}  // namespace
+}  // namespace sondrel::e2e
