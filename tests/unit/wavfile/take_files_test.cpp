@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <functional>
 #include <vector>
 
 #include "console/terminal_dialog.h"
@@ -47,16 +46,6 @@ class TakeFileTest : public ProjectTest {
   const fs::path previous_ = fs::current_path();
 };
 
-// The exit status of a notice that ends the program, -1 when none came.
-int ExitStatusOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ProgramExit& exit) {
-    return exit.status;
-  }
-  return -1;
-}
-
 // Distinct samples of both signs.
 const Samples kOld = Ramp(1000, -3000000, 6007);
 const Samples kTake = Ramp(50, 4000000, -160001);
@@ -83,13 +72,19 @@ TEST_F(TakeFileTest, PadPutsSilenceBeforeTheAudioAndFixesTheSizes) {
   fs::remove("temp_pad.wav");
   WriteFile("bad.wav", std::string(200, 'A'));  // no data marker
   int status = 0;
-  EXPECT_EQ(CapturedStdout([&] { status = ExitStatusOf([] { (void)PadTrackStart("bad.wav", 10, dialog); }); }),
+  EXPECT_EQ(CapturedStdout([&] {
+              try {
+                (void)PadTrackStart("bad.wav", 10, dialog);
+              } catch (const ProgramExit& exit) {
+                status = exit.status;
+              }
+            }),
             "Can't find data block in wave file!\n");
-  EXPECT_EQ(status, 2);
+  EXPECT_EQ(status, 2);  // the program cannot go on
   EXPECT_EQ(StrayWorkFiles(), std::vector<std::string>{});
 }
 
-TEST_F(TakeFileTest, PunchInOverwritesInPlaceAndGrowsPastTheEnd) {
+TEST_F(TakeFileTest, PunchInOverwritesInPlaceGrowsPastTheEndOrLeavesTheFileAlone) {
   for (const char* name : {"mid.wav", "near.wav", "past.wav"}) WriteWav(name, kOld);
   WriteWav("take.wav", kTake);
   struct stat before {}, after {};
@@ -114,16 +109,13 @@ TEST_F(TakeFileTest, PunchInOverwritesInPlaceAndGrowsPastTheEnd) {
   EXPECT_EQ(ReadFile("past.wav"), MonoWavBytes(expected));
   EXPECT_EQ(StrayWorkFiles(), std::vector<std::string>{});  // no undo record either
   EXPECT_FALSE(Exists("punch-in.undo.tmp"));
-}
 
-TEST_F(TakeFileTest, FailedPunchInsLeaveTheDestinationAsItWas) {
+  // Failures leave the destination as it was.
   WriteWav("track.wav", kOld);
-  WriteWav("take.wav", kTake);
   fs::create_directory("takes");
   const auto insert = [](const char* source) {
     bool inserted = true;
-    const std::string text =
-        CapturedStdout([&] { inserted = PunchInPlace("track.wav", source, 100, 50, dialog); });
+    const std::string text = CapturedStdout([&] { inserted = PunchInPlace("track.wav", source, 100, 50, dialog); });
     EXPECT_FALSE(inserted) << source;
     return text;
   };
@@ -191,6 +183,11 @@ TEST_F(TakeFileTest, CrossfadeKeepsThePowerLevelAcrossTheFade) {
   }
   // Halfway, each side is 3 dB down, not 6 as in a straight-line fade.
   EXPECT_NEAR(up[kLength / 2], kLevel * std::sqrt(0.5), 2.0);
+  // Samples are cut toward zero, so a negative signal fades as the mirror image.
+  WriteWav("negative.wav", Samples(3000, -kLevel));
+  Samples mirrored = Fade(1500, 1500, kLength, "negative.wav", "quiet.wav", 1024);
+  for (int& sample : mirrored) sample = -sample;
+  EXPECT_EQ(mirrored, down);
 }
 
 Samples Signs(Samples samples) {
