@@ -16,12 +16,6 @@ using InteropTest = ProjectTest;
 // `samples` as raw signed 24-bit little-endian words.
 std::string Raw24(const std::vector<int>& samples) { return MonoWavBytes(samples).substr(44); }
 
-struct Written {
-  std::string pattern;  // the file's name
-  int frames;
-  int channels;
-};
-
 // What libsndfile finds wrong in a file: the lines it marks with "***", less
 // its note on an odd data length, which it makes on its own files too.
 std::string SndfileComplaints(const std::string& info) {
@@ -48,7 +42,10 @@ TEST_F(InteropTest, OtherProgramsReadEveryFileWeWrite) {
   const RunResult r = Run("f R_take e0.05 R pad R stp e0 R stp e0.05 R cin exp-i mix c exp-s mix c x\n");
   ASSERT_EQ(r.status, 0) << r.out;
 
-  const std::vector<Written> files = {
+  const struct {
+    const char* pattern;  // the file's name
+    int frames, channels;
+  } files[] = {
       {"song_take\\.wav", 10001, 1},                    // a take
       {"audio_ch_1_[0-9]+\\.wav", 10001, 1},             // padded
       {"audio_ch_1_[0-9]+_stp_2208\\.wav", 7793, 1},     // stamped by its record start
@@ -59,16 +56,15 @@ TEST_F(InteropTest, OtherProgramsReadEveryFileWeWrite) {
       {"mix_L\\.wav", 10001, 1},                         // split export
       {"mix_R\\.wav", 10001, 1},
   };
-  for (const Written& w : files) {
+  for (const auto& w : files) {
     const std::vector<std::string> names = NamesMatching(w.pattern);
     ASSERT_EQ(names.size(), 1u) << w.pattern;
     const std::string& name = names[0];
     SCOPED_TRACE(name);
     const std::string path = "'" + (project_ / name).string() + "'";
-    EXPECT_EQ(Shell("soxi -s " + path), std::to_string(w.frames) + "\n");
-    EXPECT_EQ(Shell("soxi -c " + path), std::to_string(w.channels) + "\n");
-    EXPECT_EQ(Shell("soxi -b " + path), "24\n");
-    EXPECT_EQ(Shell("soxi -r " + path), "44100\n");
+    // Samples, channels, bits and rate.
+    EXPECT_EQ(Shell("soxi -s " + path + " && soxi -c " + path + " && soxi -b " + path + " && soxi -r " + path),
+              std::to_string(w.frames) + "\n" + std::to_string(w.channels) + "\n24\n44100\n");
     // Reading every sample reports any mismatch between header and data.
     EXPECT_EQ(Shell("sox -V2 " + path + " -n"), "");
     const std::string info = Shell("sndfile-info " + path);
