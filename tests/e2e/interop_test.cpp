@@ -2,9 +2,6 @@
 // Sondrel plays the files they write sample for sample. sox and soxi (sox)
 // and sndfile-info and sndfile-convert (libsndfile) only check files here;
 // a test is skipped when its tool is missing.
-#include <algorithm>
-#include <cstdio>
-#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,31 +11,10 @@
 namespace sondrel::e2e {
 namespace {
 
-namespace fs = std::filesystem;
-
 using InteropTest = ProjectTest;
 
-
-// Writes `samples` as raw signed 24-bit little-endian words.
-std::string Raw24(const std::vector<int>& samples) {
-  std::string raw;
-  for (const int sample : samples) {
-    for (int b = 0; b < 3; ++b) raw += static_cast<char>((static_cast<unsigned>(sample) >> (8 * b)) & 0xFF);
-  }
-  return raw;
-}
-
-std::vector<int> Ramp(int count, int step, int from) {
-  std::vector<int> ramp;
-  for (int n = 0; n < count; ++n) ramp.push_back(step * n + from);
-  return ramp;
-}
-
-struct Written {
-  std::string pattern;  // the file's name
-  int frames;
-  int channels;
-};
+// `samples` as raw signed 24-bit little-endian words.
+std::string Raw24(const std::vector<int>& samples) { return MonoWavBytes(samples).substr(44); }
 
 // What libsndfile finds wrong in a file: the lines it marks with "***", less
 // its note on an odd data length, which it makes on its own files too.
@@ -61,12 +37,15 @@ TEST_F(InteropTest, OtherProgramsReadEveryFileWeWrite) {
   WriteRampDevice(1, 200000);
   WriteFile("param.txt", "dv\tramp\nsr\t44100\ninputs\t1\noutputs\t1\nch\t1\nbuf\t16\nmix\t1\ne\t0\n");
   WriteLists("song.wav\n", "song.wav\n");
-  WriteFile("song.s24", Raw24(Ramp(10001, 700, -3000000)));
+  WriteFile("song.s24", Raw24(Ramp(10001, -3000000, 700)));
   ASSERT_EQ(Shell("cd '" + project_.string() + "' && sox -t raw -r 44100 -e signed -b 24 -c 1 song.s24 song.wav"), "");
   const RunResult r = Run("f R_take e0.05 R pad R stp e0 R stp e0.05 R cin exp-i mix c exp-s mix c x\n");
   ASSERT_EQ(r.status, 0) << r.out;
 
-  const std::vector<Written> files = {
+  const struct {
+    const char* pattern;  // the file's name
+    int frames, channels;
+  } files[] = {
       {"song_take\\.wav", 10001, 1},                    // a take
       {"audio_ch_1_[0-9]+\\.wav", 10001, 1},             // padded
       {"audio_ch_1_[0-9]+_stp_2208\\.wav", 7793, 1},     // stamped by its record start
@@ -77,16 +56,15 @@ TEST_F(InteropTest, OtherProgramsReadEveryFileWeWrite) {
       {"mix_L\\.wav", 10001, 1},                         // split export
       {"mix_R\\.wav", 10001, 1},
   };
-  for (const Written& w : files) {
+  for (const auto& w : files) {
     const std::vector<std::string> names = NamesMatching(w.pattern);
     ASSERT_EQ(names.size(), 1u) << w.pattern;
     const std::string& name = names[0];
     SCOPED_TRACE(name);
     const std::string path = "'" + (project_ / name).string() + "'";
-    EXPECT_EQ(Shell("soxi -s " + path), std::to_string(w.frames) + "\n");
-    EXPECT_EQ(Shell("soxi -c " + path), std::to_string(w.channels) + "\n");
-    EXPECT_EQ(Shell("soxi -b " + path), "24\n");
-    EXPECT_EQ(Shell("soxi -r " + path), "44100\n");
+    // Samples, channels, bits and rate.
+    EXPECT_EQ(Shell("soxi -s " + path + " && soxi -c " + path + " && soxi -b " + path + " && soxi -r " + path),
+              std::to_string(w.frames) + "\n" + std::to_string(w.channels) + "\n24\n44100\n");
     // Reading every sample reports any mismatch between header and data.
     EXPECT_EQ(Shell("sox -V2 " + path + " -n"), "");
     const std::string info = Shell("sndfile-info " + path);
@@ -101,7 +79,7 @@ TEST_F(InteropTest, OtherProgramsReadEveryFileWeWrite) {
 TEST_F(InteropTest, FilesOtherProgramsWritePlaySampleExactly) {
   if (!HasTool("sox") || !HasTool("sndfile-convert")) GTEST_SKIP() << "sox or sndfile-convert missing";
   const int frames = 6001;
-  const std::vector<int> ramp = Ramp(frames, 1237, -4000000);
+  const std::vector<int> ramp = Ramp(frames, -4000000, 1237);
   WriteFile("ramp.s24", Raw24(ramp));
   const std::string dir = "cd '" + project_.string() + "' && ";
   // sox writes 24 bits with the extensible header, and the plain one on request.

@@ -4,16 +4,16 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
+
+#include "tests/support/project.h"
 
 namespace sondrel {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace sondrel::test;  // NOLINT
 using namespace std::string_view_literals;
 
 // The record is large; keep it on the heap.
@@ -31,32 +31,20 @@ std::unique_ptr<SessionState> Parse(std::string_view text) {
   return s;
 }
 
-std::string ReadBytes(const char* path) {
-  std::ostringstream out;
-  out << std::ifstream(path, std::ios::binary).rdbuf();
-  return out.str();
-}
-
-void WriteBytes(const char* path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
 FilePtr OpenSettings() { return OpenFile(kSettingsFileName, "r"); }
 
-// Every test runs in a fresh temporary directory: param.txt is relative.
-class SettingsFileTest : public ::testing::Test {
+// param.txt is relative: each test runs in its project.
+class SettingsFileTest : public ProjectTest {
  protected:
   void SetUp() override {
-    previous_ = fs::current_path();
-    char pattern[] = "/tmp/sondrel_settings_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    fs::current_path(dir_ = pattern);
+    ProjectTest::SetUp();
+    fs::current_path(project_);
   }
   void TearDown() override {
     fs::current_path(previous_);
-    fs::remove_all(dir_);
+    ProjectTest::TearDown();
   }
-  fs::path previous_, dir_;
+  const fs::path previous_ = fs::current_path();
 };
 
 // A state with every stored field away from its default, used slots with gaps.
@@ -86,24 +74,20 @@ std::unique_ptr<SessionState> FullState() {
 }
 
 TEST_F(SettingsFileTest, FullStateRoundTripsThroughStoreAndGetParams) {
-  WriteBytes(kSettingsFileName, "old");
+  WriteFile(kSettingsFileName, "old");
   ASSERT_EQ(chmod(kSettingsFileName, 0600), 0);  // the user's file mode must survive a save
   EXPECT_TRUE(WriteSettingsFile(BuildSettingsText(*FullState(), 512)));
   EXPECT_FALSE(fs::exists(kSettingsTempFileName));
-  EXPECT_EQ(fs::status(kSettingsFileName).permissions(),
-            fs::perms::owner_read | fs::perms::owner_write);
-  auto fdCount = [] { return std::ranges::distance(fs::directory_iterator("/proc/self/fd")); };
-  const auto fds = fdCount();
+  EXPECT_EQ(fs::status(kSettingsFileName).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   auto read = Defaults();
   EXPECT_EQ(ReadSettings(*read, OpenSettings()).rangesWithoutName, 0);
-  EXPECT_EQ(fdCount(), fds);  // ReadSettings closes its file
   // Slot numbers are not stored: ranges and locate points close up their gaps.
   EXPECT_EQ(read->rangeStart, (decltype(read->rangeStart){44100, 0, 7}));
   EXPECT_EQ(read->rangeEnd, (decltype(read->rangeEnd){88200, 5000, 9}));
   EXPECT_EQ(read->locatePoints, (decltype(read->locatePoints){22050, -64}));
   EXPECT_EQ(read->periodFrames, 512);
   // Every other field comes back as it was: the same state writes the same text.
-  EXPECT_EQ(BuildSettingsText(*read, 512), ReadBytes(kSettingsFileName));
+  EXPECT_EQ(BuildSettingsText(*read, 512), ReadFile(kSettingsFileName));
 }
 
 TEST(SettingsText, ExactTextForAKnownState) {
@@ -134,7 +118,7 @@ TEST_F(SettingsFileTest, FirstRunFileHoldsRowsOneToSeven) {
   s->tracks = 16, s->inputs = 8, s->outputs = 8, s->sampleRate = 48000;
   SetText(s->deviceName, "a-device-name-well-beyond-27-characters");
   EXPECT_TRUE(WriteSettingsFile(BuildFirstRunText(*s, 4096)));
-  EXPECT_EQ(ReadBytes(kSettingsFileName),
+  EXPECT_EQ(ReadFile(kSettingsFileName),
             "dv\ta-device-name-well-beyond-27-characters\nsr\t48000\ninputs\t8\noutputs\t8\n"
             "ch\t16\nbuf\t4096\nint\t1\n");
   ReadSettings(*Defaults(), nullptr);  // a null file is ignored
@@ -198,9 +182,8 @@ TEST(GetParams, ReadsWhatEachLineMeans) {
 
 TEST_F(SettingsFileTest, LargeFileIsReadWholeAndExtraRangesShareTheLastSlot) {
   std::string text;  // about 40 KB, several times the reader's chunk
-  for (int i = 1; i <= 2000; ++i)
-    text += "range\t" + std::to_string(i) + "\t9\tr " + std::to_string(i) + "\n";
-  WriteBytes(kSettingsFileName, text + "dv\tafter the ranges\n");
+  for (int i = 1; i <= 2000; ++i) text += "range\t" + std::to_string(i) + "\t9\tr " + std::to_string(i) + "\n";
+  WriteFile(kSettingsFileName, text + "dv\tafter the ranges\n");
   auto read = Defaults();
   ReadSettings(*read, OpenSettings());
   EXPECT_EQ(TextOf(read->deviceName), "after the ranges");
@@ -211,14 +194,14 @@ TEST_F(SettingsFileTest, LargeFileIsReadWholeAndExtraRangesShareTheLastSlot) {
 
 TEST_F(SettingsFileTest, FailedWriteLeavesTheOldFileUntouched) {
   const std::string old = "dv\told device\nsr\t48000\n";
-  WriteBytes(kSettingsFileName, old);
+  WriteFile(kSettingsFileName, old);
   ASSERT_EQ(mkdir(kSettingsTempFileName, 0755), 0);  // the temporary file cannot be made
   for (const std::string& text : {BuildSettingsText(*FullState(), 512), BuildFirstRunText(*FullState(), 512)}) {
     const IoResult written = WriteSettingsFile(text);
     EXPECT_FALSE(written);
     EXPECT_EQ(written.error, EISDIR);
   }
-  EXPECT_EQ(ReadBytes(kSettingsFileName), old);
+  EXPECT_EQ(ReadFile(kSettingsFileName), old);
   EXPECT_TRUE(fs::is_directory(kSettingsTempFileName));
 }
 
