@@ -1,0 +1,301 @@
+// End to end: the console driven through standard input like a user at the
+// prompt, on ALSA's null device (block 1024, 44100 Hz unless a case says
+// otherwise). Each case is one transcript: the project it starts from, the
+// words typed, and what must be printed and saved (by "s") afterwards.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/project.h"
+
+namespace sondrel::e2e {
+namespace {
+
+struct Transcript {
+  std::string name{};
+  const char* params = "";  // param.txt lines after the device line; no param.txt at all when null
+  std::string input{};
+  int status = 0;
+  std::vector<std::string> out{}, notOut{};  // printed (each after the one before), never printed
+  std::vector<std::pair<std::string, int>> counts{};  // printed exactly this many times
+  std::vector<std::string> saved{}, notSaved{};     // whole lines in param.txt afterwards, text not in it
+  const char *record = "", *play = "";             // the lists, not written when null
+  std::vector<std::pair<std::string, std::string>> files{};  // other files of the project
+  std::string err{};                                        // printed on standard error
+  std::vector<std::string> exist{}, missing{};              // files afterwards
+  std::string wholeParams{};                                // all of param.txt afterwards, when given
+};
+
+const std::string kExitPrompt = "   'x' to exit program\n";
+const std::string kPlayHeading = "Source\t\t\tSolo\tDestination\n";
+const std::string kMixerPrompt = "Mix commands are active.  Enter 'h' for help.\n";
+const std::string kMeterPrompt = "Enter Meter Range -120 to -6 (dB) or 0 = off.  Currently at ";
+constexpr const char* kFiveTracks = "one.wav\ntwo.wav\nthree.wav\nfour.wav\nfive.wav\n";
+const std::string kContinue = "-------------------------\nEnter 'c' to continue\n";
+const std::string kSoloAdd =
+    "'a' add, 'r' remove, 'd' done\nEnter track number to add, or multiple if comma separated\n";
+const std::string kToMaster = "     Export   = route all channels to the master. ";
+const std::string kNs(127, 'n'), kAs(63, 'a');  // long names cut to what the program keeps
+
+const Transcript kTranscripts[] = {
+    // Start-up: the first-run dialogue, the device and the lists.
+    {.name = "FirstRunWritesSettingsAfterDeviceSetUp", .params = nullptr, .input = "c 8 8 16 null 2 x\n",
+     .out = {"version 3.76 (r53)\n", "\nThe param.txt file was not found.\nParameters are stored in this file.\n"
+             "\nEnter 'c' to create this file now or 'x' to exit\n\nEnter the number of audio interface INPUTS: "
+             "\nEnter the number of audio interface OUTPUTS: \nEnter the maxiumum number of audio TRACKS needed: "
+             "\nEnter soundcard device name or 'd' for default: \nEnter project sample rate or\n1 = 44100,  2 = "
+             "48000,  3 = 88200,  4 = 96000\n", "-------------------------\nCould not find the record file list "
+             "called record.txt\nCreated a file called record.txt that you will need.\nPut a list of wave files in "
+             "this list, one per line.\nEach line will be assigned to an input hardware channel.\nUse a '-' on a "
+             "line to skip over channel.\n-------------------------\n", "Cound not find the playlist file called "
+             "play.txt\nCreated a file called play.txt that you will need.\n", "-------------------------\nRequested "
+             "Parameters:\nDevice\tnull\nRate\t48000\nBuffer\t1024\n-------------------------\n\nConfiguration:"
+             "\nInterface inputs  = 8\nInterface outputs = 8\nTracks (maximum)  = 16\n", "\nReturned Driver "
+             "Parameters:\n\tBuffer\tPeriods\tRate\tChannels\nPlay\t1024\t4\t48000\t8\nRecord\t1024\t4\t48000\t8\n"
+             "-----------------------------------------\n\n", "Created param.txt file\n"},
+     .record = nullptr, .play = nullptr, .exist = {"record.txt", "play.txt"},
+     .wholeParams = "dv\tnull\nsr\t48000\ninputs\t8\noutputs\t8\nch\t16\nbuf\t1024\nint\t1\n"},
+    {.name = "FirstRunQuestionIgnoresOtherWordsAndExitsWithTwo", .params = nullptr, .input = "yes x\n", .status = 2,
+     .notOut = {"INPUTS"}, .record = nullptr, .play = nullptr, .missing = {"param.txt"}},
+    {.name = "UnopenableDeviceEndsWithOne", .params = nullptr, .input = "c 2 2 2 no_such_device 1 x\n", .status = 1,
+     .notOut = {"Returned Driver Parameters"}, .record = nullptr, .play = nullptr,
+     .err = "Playback device could not be opened: ", .missing = {"param.txt"}},
+    {.name = "CountsFromSettingsAndEmptyRecordListNoted", .params = "ch\t12\n", .input = "x\n",
+     .out = {"-------------------------\nNote: The record.txt file is empty!\n-------------------------\n",
+             "Interface inputs  = 12\nInterface outputs = 2\nTracks (maximum)  = 12\n"},
+     .notOut = {"Created param.txt"}},
+    // The exit reads the current lists too, and asks while one is missing.
+    {.name = "MissingNamedPlaylistCreatesPlayTxt", .params = "play\t1\tsongs.txt\n", .input = "x play.txt\n",
+     .out = {"Cound not find the playlist file called songs.txt\nCreated a file called play.txt",
+             "Cannot find playlist file called songs.txt\nCreate the file or enter a different name\n"},
+     .record = "a.wav\n", .play = nullptr, .exist = {"play.txt"}, .missing = {"songs.txt"}},
+    {.name = "PositionsRoundUpToTheBlockGrid", .params = "buf\t1024\ni\t1\no\t1025\ne\t1024\nmem\t-5\n"
+     "range\t1\t2047\tverse one\nloc\t3000\tchorus\n", .input = "s x\n", .out = {"\nStored Settings\n\n"},
+     .saved = {"i\t1024\no\t2048\ne\t1024", "mem\t0", "range\t1024\t2048\tverse one", "loc\t3072\tchorus"}},
+    // The null device grants any period size: 1000 is asked for and used.
+    {.name = "GrantedPeriodIsUsed", .params = "buf\t1000\ni\t1001\n", .input = "s x\n",
+     .out = {"Play\t1000\t4\t44100\t2\n"}, .notOut = {"Driver did not return"}, .saved = {"i\t2000"}},
+    // 2 s in, 1 s punch, 10 s out, all on the block grid already.
+    {.name = "StatusInSeconds", .params = "i\t88064\ne\t44032\no\t440320\nmem\t0\n", .input = "x\n",
+     .out = {"Time functions:  (memory = 0.00)\n\n   'i' to set play start (2.00)\n   'o' to set play/record stop "
+             "(9.98)\n   'e' to set record enter (1.00)\n\nTransport:\n\n   'p' to play from 2.00 to 9.98.\n   'r' "
+             "to play from 2.00 and record from 2.00 to 9.98.\n   'R' to record without playback from 1.00 to 9.98."
+             "\n\n   '+' for all functions\n   's' to save all settings to param.txt file\n" + kExitPrompt}},
+    {.name = "StatusShortForm", .params = "int\t0\ni\t88064\ne\t44032\no\t440320\n", .input = "x\n",
+     .out = {"Play: 2.00   Rec: 1.00   Stop: 9.98   Mem: 0.00\n"}, .notOut = {"Time functions"}},
+    // 120 bpm, 4/4 at 48000 Hz: 96000 samples is measure 2, 120000 is 2.2.
+    {.name = "StatusInMeasures", .params = "sr\t48000\ntmode\t1\nbuf\t1000\ni\t96000\ne\t120000\no\t192000\n",
+     .input = "x\n", .out = {"Time functions:  (memory = 1.1.00)\n\n   'i' to set play start  (2.1.00)\n   'o' to "
+             "set play/record stop (3.1.00)\n   'e' to set record enter (2.2.00)\n\nTransport:\n\n   'p' to play from"
+             " 2.1.00 to 3.1.00\n   'r' to play from 2.1.00 and record from 2.2.00 to 3.1.00\n   'R' to record "
+             "without playback from 2.2.00 to 3.1.00\n"}},
+    // "hh" changes nothing: one prompt each for hh, h and the last x.
+    {.name = "HelpNeedsExactWordsAndWaitsForC", .input = "hh h x cc c x\n",
+     .out = {"   'l.i' 'l.o' or 'l.e' to recall times from locate point\n\nEnter 'c' continue\n"},
+     .counts = {{"\nFunctions:\n\nMonitoring:\n", 1}, {kExitPrompt, 3}}},
+    {.name = "OverlongWordsAreCutNotOverrun", .input = std::string(100000, 'z') + " x\n", .counts = {{kExitPrompt, 2}}},
+
+    // Time points. A typed time rounds up to the block grid (1 s is 44 blocks);
+    // a huge one is capped, not wrapped; 'ix' has no number.
+    {.name = "SecondsEntryAndCopies", .params = "o\t440320\n", .input = "i 1.0 i.m ix e 2 e.o s i 1e30\n",
+     .out = {"Enter in-time in seconds.\n", "Enter recording start time in seconds.\n",
+             "   'i' to set play start (104573377183744.00)\n"},
+     .saved = {"mem\t45056", "i\t0", "e\t89088", "o\t89088"}},
+    {.name = "OutPointMayEqualButNotPrecedeIn", .params = "i\t45056\no\t440320\n", .input = "o 0.5 o.m o 1 s\n",
+     .out = {"Enter out-time in seconds.\n"}, .saved = {"mem\t440320", "o\t45056"}},
+    // 120 bpm, 4/4, 48000 Hz: 8 beats round up to 188 blocks; neither stop on
+    // the start is taken; a prompted measure 0 counts as 1.
+    {.name = "MeasureEntryPromptedAndDirect", .params = "sr\t48000\ntmode\t1\no\t480256\nmem\t1024\n",
+     .input = "i3.1 o3.1 o 3 1 o.m o4 e 0 2 s\n", .out = {"Enter measure for stop time.\nEnter beat for stop time.\n",
+             "Enter measure for recording start time.\nEnter beat for recording start time.\n"},
+     .saved = {"i\t192512", "mem\t480256", "o\t288768", "e\t24576"}},
+    // A typed measure 0 is the project start; only 16 characters of a word count.
+    {.name = "MeasureZeroAndLongNumbers", .params = "sr\t48000\ntmode\t1\ne\t480256\n",
+     .input = "e0.6 i3.000000000000199 s\n", .saved = {"e\t0", "i\t192512"}},
+    {.name = "JumpBack", .params = "i\t88064\no\t440320\n", .input = "J s\n", .saved = {"i\t0", "o\t88064"}},
+    {.name = "JumpForward", .params = "o\t177152\n", .input = "j j s\n", .saved = {"i\t354304", "o\t531456"}},
+    // The default 0.25 s nudge is 11 blocks.
+    {.name = "NudgesAndNudgeAmount", .params = "i\t5120\no\t440320\ne\t44032\nmem\t1024\n",
+     .input = "b N bo ne n be nn 0.5 n nn 0 n s\n", .out = {"\nNudge Amount = 11264 samples, 0.255 sec\nEnter new "
+             "nudge amount (in sec) or '0' to keep settings\nNudge amount will be set to 22528 samples, 0.511 sec\n",
+             "\nNudge Amount = 22528 samples, 0.511 sec\n"}, .counts = {{"Nudge amount will be set", 1}},
+     .saved = {"nudge\t0.5000", "i\t67584", "o\t440320", "e\t55296", "mem\t1024"}},
+    {.name = "StopAtLongestOfNoFiles", .params = "ch\t2\no\t440320\n", .input = "f s\n",
+     .notOut = {"Checking file"}, .saved = {"o\t0"}, .play = "-\n-\n"},
+    // The exact length of the longest, off the block grid.
+    {.name = "StopAtLongestPlaylistFile", .params = "ch\t2\no\t440320\n", .input = "f s\n",
+     .out = {"Checking file a.wav\nChecking file b.wav\n"}, .saved = {"o\t88200"}, .play = "a.wav\nb.wav\n",
+     .files = {{"a.wav", MonoWavBytes(Ramp(66150))}, {"b.wav", MonoWavBytes(Ramp(88200))}}},
+
+    // Track lists. Only two inputs exist, so in3.wav and in4.wav have no channel.
+    {.name = "PlaylistChannelsSkipsAndDirectOutputs", .params = "inputs\t2\noutputs\t2\nch\t8\nsolo\t3\n",
+     .input = "lp c lr c x\n", .out = {"File: play.txt\n" + kPlayHeading + "a.wav\t\toff\tOut 1\nb.wav\t\tON\tOut "
+             "(3)\na_very_long_\t\toff\tOut (5)\n" + kContinue, "File: record.txt\nSource\t\tStatus\t\tDestination\n"
+             "In 1\t\tARMED\t\tin1.wav\n" + kContinue},
+     .record = "in1.wav\n-\nin3.wav\nin4.wav\n", .play = "a.wav\n\n-\nb.wav\n-old.wav\na_very_long_track_name.wav\n"},
+    {.name = "DestinationsMixedToOneAndTwo", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t1\n", .input = "lp c x\n",
+     .out = {kPlayHeading + "one.wav\t\toff\tOut 1 2\ntwo.wav\t\toff\tOut 1 2\nthree.wav\t\toff\tOut 1 2 3\n"
+             "four.wav\t\toff\tOut 1 2 4\nfive.wav\t\toff\tOut 1 2 (5)\n"}, .play = kFiveTracks},
+    // Bus 1 carries channels 1 and 3; bus 2 is empty, so channel 3 also plays
+    // directly on output 3 and channel 4 on output 4; bus 3 is beyond the outputs.
+    {.name = "DestinationsOnBusses", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t2\nbus\t1\t1,3,\nbus\t3\t2,\n",
+     .input = "lp c x\n", .out = {"one.wav\t\toff\tOut 1 2 \ntwo.wav\t\toff\tOut (5 6) \nthree.wav\t\toff\tOut 1 2 3 "
+             "\nfour.wav\t\toff\tOut 4 \nfive.wav\t\toff\tOut \n"}, .play = kFiveTracks},
+    {.name = "DestinationsViaBusses", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t3\nbus\t1\t1,3,\nbus\t3\t2,3,\n",
+     .input = "lp c x\n", .out = {"one.wav\t\toff\tOut 1 2 \ntwo.wav\t\toff\tBus 3 -> Out 1 2 \nthree.wav\t\toff\tOut "
+             "1 2 Bus 3 -> Out 1 2 \nfour.wav\t\toff\t\n"}, .play = kFiveTracks},
+    // The "x" typed while a listing waits does not end the program there.
+    {.name = "MissingListsReportedAndWaitForContinue", .params = "inputs\t2\noutputs\t2\nch\t2\nrec\t1\tgone.txt\n"
+     "play\t1\tlost.txt\n", .input = "lr x c lp c x songs.txt takes.txt\n",
+     .out = {"Cannot find recordlist file called gone.txt\nEnter 'c' to continue\n", "Playlist file called lost.txt "
+             "was not found!\nEnter 'c' to continue\n", "Cannot find playlist file called lost.txt\nCreate the file "
+             "or enter a different name\nCannot find recordlist file called gone.txt\nCreate the file or enter a "
+             "different name\n"}, .files = {{"takes.txt", ""}, {"songs.txt", ""}}},
+    {.name = "SoloMenuTakesOnlyTrackNumbersThatExist", .params = "inputs\t2\noutputs\t2\nch\t8\n",
+     .input = "so a 2,5,x,300 a 0,9 d s so r 2,7 d x\n", .out = {"Solo Enabled Tracks: (none)\n" + kSoloAdd +
+             "Solo Enabled Tracks: 2 5\n" + kSoloAdd + "Solo Enabled Tracks: 2 5\n", "Enter track number to remove,"
+             " or multiple if comma separated\nSolo Enabled Tracks: 5\n"},
+     .saved = {"Solo Settings:\nsolo\t2\nsolo\t5\n"}},
+    // Position 5 is empty: the current name becomes empty and the exit asks.
+    {.name = "PlaylistFileMenuPositionsAndNames", .params = "inputs\t2\noutputs\t2\nch\t2\nplay\t3\tthird.txt\n",
+     .input = "pf 0 pf 200 pf a extra.txt 7 d pf 3abc rf " + std::string(300, 'n') + " s pf 5 x new.txt record.txt\n",
+     .out = {"Stored playlist filenames:\n\n1\tplay.txt\n3\tthird.txt\n\nCurrently playing from play.txt\n\n",
+             "Enter a new filename to load\n", "Set to play from 0\n\n", "Set to play from 200\n\n",
+             "Enter the filename to add\nEnter the list position (1-128)\nSet to play from 200\n\n"
+             "Stored playlist filenames:\n\n1\t200\n3\tthird.txt\n7\textra.txt\n", "Set to play from third.txt\n\n",
+             "Set to record from " + kNs + "\n\n", "Set to play from \n\n",
+             "Cannot find playlist file called \nCreate the file or enter a different name\n"},
+     .saved = {"play\t1\tthird.txt\nplay\t3\tthird.txt\nplay\t7\textra.txt", "rec\t1\t" + kNs},
+     .files = {{"new.txt", ""}}},
+
+    // Settings menus. A non-number at the tempo menu shows it again instead of spinning.
+    {.name = "TempoMenuReplacesOutOfRangeValues", .params = "tempo\t90\nsig\t7\n",
+     .input = "tempo 2 0.5 2 300 2 401 abc 2 400 3 0 1 1 4 s x\n", .out = {"1 = toggle tempo mode (off)\n2 = set "
+             "tempo (90.00)\n3 = set beats per measure (7)\n4 = done\n", "Enter tempo (beats per minute)\n", "(120.00)",
+             "(300.00)", "(120.00)", "(120.00)", "(400.00)", "Enter beats per measure\n",
+             "3 = set beats per measure (4)", "mode (on)", "mode (off)"},
+     .counts = {{"4 = done\n", 9}}, .saved = {"tmode\t0", "tempo\t400.00", "sig\t4"}},
+    {.name = "NonFiniteAnswersNeverReachTheSession", .params = "tempo\t90\nproll\t1.5\nxfade\t3\n",
+     .input = "tempo 2 nan 9 pre inf cf nan aa -inf s x\n",
+     .saved = {"tempo\t120.00", "proll\t0.000", "xfade\t0.0", "aud\t0.00"}},
+    {.name = "OptionsTakeEffectOnDone", .input = "opt hc np int0 zz d s x\n",
+     .out = {"Clock: (now set to uc)\n\n  'sc' to stream clock\n", "Peaks: (now set to cp)\n", "Interface: (now set "
+             "to int1)\n  'int0' for minimal interface\n", "\n  'd' if done changing options\n", "(now set to hc)",
+             "(now set to np)", "(now set to int0)", "Play: 0.00   Rec: 0.00   Stop: 0.00   Mem: 0.00\n"},
+     .counts = {{"\nOptions:\n\nClock: ", 5}}, .saved = {"clock\thc", "peak\tnp"}, .notSaved = {"int\t1"}},
+    // Without "d" the menu keeps every word, "s" included. "d" closing the
+    // menu, and "d" put back by "cf", both end the mixer view.
+    {.name = "OptionsKeepEveryWordUntilDone", .input = "opt sc s\n", .notOut = {"Stored Settings"}},
+    {.name = "OptionsDoneLeavesTheMixerView", .input = "mix opt d x\n", .counts = {{kMixerPrompt, 1}}},
+    {.name = "CrossfadeDoneLeavesTheMixerView", .input = "mix cf 10 x\n", .counts = {{kMixerPrompt, 1}}},
+    {.name = "SafetyMenuWaitsForZeroOneOrTwo", .params = "safe\t1\n", .input = "safe x 2 safe 0 s x\n",
+     .counts = {{"Safety mode for replacing files is ON\nEnter '0' to turn off\nEnter '2' to keep current "
+                 "settings\n", 2}, {"Safety mode is OFF\n\n", 1}}, .saved = {"safe\t0"}},
+    {.name = "PrerollAndCrossfadeClampedAtZero", .params = "proll\t1.5\nxfade\t3\n", .input = "pre -3 cf -5 10 s x\n",
+     .saved = {"proll\t0.000", "xfade\t10.0"}},
+    {.name = "PrerollDoneAndCrossfadeNonNumber", .params = "proll\t1.5\nxfade\t3\n", .input = "pre d cf abc s x\n",
+     .out = {"Preroll is set to 1.500 secs\nEnter new preroll or 'd' for done\n", "Crossfade is currently set to 3.0 "
+             "milliseconds.\nEnter 'd' if done or enter a new value\n"}, .saved = {"proll\t1.500", "xfade\t0.0"}},
+    // A length of 0 or less is kept as typed but auditions keep their length.
+    {.name = "AuditionLength", .params = "sr\t48000\n", .input = "aa 2 aa 0 aa -1 s x\n", .out = {"Enter audition "
+             "time (currently 3.0 sec)\n", "(currently 2.0 sec)", "(currently 2.0 sec)"}, .saved = {"aud\t-1.00"}},
+    // The meter range is clamped; a non-number keeps the setting.
+    {.name = "MeterRange", .input = "mtr -200 mtr 0 mtr -3 mtr 12 mtr -6 mtr -40 mtr abc s\n",
+     .out = {kMeterPrompt + "-30 dB\n", "Currently at -120 dB\n", "Currently at 0 dB\n", "Currently at -6 dB\n",
+             "Currently at -6 dB\n", "Currently at -6 dB\n", "Currently at -40 dB\n"},
+     .counts = {{kMeterPrompt, 7}}, .saved = {"meter\t-40"}},
+
+    // Mixer view. Out-of-range volumes are stored as typed and repaired when
+    // the gains are next worked out (for the "sp" run here); bus levels stop
+    // at +15 dB. "sp" is a console word, not a pan; "d" leaves before "s".
+    {.name = "MixerViewListsChannelsAndAppliesLevels", .params = "ch\t4\nmix\t2\nbusvl\t2\t-3.5\n",
+     .input = "mix 3v20 1b20 2b-200 3p-40 xv5 sp d s\n", .out = {"\nSource:\nkick_drum_close\tCh 1\tVol 0.00\tPan    "
+             "0\nsnare.wav\tCh 3\tVol 0.00\tPan    0\n\nBus 2\t  -3.50 dB\n" + std::string(79, '-') + "\n\nPlay: 0.00 "
+             "  Rec: 0.00   Stop: 0.00   Mem: 0.00\n\n" + kMixerPrompt, "Volume of channel 3 is too high.\nIt has been "
+             "reset to 12 dB, the maximum.\n"}, .counts = {{"Mix commands are active.", 7}},
+     .saved = {"v\t3\t12.00", "p\t3\t-40", "busvl\t1\t15.00", "busvl\t2\t-200.00"},
+     .play = "kick_drum_close_mic.wav\n-\nsnare.wav\n"},
+    // "+" typed at the mixer prompt shows the full help on the next pass, then the mixer again.
+    {.name = "MixerHelpAndConsoleHelp", .input = "mix h c + c mix\n", .out = {"\nMixer Help:\n\nTo set a channel's "
+             "volume:\n\n", "Or, 'mix' will toggle the mixer view on/off.\n\nEnter 'c' to continue\n",
+             "Enter 'c' continue\n\nSource:"}},
+    {.name = "MixModeMenuShowsCurrentModeFirst", .params = "mix\t3\n", .input = "mod 7 one 1 s\n",
+     .out = {"\nCurrently using mixmode [3]:\n'3'  Playback = busses are routed to outputs 1 and 2.\n"
+             "     Export   = busses will be sent to the master.\n\n"
+             "'0'  Playback = assign channels to direct outputs only.\n" + kToMaster + " No busses.\n\n"
+             "'1'  Playback = route all channels to outputs 1 and 2.\n" + kToMaster + "No busses.\n\n"
+             "'2'  Playback = route channels to multiple output busses.\n" + kToMaster + "No busses.\n\n\n"
+             "Select a mix mode\n"},
+     .saved = {"mix\t1"}},
+    // Removing the last channel of bus 3 takes it out of use.
+    {.name = "BusRoutingAddsAndRemovesChannels", .params = "outputs\t4\nch\t8\n",
+     .input = "bus a 2 2,5,300 a 3 1 r 3 1 c s\n", .out = {"Stereo Bus Assignments: (4 outputs, 2 busses)\n\nBus 2\t\t"
+             "Out 03-04\t\tCh: 2 5 \nEnter 'a' to add", "\nBus 3\t\tOut 05-06\t\tCh: 1 "},
+     .saved = {"bus\t2\t2,5,"}, .notSaved = {"bus\t3\t"}},
+
+    // Locate points and ranges.
+    {.name = "LocateRefusesOutOfRangeNumbers", .params = "i\t4096\n", .input = "i.l 65 i.l 0 x.l 3 s\n",
+     .notOut = {"Stored locate point"}, .counts = {{"Enter locate point number (1-64)\n", 2}}, .notSaved = {"loc\t"}},
+    {.name = "LocateSaveAndRecall", .params = "i\t4096\n", .input = "i.l 3 l.o 3 l.i 5 s\n",
+     .out = {"Locate Points:\n3\t0.09\t(name)\nEnter a locate point number (1-64)\n"},
+     .counts = {{"Stored locate point\n", 1}}, .saved = {"i\t0\no\t4096", "loc\t4096\t(name)"}},
+    // Point 1 is emptied by saving the unset in point: hidden, yet still named.
+    {.name = "LocateMenuNamesDeletesAndCutsLongNames", .params = "o\t8192\nloc\t4096\tintro\n",
+     .input = "i.l 1 ll n 2 " + std::string(200, 'a') + " k 9 q c o.l 2 o.l 1 ll k 1 c o.l 1 s\n",
+     .out = {"Locate Points:\nEnter 'n' to change name\n", "Enter a name for point 2\n", "1\t0.19\tintro\n2\t0.19\t" +
+             kAs + "\n"}, .saved = {"loc\t8192\t(name)\nloc\t8192\t" + kAs}},
+    {.name = "RangeStoreOverwritesAndRecallChecksTheSlot", .params = "i\t4096\no\t8192\nrange\t1024\t2048\tverse\n",
+     .input = "io. 1 0 .io 5 s\n", .out = {"Loc\tIn\tOut\tName\n1\t0.02\t0.05\tverse\nEnter location to store to "
+             "(1-64)\n", "Enter a range name or '0' to skip\n",
+             "Enter location to recall (1-64)\nLocation 5 is empty\n"},
+     .saved = {"range\t4096\t8192\tverse"}},
+    {.name = "RangeRecall", .params = "range\t1024\t2048\tverse\n", .input = ".io 1 s\n",
+     .saved = {"i\t1024\no\t2048"}},
+    {.name = "RangesNoneStored", .params = "i\t4096\n", .input = ".io io. 0 x\n", .out = {"No locations available\n",
+             "All locations available\nEnter location to store to (1-64)\n"}, .notOut = {"Enter location to recall"}},
+    // Deleting the last range ends the editor; a new one has nothing to show.
+    {.name = "RangeEditorRenamesDeletesAndEndsWhenNoneIsLeft",
+     .params = "range\t1024\t2048\tverse\nrange\t4096\t8192\tbridge\n",
+     .input = "lio n 1 chorus k 2 c s lio k 1 lio x\n",
+     .out = {"Enter the range number\nEnter a new range name\n",
+             "Enter the range number\nNo range locations to edit\n"},
+     .counts = {{"No range locations to edit\n", 2}, {"Enter 'n' to change region name\n", 4}},
+     .saved = {"range\t1024\t2048\tchorus"}, .notSaved = {"bridge"}},
+    {.name = "RangesListedInMeasures", .params = "sr\t48000\nbuf\t1000\ntmode\t1\ntempo\t120\nsig\t4\nrange\t0\t96000\t"
+     "song\n", .input = "lio c\n", .out = {"Loc\tIn\tOut\tName\n1\t1.1.00\t2.1.00\tsong\n"}},
+};
+
+void PrintTo(const Transcript& t, std::ostream* os) { *os << t.name; }
+
+class ConsoleTranscript : public ProjectTest, public ::testing::WithParamInterface<Transcript> {};
+
+TEST_P(ConsoleTranscript, PrintsAndSaves) {
+  const Transcript& t = GetParam();
+  if (t.params != nullptr) WriteParams(t.params);
+  if (t.record != nullptr) WriteFile("record.txt", t.record);
+  if (t.play != nullptr) WriteFile("play.txt", t.play);
+  for (const auto& [name, text] : t.files) WriteFile(name, text);
+  const RunResult r = RunChecked(t.input, t.status);  // also: no sanitizer report, no work file left
+  EXPECT_TRUE(r.out.starts_with("\nSondrel"));
+  std::size_t from = 0;
+  for (const std::string& part : t.out) {
+    const std::size_t at = r.out.find(part, from);
+    ASSERT_NE(at, std::string::npos) << "missing in order: " << part << "\n" << r.out;
+    from = at + part.size();
+  }
+  for (const std::string& part : t.notOut) EXPECT_EQ(r.out.find(part), std::string::npos) << part;
+  for (const auto& [part, times] : t.counts) EXPECT_EQ(CountOf(r.out, part), times) << part;
+  const std::string params = Exists("param.txt") ? ReadFile("param.txt") : "";
+  for (const std::string& line : t.saved) EXPECT_NE(params.find("\n" + line + "\n"), std::string::npos) << line;
+  for (const std::string& part : t.notSaved) EXPECT_EQ(params.find(part), std::string::npos) << part;
+  EXPECT_NE(r.err.find(t.err), std::string::npos) << r.err;
+  for (const std::string& name : t.exist) EXPECT_TRUE(Exists(name)) << name;
+  for (const std::string& name : t.missing) EXPECT_FALSE(Exists(name)) << name;
+  EXPECT_TRUE(t.wholeParams.empty() || params == t.wholeParams) << params;
+}
+
+INSTANTIATE_TEST_SUITE_P(Console, ConsoleTranscript, ::testing::ValuesIn(kTranscripts),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace sondrel::e2e
