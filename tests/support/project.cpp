@@ -30,6 +30,17 @@ void ProjectTest::TearDown() {
   fs::remove_all(root_, ignored);
 }
 
+void InProjectTest::SetUp() {
+  ProjectTest::SetUp();
+  previous_ = fs::current_path();
+  fs::current_path(project_);
+}
+
+void InProjectTest::TearDown() {
+  fs::current_path(previous_);
+  ProjectTest::TearDown();
+}
+
 static std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;

@@ -73,6 +73,17 @@ class ProjectTest : public ::testing::Test {
   std::filesystem::path home_;
 };
 
+// For calls made in-process on the current directory, as the program makes
+// them: each test runs inside its project directory.
+class InProjectTest : public ProjectTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+ private:
+  std::filesystem::path previous_;
+};
+
 // The text printed between the first occurrence of `from` and the next
 // occurrence of `to` after it (empty when either is missing).
 std::string Between(const std::string& text, const std::string& from, const std::string& to);

@@ -34,18 +34,7 @@ std::unique_ptr<SessionState> Parse(std::string_view text) {
 FilePtr OpenSettings() { return OpenFile(kSettingsFileName, "r"); }
 
 // param.txt is relative: each test runs in its project.
-class SettingsFileTest : public ProjectTest {
- protected:
-  void SetUp() override {
-    ProjectTest::SetUp();
-    fs::current_path(project_);
-  }
-  void TearDown() override {
-    fs::current_path(previous_);
-    ProjectTest::TearDown();
-  }
-  const fs::path previous_ = fs::current_path();
-};
+using SettingsFileTest = InProjectTest;
 
 // A state with every stored field away from its default, used slots with gaps.
 std::unique_ptr<SessionState> FullState() {

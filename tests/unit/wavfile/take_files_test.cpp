@@ -26,16 +26,8 @@ using Samples = std::vector<int>;
 TerminalDialog dialog;
 
 // The operations work on the current directory: each test runs in its project.
-class TakeFileTest : public ProjectTest {
+class TakeFileTest : public InProjectTest {
  protected:
-  void SetUp() override {
-    ProjectTest::SetUp();
-    fs::current_path(project_);
-  }
-  void TearDown() override {
-    fs::current_path(previous_);
-    ProjectTest::TearDown();
-  }
   // The fade of `length` samples from one file into another, on a fresh output.
   Samples Fade(std::int64_t dPos, std::int64_t sPos, std::int64_t length, const char* d, const char* s,
                std::int64_t half) const {
@@ -43,7 +35,6 @@ class TakeFileTest : public ProjectTest {
     EXPECT_TRUE(WriteCrossfade(dPos, sPos, length, d, s, "out.wav", half, dialog));
     return ReadSamples("out.wav");
   }
-  const fs::path previous_ = fs::current_path();
 };
 
 // Distinct samples of both signs.

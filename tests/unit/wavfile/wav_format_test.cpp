@@ -48,18 +48,9 @@ std::string MonoTrack(std::int64_t declared, std::size_t held, const std::string
 }
 
 // The readers work on the current directory: each test runs in its project.
-class WavFileTest : public ProjectTest {
+class WavFileTest : public InProjectTest {
  protected:
-  void SetUp() override {
-    ProjectTest::SetUp();
-    std::filesystem::current_path(project_);
-  }
-  void TearDown() override {
-    std::filesystem::current_path(previous_);
-    ProjectTest::TearDown();
-  }
   void Append(const std::string& name, const std::string& bytes) const { WriteFile(name, ReadFile(name) + bytes); }
-  const std::filesystem::path previous_ = std::filesystem::current_path();
 };
 
 TEST_F(WavFileTest, HeaderBytes) {
