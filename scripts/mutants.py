@@ -241,13 +241,17 @@ def balanced(code):
     return depth == 0
 
 
-def op_drop_statement(code, line, previous_code):
+def op_drop_statement(code, line, previous_code, next_code):
     body = code.strip()
     if not body.endswith(";") or not balanced(body):
         return
     # Only a whole statement: the line before ends one, opens a block or is
     # a label, so this line is neither a continuation nor a braceless body.
     if not previous_code.rstrip().endswith((";", "{", "}", ":")):
+        return
+    # A label needs a statement before the block closes: `default: break; }`
+    # keeps its break.
+    if previous_code.rstrip().endswith(":") and next_code.lstrip().startswith("}"):
         return
     first = re.match(r"[A-Za-z_]\w*", body)
     if body in ("break;", "continue;"):
@@ -293,6 +297,15 @@ def split_arguments(code, a, b):
 PLAIN_ARGUMENT = re.compile(r"^[A-Za-z_]\w*(?:(?:\.|->)[A-Za-z_]\w*)*$")
 
 
+def same_kind(x, y):
+    """Two arguments likely to have one type: both plain names, or both
+    members of the same object (s.rangeStart, s.rangeEnd). A name next to
+    a member (s, s.inPoint) almost never is, and such a swap only fails to
+    build."""
+    path_x, path_y = re.split(r"\.|->", x), re.split(r"\.|->", y)
+    return len(path_x) == len(path_y) and path_x[:-1] == path_y[:-1]
+
+
 def op_swap_arguments(code, line):
     for m in re.finditer(r"\(", code):
         a = m.start()
@@ -305,7 +318,7 @@ def op_swap_arguments(code, line):
         args = split_arguments(code, a, b)
         for (s1, e1), (s2, e2) in zip(args, args[1:]):
             x, y = code[s1:e1].strip(), code[s2:e2].strip()
-            if x == y or not PLAIN_ARGUMENT.match(x) or not PLAIN_ARGUMENT.match(y):
+            if x == y or not PLAIN_ARGUMENT.match(x) or not PLAIN_ARGUMENT.match(y) or not same_kind(x, y):
                 continue
             if x in KEYWORDS or y in KEYWORDS:
                 continue
@@ -353,6 +366,12 @@ def collect(files):
         skip = skipped_lines(masked)
         rel = path.relative_to(ROOT).as_posix()
         previous_code = ";"
+        next_code = {}
+        following = "}"
+        for idx in reversed(range(len(lines))):
+            next_code[idx] = following
+            if masked[idx].strip():
+                following = ";" if idx in skip else masked[idx]
         for idx, (line, code) in enumerate(zip(lines, masked)):
             if idx in skip or not code.strip():
                 if idx in skip and code.strip():
@@ -361,7 +380,7 @@ def collect(files):
             found = []
             found += op_flip_comparison(code, line)
             found += op_shift_bound(code, line)
-            found += op_drop_statement(code, line, previous_code)
+            found += op_drop_statement(code, line, previous_code, next_code[idx])
             found += op_swap_arguments(code, line)
             found += op_negate_condition(code, line)
             seen = set()
