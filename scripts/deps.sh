@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(g++ cmake make pkg-config libasound2-dev libgtest-dev libbenchmark-dev sox
           sndfile-programs  # sndfile-info and friends check the files we write
-          clang libclang-rt-dev)  # clang and its libFuzzer runtime, for the fuzz targets
+          clang libclang-rt-dev  # clang and its libFuzzer runtime, for the fuzz targets
+          python3)  # scripts/mutants.py, the mutation check
 # "deps.sh bench": also the peers and the timer that bench/compare.sh uses.
 if [ "${1:-}" = bench ]; then packages+=(ecasound time); fi
 missing=()
