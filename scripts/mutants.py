@@ -16,6 +16,8 @@ JOBS (default 2).
 import os
 import random
 import re
+import resource
+import shutil
 import signal
 import subprocess
 import sys
@@ -40,6 +42,10 @@ LOGS = BUILD / "logs"
 # clean run takes a few seconds). A mutant that hangs the tests is caught.
 TEST_TIMEOUT = 30
 RUN_TIMEOUT = 60
+# Where the tests of one run make their folders, and the most any file of
+# theirs may hold (the largest a passing run writes is a few MB).
+TEST_TMP = BUILD / "tmp"
+TEST_FILE_LIMIT_BYTES = 256 * 1024 * 1024
 
 # ------------------------------------------------------------ masking
 
@@ -409,12 +415,18 @@ def on_signal(signum, _frame):
     raise Interrupted(signum)
 
 
-def run(command, log, timeout=None):
+def run(command, log, timeout=None, env=None, limit_files=False):
     """Runs a command in a session of its own, output to log, and ends
     whatever it leaves running. Returns (exit status, timed out)."""
+    def cap_file_size():
+        # A mutant that loops printing fills a test's output file; no file
+        # of a test run may grow past this, or one hang fills the disk.
+        resource.setrlimit(resource.RLIMIT_FSIZE, (TEST_FILE_LIMIT_BYTES, TEST_FILE_LIMIT_BYTES))
+
     with open(log, "wb") as out:
         proc = subprocess.Popen(command, cwd=ROOT, stdout=out, stderr=subprocess.STDOUT,
-                                stdin=subprocess.DEVNULL, start_new_session=True)
+                                stdin=subprocess.DEVNULL, start_new_session=True, env=env,
+                                preexec_fn=cap_file_size if limit_files else None)
         try:
             SESSION.write_text(f"{proc.pid}\n")
             return proc.wait(timeout=timeout), False
@@ -477,9 +489,18 @@ def build(log):
 
 def test(log):
     """'pass', 'fail' or 'timeout'."""
-    status, timed_out = run(["ctest", "--test-dir", str(BUILD), "-j" + jobs(), "--timeout", str(TEST_TIMEOUT),
-                             "--stop-on-failure", "--no-tests=error", "--output-on-failure"],
-                            log, timeout=RUN_TIMEOUT)
+    # The tests make their project folders under TMPDIR; a test the run cuts
+    # off never removes its own, so each run gets a folder of its own that
+    # goes afterwards.
+    shutil.rmtree(TEST_TMP, ignore_errors=True)
+    TEST_TMP.mkdir(parents=True)
+    env = dict(os.environ, TMPDIR=str(TEST_TMP))
+    try:
+        status, timed_out = run(["ctest", "--test-dir", str(BUILD), "-j" + jobs(), "--timeout", str(TEST_TIMEOUT),
+                                 "--stop-on-failure", "--no-tests=error", "--output-on-failure"],
+                                log, timeout=RUN_TIMEOUT, env=env, limit_files=True)
+    finally:
+        shutil.rmtree(TEST_TMP, ignore_errors=True)
     if timed_out:
         return "timeout"
     text = Path(log).read_text(errors="replace")
