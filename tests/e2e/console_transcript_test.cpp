@@ -59,7 +59,7 @@ const Transcript kTranscripts[] = {
      .notOut = {"INPUTS"}, .record = nullptr, .play = nullptr, .missing = {"param.txt"}},
     {.name = "UnopenableDeviceEndsWithOne", .params = nullptr, .input = "c 2 2 2 no_such_device 1 x\n", .status = 1,
      .notOut = {"Returned Driver Parameters"}, .record = nullptr, .play = nullptr,
-     .err = "Playback device could not be opened: ", .missing = {"param.txt"}},
+     .err = "Playback device could not be opened: No such file or directory\n", .missing = {"param.txt"}},
     {.name = "CountsFromSettingsAndEmptyRecordListNoted", .params = "ch\t12\n", .input = "x\n",
      .out = {"-------------------------\nNote: The record.txt file is empty!\n-------------------------\n",
              "Interface inputs  = 12\nInterface outputs = 2\nTracks (maximum)  = 12\n"},
@@ -242,7 +242,8 @@ const Transcript kTranscripts[] = {
     // Point 1 is emptied by saving the unset in point: hidden, yet still named.
     {.name = "LocateMenuNamesDeletesAndCutsLongNames", .params = "o\t8192\nloc\t4096\tintro\n",
      .input = "i.l 1 ll n 2 " + std::string(200, 'a') + " k 9 q c o.l 2 o.l 1 ll k 1 c o.l 1 s\n",
-     .out = {"Locate Points:\nEnter 'n' to change name\n", "Enter a name for point 2\n", "1\t0.19\tintro\n2\t0.19\t" +
+     .out = {"Locate Points:\nEnter 'n' to change name\nEnter 'k' to delete point\nEnter 'c' to continue\n",
+             "Enter a name for point 2\n", "1\t0.19\tintro\n2\t0.19\t" +
              kAs + "\n"}, .saved = {"loc\t8192\t(name)\nloc\t8192\t" + kAs}},
     {.name = "RangeStoreOverwritesAndRecallChecksTheSlot", .params = "i\t4096\no\t8192\nrange\t1024\t2048\tverse\n",
      .input = "io. 1 0 .io 5 s\n", .out = {"Loc\tIn\tOut\tName\n1\t0.02\t0.05\tverse\nEnter location to store to "

@@ -1,5 +1,6 @@
 // Edges that once went unchecked: the last slot of the locate and range
-// tables, and take numbers of takes recorded within one second.
+// tables, take numbers of takes recorded within one second, and the level
+// meter of a recording.
 #include "tests/support/project.h"
 
 namespace sondrel::e2e {
@@ -29,6 +30,16 @@ TEST_F(EdgesTest, TakesRecordedInOneSecondKeepApartTheirBackups) {
   const RunResult r = Run("R cin R cin R cin x\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(NamesMatching(R"(song_bkup_\d+\.wav)").size(), 3u) << r.out;
+}
+
+// A recording long enough for the display to refresh draws the bar meter
+// beside the clock.
+TEST_F(EdgesTest, ARecordingDrawsTheLevelMeter) {
+  WriteParams("e\t0\no\t44100\n");
+  WriteLists("voice.wav\n", "");
+  const RunResult r = Run("R del x\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\t -30 dB ["), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ TEST(StartupCounts, UnsetAndPartialCountsResolve) {
 TEST(StartupCounts, TracksCoverTheLargerOfInputsAndOutputs) {
   ExpectCounts({2, 10, 4}, {10, 10, 4});
   ExpectCounts({-1, 4, 1}, {4, 4, 1});
+  ExpectCounts({-1, 1, 1}, {2, 1, 1});  // a single output pair is still two tracks
   ExpectCounts({-1, 0, 0}, {2, 0, 0});
   ExpectCounts({-5, -7, 1}, {2, 2, 1});
 }
