@@ -1,8 +1,5 @@
 #include "engine/block_loop.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
