@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 namespace sondrel {
 
@@ -134,6 +135,18 @@ inline IoResult FlushToDisk(std::FILE* file) {
   if (std::fflush(file) != 0 || fsync(fileno(file)) != 0) return IoResult::FromErrno();
   return {};
 }
+
+inline IoResult FlushToDisk(int fd) {
+  if (::fsync(fd) != 0) return IoResult::FromErrno();
+  return {};
+}
+
+// Puts `text` in place as `path` so that a crash or a power cut leaves
+// either the old file or the whole new one: written to `workPath`, synced,
+// renamed over `path`, then the directory synced. The new file keeps the
+// permissions of the one it replaces. On failure the work file is removed
+// and `path` is untouched.
+IoResult ReplaceFileDurably(const char* path, const char* workPath, std::string_view text);
 
 // A rename or unlink is only durable once the directory holding it is.
 inline void SyncProjectDirectory() {

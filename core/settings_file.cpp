@@ -1,9 +1,5 @@
 #include "core/settings_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cfloat>
@@ -483,27 +479,7 @@ std::string BuildSettingsText(const SessionState& s, int clampedPeriod) {
 }
 
 IoResult WriteSettingsFile(const std::string& text) {
-  // O_NOFOLLOW: a stray link at the temporary name is not written through.
-  const int fd = ::open(kSettingsTempFileName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return IoResult::FromErrno();  // nothing of ours to clean up
-
-  // Keep the permissions the user gave the old file. Not worth failing the
-  // save for: if it cannot be done the new file keeps the default mode.
-  struct stat old {};
-  if (::stat(kSettingsFileName, &old) == 0 && S_ISREG(old.st_mode)) (void)::fchmod(fd, old.st_mode & 07777);
-
-  IoResult result = WriteAll(fd, text.data(), text.size());
-  // The data must be on disk before the rename makes it the settings file.
-  if (result && ::fsync(fd) != 0) result = IoResult::FromErrno();
-  if (::close(fd) != 0 && result) result = IoResult::FromErrno();
-  if (result && std::rename(kSettingsTempFileName, kSettingsFileName) != 0) result = IoResult::FromErrno();
-  if (!result) {
-    ::unlink(kSettingsTempFileName);
-    return result;
-  }
-  // Make the rename itself durable; the new file is in place either way.
-  SyncProjectDirectory();
-  return result;
+  return ReplaceFileDurably(kSettingsFileName, kSettingsTempFileName, text);
 }
 
 }  // namespace sondrel
