@@ -4,6 +4,7 @@
 
 #include "app/startup.h"
 #include "console/input.h"
+#include "core/interruption.h"
 
 int main() {
   int status = 0;
@@ -12,9 +13,10 @@ int main() {
   } catch (const sondrel::ProgramExit& exit) {
     status = exit.status;
   } catch (const sondrel::EndOfInput&) {
-    // Input ran out: everything opened has been closed on the way here.
+    // Input ran out, or a signal ended the program at a prompt or after the
+    // run it stopped: everything opened has been closed on the way here.
     std::printf("\n");
-    status = 0;
+    status = sondrel::InterruptionExitStatus();
   }
   std::fflush(stdout);
   return status;

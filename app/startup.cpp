@@ -6,8 +6,11 @@
 #include "console/command_loop.h"
 #include "console/startup_dialog.h"
 #include "console/terminal_dialog.h"
+#include "core/interruption.h"
 #include "core/settings_file.h"
+#include "mixer/export.h"
 #include "wavfile/punch_undo.h"
+#include "wavfile/recording_journal.h"
 
 namespace sondrel {
 
@@ -42,9 +45,14 @@ ChannelCounts ResolveCounts(ChannelCounts c) {
 }
 
 int RunSondrel() {
+  InstallInterruptionHandlers();
   TerminalDialog dialog;
   PrintBanner();
+  // Work a crash, a kill or a power cut cut off is settled before anything
+  // else touches the project.
   RecoverInterruptedPunch(dialog);
+  RecoverInterruptedRecording(dialog);
+  RemoveCutOffExports(dialog);
   // The record holds several large tables; keep it off the stack.
   auto state = std::make_unique<SessionState>();
   SessionState& s = *state;

@@ -17,9 +17,12 @@ using WordBuffer = std::array<char, kWordBufferSize>;
 
 // Flushes standard output (so the prompt shows), then reads the next word
 // into `buffer`. A word longer than 511 characters keeps its first 511 and
-// the rest of it is discarded. Throws EndOfInput at end of input.
+// the rest of it is discarded. Throws EndOfInput at end of input, and when
+// a SIGINT, SIGTERM or SIGHUP is pending (the program then ends with the
+// signal's status).
 void ReadWord(WordBuffer& buffer);
-// The same from any stream (standard output is still flushed first).
+// The same from any stream (standard output is still flushed first; no
+// signal is looked at).
 void ReadWordFrom(std::FILE* in, WordBuffer& buffer);
 std::string_view WordOf(const WordBuffer& buffer);
 

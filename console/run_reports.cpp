@@ -69,6 +69,17 @@ void PrintPosition(const SessionState& s, const char* label, std::int64_t positi
   }
 }
 
+// Where a run the user stopped got to, in the running clock's format.
+void PrintStop(const SessionState& s, std::int64_t position) {
+  if (s.tempoMode == 1) {
+    const ClockReading clock = ClockMeasureBeat(position, s.sampleRate, s.tempo, s.beatsPerMeasure);
+    std::printf("Stopped at measure.beat %i.%.2f\n", clock.measure, static_cast<double>(clock.beat));
+    return;
+  }
+  const float seconds = s.sampleRate == 0 ? 0.0f : SamplesToSeconds(position, s.sampleRate);
+  std::printf("Stopped at %.2f sec\n", static_cast<double>(seconds));
+}
+
 // The 24-column field: the bar, blanks up to the held peak, then the loudest
 // channel's number as the peak marker, padded to the full width.
 void DrawMeterField(double bars, float peakBars, int channel) {
@@ -168,6 +179,7 @@ void TerminalRunDisplay::PreRollSet(std::int64_t inPoint, std::int64_t punchPoin
 }
 
 void TerminalRunDisplay::RunStarting(const RunStart& start) {
+  stopKey_.Arm();
   if (start.plays && start.records) std::printf("Playing and Recording...\n");
   if (start.plays && !start.records) std::printf("Playing...\n");
   if (start.soloOnly) std::printf("Tracks are soloed\n");
@@ -223,8 +235,12 @@ void TerminalRunDisplay::MarkUnderrun() { std::printf("\nPX\n"); }
 
 void TerminalRunDisplay::MarkOverrun() { std::printf("\nRX\n"); }
 
+bool TerminalRunDisplay::StopRequested() { return stopKey_.Pressed(); }
+
 void TerminalRunDisplay::RunFinished(const RunSummary& summary) {
+  stopKey_.Disarm();
   std::printf("\n");
+  if (summary.stopped) PrintStop(s_, summary.stopPosition);
   if (summary.records && s_.peakCheck == 1) PrintInputPeaks(summary.inputPeak, summary.armedInputs);
   if (summary.plays && s_.mixMode > 1) {
     std::printf("\nBus Peaks:\n\n");

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "console/stop_key.h"
 #include "core/session_state.h"
 #include "engine/audio_device.h"
 #include "engine/run_observer.h"
@@ -24,7 +25,8 @@ void PrintPeakLine(std::int64_t peak, int number, PeakLabel label);
 // The peaks an export measured, under the headings of its mix mode.
 void PrintExportPeaks(const SessionState& s, const MixPeaks& peaks);
 
-// Draws a run on the terminal, with the session's clock and tempo modes.
+// Draws a run on the terminal, with the session's clock and tempo modes,
+// and watches the stop key while it goes.
 class TerminalRunDisplay final : public RunObserver {
  public:
   explicit TerminalRunDisplay(const SessionState& session) : s_(session) {}
@@ -36,10 +38,12 @@ class TerminalRunDisplay final : public RunObserver {
   void ShowMonitorLevels(std::span<const std::int64_t> inputPeak, std::span<const int> channels) override;
   void MarkUnderrun() override;
   void MarkOverrun() override;
+  bool StopRequested() override;
   void RunFinished(const RunSummary& summary) override;
 
  private:
   const SessionState& s_;
+  StopKey stopKey_;
 };
 
 }  // namespace sondrel

@@ -28,6 +28,13 @@ std::string Percent(const Notice& n) {
   return text;
 }
 
+// number samples at total samples per second.
+std::string Seconds(const Notice& n) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", n.total > 0 ? static_cast<double>(n.number) / static_cast<double>(n.total) : 0.0);
+  return text;
+}
+
 constexpr const char* kFixStopTime = "Enter 'c' to continue and fix\n";
 
 }  // namespace
@@ -126,6 +133,14 @@ std::string NoticeText(const Notice& n) {
              " was cut short: " + std::strerror(n.error) + "\n";
     case NoticeKind::IncompleteNameTaken: return "It keeps its name: " + n.path + " already exists\n";
     case NoticeKind::IncompleteTakeKept: return "What it holds is kept as " + n.path + "\n";
+    case NoticeKind::RecordingJournalNotSaved:
+      return std::string("Could not note the takes in recording.takes: ") + ReasonOf(n.error) +
+             "\nIf the program is cut off, their sizes will not be fixed at the next start\n";
+    case NoticeKind::CutOffTakeKept: return "A recording was cut off: " + n.path + " was kept with " + Seconds(n) + " sec\n";
+    case NoticeKind::CutOffTakeMissing: return "A recording was cut off: " + n.path + " is no longer there\n";
+    case NoticeKind::CutOffTakeUnfixable:
+      return "A recording was cut off: " + n.path + " is not a take whose sizes can be fixed; it is left as it is\n";
+    case NoticeKind::CutOffExportRemoved: return "An export was cut off: its unfinished " + n.path + " was removed\n";
   }
   return {};
 }

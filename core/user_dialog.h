@@ -87,6 +87,13 @@ enum class NoticeKind {
   TakeCutShort,           // path, number: the input
   IncompleteNameTaken,    // path: the name an incomplete take would get
   IncompleteTakeKept,     // path: the name it was kept under
+  RecordingJournalNotSaved,  // error: the takes of this run are not noted for the next start
+
+  // ---- what the start found of work cut off by a crash, a kill or a power cut
+  CutOffTakeKept,       // path, number: the samples it holds, total: its rate
+  CutOffTakeMissing,    // path: a take of the cut-off run that is gone
+  CutOffTakeUnfixable,  // path: not a file whose sizes can be fixed; left as it is
+  CutOffExportRemoved,  // path: an unfinished export's work file
 };
 
 struct Notice {

@@ -6,6 +6,8 @@
 #include <span>
 
 #include "core/file_io.h"
+#include "core/interruption.h"
+#include "wavfile/wav_format.h"
 
 namespace sondrel {
 
@@ -32,6 +34,7 @@ struct LoopState {
   bool captureStarted = false;
   std::int64_t recorded = 0;
   bool moreToRecord = true;
+  std::int64_t sizesWrittenAt = 0;  // samples the takes' headers declare
 
   std::int64_t recordPosition = 0;   // record-only runs: position of the next block read
   std::int64_t monitorPosition = 0;  // monitor runs: frames captured so far
@@ -188,25 +191,43 @@ void ReadCaptureBlock(Loop& loop, int set, int offsetFrames) {
 
 // --------------------------------------------------------------- recording
 
-void WriteTakeChunk(Loop& loop, int set, std::int64_t samples) {
+// Writes `samples` of every armed input's chunk to its take, after checking
+// the peaks of its first `peakFrames`.
+void WriteTakeChunk(Loop& loop, int set, std::int64_t samples, int peakFrames) {
   const RunPlan& plan = loop.plan;
   RunMeasures& m = loop.measures;
   const SessionState& s = loop.session();
   for (int c = 0; c < kMaxChannels && c < s.inputs; ++c) {
     if (plan.recordArmed[c] != 1) continue;
     const std::uint8_t* chunk = loop.buffers.channelPointers[set][c];
-    if (s.peakCheck == 1) CheckPeak(c, loop.state.chunk, m.inputPeak.data(), chunk, &m.intervalPeak, &m.intervalPeakChannel);
+    if (s.peakCheck == 1) CheckPeak(c, peakFrames, m.inputPeak.data(), chunk, &m.intervalPeak, &m.intervalPeakChannel);
     if (!plan.takeFiles[c] || m.takeWriteFailed[c] == 1) continue;
     const IoResult written =
         WriteAll(plan.takeFiles[c].Get(), chunk, static_cast<std::size_t>(samples) * kTrackBytesPerSample);
     if (!written) {
-      // A full disk or a vanished file: keep what was written (the header
-      // already declares the take's length, and readers trust the data
-      // actually present) and report it after the run.
+      // A full disk or a vanished file: keep what was written and report
+      // it after the run, which sets the take aside with sizes that say
+      // what it holds.
       m.takeWriteFailed[c] = 1;
       m.takeWriteErrno[c] = written.error;
     }
   }
+}
+
+// Brings every take's header up to the samples written so far: a take that
+// a crash or a kill cuts off then claims at most about a second more than it
+// holds, whatever reads it before the next start fixes it.
+void WriteRunningTakeSizes(Loop& loop) {
+  const RunPlan& plan = loop.plan;
+  RunMeasures& m = loop.measures;
+  for (int c = 0; c < kMaxChannels && c < loop.session().inputs; ++c) {
+    if (plan.recordArmed[c] != 1 || !plan.takeFiles[c] || m.takeWriteFailed[c] == 1) continue;
+    if (const IoResult written = WriteTakeSizes(plan.takeFiles[c].Get(), loop.state.recorded); !written) {
+      m.takeWriteFailed[c] = 1;
+      m.takeWriteErrno[c] = written.error;
+    }
+  }
+  loop.state.sizesWrittenAt = loop.state.recorded;
 }
 
 void HandleCompletedCapture(Loop& loop) {
@@ -222,7 +243,22 @@ void HandleCompletedCapture(Loop& loop) {
   }
   st.captureSet = 1 - st.captureSet;
   st.captureOffset = 0;
-  if (st.moreToRecord) WriteTakeChunk(loop, set, count);
+  if (st.moreToRecord) WriteTakeChunk(loop, set, count, st.chunk);
+  st.recorded += count;
+  // Before the next chunk could take the headers more than a second behind.
+  if (st.moreToRecord && st.recorded - st.sizesWrittenAt + st.chunk > loop.session().sampleRate) {
+    WriteRunningTakeSizes(loop);
+  }
+}
+
+// A recording stopped part way through a chunk keeps the blocks of it
+// already captured, up to the take's length.
+void WriteCapturedPart(Loop& loop) {
+  LoopState& st = loop.state;
+  if (!loop.plan.records || !st.captureStarted || !st.moreToRecord) return;
+  const std::int64_t count = std::min<std::int64_t>(st.captureOffset, loop.plan.takeLength - st.recorded);
+  if (count <= 0) return;
+  WriteTakeChunk(loop, kCaptureSets[st.captureSet], count, static_cast<int>(count));
   st.recorded += count;
 }
 
@@ -335,6 +371,18 @@ void StartLoop(Loop& loop) {
   }
 }
 
+// Where the run is on its running clock.
+std::int64_t ClockPosition(const Loop& loop) {
+  const LoopState& st = loop.state;
+  if (loop.plan.plays) return st.loadPosition + st.chunkOffset - st.chunk;
+  if (loop.plan.records) return st.recordPosition;
+  return st.monitorPosition;
+}
+
+bool StopRequested(const Loop& loop) {
+  return PendingInterruption() != 0 || loop.settings.observer->StopRequested();
+}
+
 bool StopReached(const Loop& loop) {
   const LoopState& st = loop.state;
   if (loop.plan.records) return !st.moreToRecord;
@@ -365,7 +413,14 @@ void RunBlockLoop(AudioDevices& devices, TransportBuffers& buffers, RunPlan& pla
     if (plan.records && st.captureCounter >= st.captureThreshold) CaptureStep(loop);
     if (plan.monitors) MonitorStep(loop);
     if (StopReached(loop)) break;
+    if (StopRequested(loop)) {
+      WriteCapturedPart(loop);
+      measures.stopped = true;
+      measures.stopPosition = ClockPosition(loop);
+      break;
+    }
   }
+  measures.recordedSamples = std::min(st.recorded, plan.takeLength);
 }
 
 }  // namespace sondrel

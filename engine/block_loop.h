@@ -48,6 +48,11 @@ struct RunMeasures {
   MixPeaks mixPeaks;
   int underruns = 0;
   int overruns = 0;
+  // A run stopped by the user (a key or a signal) before its stop point.
+  bool stopped = false;
+  std::int64_t stopPosition = 0;
+  // Samples written to each take: the take length, or less after a stop.
+  std::int64_t recordedSamples = 0;
   // Inputs whose take file could not be written completely.
   std::array<int, kMaxChannels> takeWriteFailed{};
   std::array<int, kMaxChannels> takeWriteErrno{};
@@ -64,7 +69,10 @@ struct LoopSettings {
   std::int64_t refreshInterval = 0;
 };
 
-// Runs the loop until its stop condition. The devices must be prepared.
+// Runs the loop until its stop point, or until the user stops it (the
+// observer's stop request, or a pending interruption signal). A stopped
+// recording writes what it captured up to the stop, in whole samples. The
+// devices must be prepared.
 void RunBlockLoop(AudioDevices& devices, TransportBuffers& buffers, RunPlan& plan, const LoopSettings& settings,
                   RunMeasures& measures);
 

@@ -34,6 +34,8 @@ struct RunSummary {
   const MixPeaks* mixPeaks = nullptr;
   int underruns = 0;
   int overruns = 0;
+  bool stopped = false;           // stopped by the user before its stop point
+  std::int64_t stopPosition = 0;  // where, on the running clock
 };
 
 class RunObserver {
@@ -48,6 +50,10 @@ class RunObserver {
   virtual void ShowMonitorLevels(std::span<const std::int64_t> inputPeak, std::span<const int> channels) = 0;
   virtual void MarkUnderrun() = 0;
   virtual void MarkOverrun() = 0;
+  // Asked on every pass of the loop: whether the user wants the run to stop
+  // now. Must answer at once, and should look at its input only every few
+  // milliseconds.
+  virtual bool StopRequested() = 0;
 
   virtual void RunFinished(const RunSummary& summary) = 0;
 

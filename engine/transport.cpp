@@ -1,6 +1,7 @@
 #include "engine/transport.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -8,9 +9,11 @@
 #include <span>
 #include <vector>
 
+#include "core/interruption.h"
 #include "core/list_text.h"
 #include "engine/block_loop.h"
 #include "timebase/time_conversions.h"
+#include "wavfile/recording_journal.h"
 #include "wavfile/take_names.h"
 #include "wavfile/wav_format.h"
 
@@ -174,8 +177,8 @@ std::int64_t NextTakeNumber(const SessionState& s, const ListLines& rec, const R
   return number;
 }
 
-// Creates one take file per armed input, each with a header for the whole
-// take, and lists them for the take menu. Every name is settled before any
+// Creates one take file per armed input, its header declaring no audio yet
+// (the loop keeps it up to date), and lists them for the take menu. Every name is settled before any
 // file is made: input that ends at a conflict question must not leave
 // header-only files behind that claim to be takes.
 void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& request, TransportState& t,
@@ -197,9 +200,15 @@ void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& 
       continue;
     }
     const std::string& name = names[c];
-    const bool usable = CreateWavFile(name.c_str(), s.sampleRate, kTrackBits, plan.takeLength, 1) &&
+    const bool usable = CreateWavFile(name.c_str(), s.sampleRate, kTrackBits, 0, 1) &&
                         CheckPlayableTrack(name.c_str(), dialog);
-    const int fd = usable ? ::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
+    // Not O_APPEND: the header's sizes are rewritten in place while the
+    // audio goes on at the end.
+    int fd = usable ? ::open(name.c_str(), O_WRONLY | O_CLOEXEC) : -1;
+    if (fd >= 0 && ::lseek(fd, 0, SEEK_END) < 0) {
+      ::close(fd);
+      fd = -1;
+    }
     if (fd < 0) {
       // This input records nothing; the take menu must not treat whatever
       // stands under that name as a new take.
@@ -210,6 +219,14 @@ void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& 
     }
     plan.takeFiles[c] = UniqueFd(fd);
     recording.takeList += name + "\n";
+  }
+  std::vector<std::string> created;
+  for (int c = 0; c < s.inputs && c < kMaxChannels; ++c) {
+    if (plan.takeFiles[c]) created.push_back(names[c]);
+  }
+  if (created.empty()) return;
+  if (const IoResult saved = SaveRecordingJournal(created); !saved) {
+    dialog.Tell({NoticeKind::RecordingJournalNotSaved, {}, {}, saved.error});
   }
 }
 
@@ -238,6 +255,8 @@ void ReportFinishedRun(const SessionState& s, const RunShape& shape, const RunPl
   summary.mixPeaks = &m.mixPeaks;
   summary.underruns = m.underruns;
   summary.overruns = m.overruns;
+  summary.stopped = m.stopped;
+  summary.stopPosition = m.stopPosition;
   observer.RunFinished(summary);
 }
 
@@ -264,21 +283,28 @@ void SetAsideIncompleteTake(const std::string& name, int input, int error, UserD
   }
 }
 
-// Closes the take files. A take cut short leaves the take list and its
-// input is no longer counted as recorded, so the take menu cannot replace
-// or punch anything with it.
+// Gives a take the sizes of the samples recorded, puts it on the disk and
+// closes it; the first failure's errno, or 0.
+int FinishTake(UniqueFd& take, const RunMeasures& m, int c) {
+  IoResult finished = m.takeWriteFailed[c] == 1 ? IoResult::Failed(m.takeWriteErrno[c]) : IoResult{};
+  if (finished) finished = WriteTakeSizes(take.Get(), m.recordedSamples);
+  if (finished) finished = FlushToDisk(take.Get());
+  const IoResult closed = take.Close();
+  if (finished) finished = closed;
+  return finished ? 0 : finished.error != 0 ? finished.error : EIO;
+}
+
+// Closes the take files, each with its final sizes and on the disk; then
+// the record of the run's takes goes. A take cut short leaves the take list
+// and its input is no longer counted as recorded, so the take menu cannot
+// replace or punch anything with it.
 void CloseTakes(const SessionState& s, RunPlan& plan, const RunMeasures& m, Recording& recording,
                 UserDialog& dialog) {
   const ListLines names = SplitListLines(recording.takeList);
   std::string kept;
   for (int c = 0; c < names.count && c < s.inputs && c < kMaxChannels; ++c) {
     const std::string name(names.lines[c]);
-    int error = 0;
-    if (plan.takeFiles[c]) {
-      const IoResult closed = plan.takeFiles[c].Close();
-      if (m.takeWriteFailed[c] == 1) error = m.takeWriteErrno[c];
-      if (!closed && error == 0) error = closed.error != 0 ? closed.error : EIO;
-    }
+    const int error = plan.takeFiles[c] ? FinishTake(plan.takeFiles[c], m, c) : 0;
     if (error != 0) {
       SetAsideIncompleteTake(name, c + 1, error, dialog);
       plan.recordArmed[c] = 0;
@@ -286,6 +312,7 @@ void CloseTakes(const SessionState& s, RunPlan& plan, const RunMeasures& m, Reco
     kept += (error != 0 ? std::string("-") : name) + "\n";
   }
   recording.takeList = kept;
+  RemoveRecordingJournal();
 }
 
 void RestorePreRoll(SessionState& s, TransportState& t) {
@@ -409,11 +436,14 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
     if (!request.presetTakeNaming) {
       recording.made = true;
       recording.recordArmed = plan->recordArmed;
-      recording.takeLength = plan->takeLength;
+      recording.takeLength = measures->recordedSamples;
       recording.punchPoint = plan->punchPoint;
     }
   }
   RestorePreRoll(s, transport);
+  // A SIGINT stopped this run and is used up; one that came while the takes
+  // were being finished does not end the program either.
+  ClearRunInterruption();
   return recording;
 }
 

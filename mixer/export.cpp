@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "core/file_io.h"
@@ -19,6 +21,8 @@ namespace sondrel {
 namespace {
 
 constexpr std::size_t kStereoFrameBytes = 2 * kTrackBytesPerSample;
+// What an export file's name carries until the file is complete.
+constexpr const char* kUnfinishedSuffix = ".part";
 
 std::size_t SampleBytes(std::int64_t samples) { return static_cast<std::size_t>(samples) * kTrackBytesPerSample; }
 
@@ -146,7 +150,7 @@ struct MixFiles {
 bool CreateMixFile(const SessionState& s, std::string name, std::int64_t frames, std::uint32_t channels,
                    PendingMixFile& mix, UserDialog& dialog) {
   mix.name = std::move(name);
-  mix.tempName = mix.name + ".part";
+  mix.tempName = mix.name + kUnfinishedSuffix;
   IoResult created = CreateWavFile(mix.tempName.c_str(), s.sampleRate, kTrackBits, frames, channels);
   if (created) {
     mix.file = OpenFile(mix.tempName.c_str(), "ab");
@@ -263,6 +267,15 @@ bool ExportMix(const SessionState& s, ExportLayout layout, std::string_view base
     dialog.Tell({NoticeKind::ExportProgress, {}, {}, 0, done, length});
   }
   return PlaceMixFiles(mix, dialog);
+}
+
+void RemoveCutOffExports(UserDialog& dialog) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(".", error)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.ends_with(std::string(".wav") + kUnfinishedSuffix) || !entry.is_regular_file(error)) continue;
+    if (::unlink(name.c_str()) == 0) dialog.Tell({NoticeKind::CutOffExportRemoved, name});
+  }
 }
 
 }  // namespace sondrel

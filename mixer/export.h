@@ -48,4 +48,10 @@ struct ExportTracks {
                              ExportTracks& tracks, const ChannelGains& gains, const ChunkPointers& chunks,
                              MixWorkspace& work, MixPeaks& peaks, UserDialog& dialog);
 
+// An export writes "<name>.wav.part" and renames it once it is complete. At
+// start-up any such file in the project directory was left by an export
+// that was cut off: it is removed, and told. The export can be made again
+// from the tracks, which it never touches.
+void RemoveCutOffExports(UserDialog& dialog);
+
 }  // namespace sondrel

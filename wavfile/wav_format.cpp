@@ -1,9 +1,12 @@
 #include "wavfile/wav_format.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/list_text.h"
@@ -54,6 +57,20 @@ IoResult CreateWavFile(const char* path, std::uint32_t rateHz, std::uint32_t bit
   if (!file) return IoResult::FromErrno();
   if (const IoResult written = WriteAll(file.get(), header.data(), header.size()); !written) return written;
   return CloseFile(file);
+}
+
+IoResult WriteTakeSizes(int fd, std::int64_t samples) {
+  const std::uint64_t dataBytes = kTrackBytesPerSample * static_cast<std::uint64_t>(samples);
+  std::uint8_t riffSize[4];
+  std::uint8_t dataSize[4];
+  WriteLe32(dataBytes + 36, riffSize);
+  WriteLe32(dataBytes, dataSize);
+  for (const auto& [offset, field] : {std::pair{4, riffSize}, std::pair{40, dataSize}}) {
+    const ssize_t written = ::pwrite(fd, field, 4, offset);
+    if (written < 0) return IoResult::FromErrno();
+    if (written != 4) return IoResult::Failed(EIO);
+  }
+  return {};
 }
 
 // ---- Marker scan ----------------------------------------------------------

@@ -65,6 +65,13 @@ WavHeader MakeHeaderBytes(std::uint32_t rateHz, std::uint32_t bits, std::int64_t
 [[nodiscard]] IoResult CreateWavFile(const char* path, std::uint32_t rateHz, std::uint32_t bits, std::int64_t frames,
                                      std::uint32_t channels);
 
+// Sets both size fields of a file made by CreateWavFile (mono, 24-bit, the
+// 44-byte header) to `samples`, wherever the descriptor's offset stands.
+// Two 4-byte positioned writes and nothing allocated: a recording brings its
+// takes' headers up to date while it runs, so a take read after a crash
+// claims no more than it holds.
+[[nodiscard]] IoResult WriteTakeSizes(int fd, std::int64_t samples);
+
 // Offset of the first even offset in 2 .. kMarkerScanLastOffsetBytes where
 // the file holds "fmt" / "data"; nothing when there is none (a marker that
 // would run past the end of the file does not count).
