@@ -19,7 +19,6 @@
 namespace {
 
 using sondrel::kMaxChannels;
-using sondrel::SessionState;
 
 void CheckNumbers(std::string_view word) {
   // A number written back out reads as itself; a float only has to parse.
@@ -81,22 +80,18 @@ void CheckListLines(std::string_view text) {
   }
 }
 
-template <std::size_t N>
-bool Terminated(const sondrel::TextField<N>& field) {
-  return sondrel::TextOf(field).size() < N;
-}
-
 // param.txt is read into a record already holding the defaults, and no
 // text field may be left without its terminating NUL.
-std::unique_ptr<SessionState> Load(std::string_view text) {
-  auto s = std::make_unique<SessionState>();
+std::unique_ptr<sondrel::SessionState> Load(std::string_view text) {
+  auto s = std::make_unique<sondrel::SessionState>();
   sondrel::ResetSessionState(*s);
   sondrel::ParseSettingsText(*s, text);
-  FUZZ_CHECK(Terminated(s->deviceName));
-  for (const auto& name : s->rangeNames) FUZZ_CHECK(Terminated(name));
-  for (const auto& name : s->locateNames) FUZZ_CHECK(Terminated(name));
-  for (const auto& slot : s->playlistFiles) FUZZ_CHECK(Terminated(slot));
-  for (const auto& slot : s->recordlistFiles) FUZZ_CHECK(Terminated(slot));
+  const auto terminated = [](const auto& field) { return sondrel::TextOf(field).size() < field.size(); };
+  FUZZ_CHECK(terminated(s->deviceName));
+  for (const auto& name : s->rangeNames) FUZZ_CHECK(terminated(name));
+  for (const auto& name : s->locateNames) FUZZ_CHECK(terminated(name));
+  for (const auto& slot : s->playlistFiles) FUZZ_CHECK(terminated(slot));
+  for (const auto& slot : s->recordlistFiles) FUZZ_CHECK(terminated(slot));
   return s;
 }
 
