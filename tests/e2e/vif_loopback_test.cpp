@@ -1,0 +1,203 @@
+// End to end on the virtual interface: every output loops to its input
+// through a cable of known latency, so each take can be checked sample by
+// sample against the tracks played while it was recorded.
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/project.h"
+
+namespace sondrel::e2e {
+namespace {
+
+class VifLoopTest : public ProjectTest {
+ protected:
+  // A fresh unpaced device "vif" in the run's HOME with a cable of `latency`
+  // frames (`device` adds settings), and settings for it at 48 kHz with block
+  // size `block` (`params` adds lines: points, odcomp, ...).
+  void WriteVif(int outputs, int inputs, int block, const std::string& params, std::int64_t latency = 0,
+                const std::string& device = "") const {
+    std::filesystem::remove(root_ / "vif.shm");
+    std::ofstream(home_ / ".asoundrc") << "pcm_type.sondrel_vif { lib \"" SONDREL_VIF_MODULE "\" }\n"
+                                       << "pcm.vif { type sondrel_vif file \"" << (root_ / "vif.shm").string()
+                                       << "\" latency " << latency << " " << device << " }\n";
+    WriteFile("param.txt", "dv\tvif\nsr\t48000\ninputs\t" + std::to_string(inputs) + "\noutputs\t" +
+                               std::to_string(outputs) + "\nch\t" + std::to_string(std::max(inputs, outputs)) +
+                               "\nbuf\t" + std::to_string(block) + "\nsafe\t0\n" + params);
+  }
+
+  // Writes a 48 kHz track and returns it. Its samples differ up to 2^23 (an
+  // odd multiplier permutes the 24-bit values) and between channels, so a
+  // sample in the wrong place cannot pass for the right one.
+  std::vector<int> WriteTrack(const std::string& name, std::uint32_t channel, std::int64_t length) const {
+    std::vector<int> track;
+    for (std::uint32_t n = 1; n <= length; ++n) {
+      track.push_back(static_cast<int>((n * 2654435761u + channel * 97u) << 8) >> 8);
+    }
+    WriteWav(name, track, 48000);
+    return track;
+  }
+};
+
+std::int64_t RoundUp(std::int64_t value, int block) { return (value + block - 1) / block * block; }
+
+// The transport starts capturing once it has written (P + C) x B + K frames
+// since it began counting: P periods of B frames fill the playback buffer,
+// C = odcomp when the in and punch points differ (else 0), and K is the
+// silent chunk every run starts with (the most whole blocks in 4096). What
+// is heard then lies P x B frames behind; with the punch point well after
+// the in point the counting starts two chunks ahead of the audio being
+// written. So a take lines up on a cable of 0 frames with in = punch, and of
+// C x B - K - B frames with the punch point well after the in point (for
+// B = 1024: odcomp 5 suits a cable of 0 frames, odcomp 9 one of 4096).
+struct AlignmentCase {
+  int block;
+  int outputs;
+  bool punchAfterIn;
+  int odcomp;
+  bool xruns = false;
+};
+
+class VifAlignmentTest : public VifLoopTest, public ::testing::WithParamInterface<AlignmentCase> {};
+
+// Records every input while playing one track per output over the cable
+// that lines the take up (none if even that leaves it early): every take
+// sample must be its track's sample at that place on the timeline, and an
+// input with no output records silence. An injected xrun loses one block and
+// is reported; the block counts as moved, so the rest of the take stays put.
+TEST_P(VifAlignmentTest, TakesLineUpWithThePlayedTracksAtTheStatedLatency) {
+  const AlignmentCase c = GetParam();
+  const int inputs = c.outputs + 1;
+  const std::int64_t chunk = c.block * (4096 / c.block);
+  // Positions on the block grid, as the program keeps them.
+  const std::int64_t in = c.punchAfterIn ? RoundUp(4096, c.block) : 0;
+  const std::int64_t punch = c.punchAfterIn ? RoundUp(4 * 4096, c.block) : 0;
+  const std::int64_t out = RoundUp(punch + 10000, c.block);
+  const std::int64_t aligned = c.punchAfterIn ? std::int64_t{c.odcomp} * c.block - chunk - c.block : 0;
+  std::string playlist;
+  std::string recordlist;
+  std::vector<std::vector<int>> tracks;
+  for (int k = 0; k < inputs; ++k) {
+    recordlist += "in" + std::to_string(k + 1) + ".wav\n";
+    if (k == c.outputs) break;
+    playlist += "track" + std::to_string(k + 1) + ".wav\n";
+    tracks.push_back(WriteTrack("track" + std::to_string(k + 1) + ".wav", k, out + 8192));
+  }
+  WriteLists(recordlist, playlist);
+  const std::string params = "odcomp\t" + std::to_string(c.odcomp) + "\ni\t" + std::to_string(in) + "\ne\t" +
+                             std::to_string(punch) + "\no\t" + std::to_string(out) + "\nclock\thc\n";
+  // Xruns once the capture runs. The device counts each stream's frames since
+  // it was opened: playback frame w carries timeline position in + w - K (the
+  // first chunk is silence), capture frame j is take sample j.
+  const std::int64_t lostPlays[] = {punch + 6144, punch + 8192};
+  const std::int64_t lostRead = 4096;
+  const std::string xruns = "xrun_playback [ " + std::to_string(lostPlays[0] - in + chunk) + " " +
+                            std::to_string(lostPlays[1] - in + chunk) + " ] xrun_capture " + std::to_string(lostRead);
+  // Whether timeline position t, heard as take sample j, fell in a lost block.
+  auto lost = [&](std::int64_t t, std::int64_t j) {
+    for (const std::int64_t p : lostPlays) {
+      if (t >= p && t < p + c.block) return c.xruns;
+    }
+    return c.xruns && j >= lostRead && j < lostRead + c.block;
+  };
+
+  const std::int64_t latency = std::max<std::int64_t>(aligned, 0);
+  WriteVif(c.outputs, inputs, c.block, params, latency, c.xruns ? xruns : "");
+  const RunResult r = Run("r_t x\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Xruns are reported as they happen, and counted after the run.
+  const std::string running = Between(r.out, "Playing and Recording...", "Output Channel Peaks");
+  EXPECT_EQ(CountOf(running, "\nPX\n"), c.xruns ? 2 : 0) << r.out;
+  EXPECT_EQ(CountOf(running, "\nRX\n"), c.xruns ? 1 : 0);
+  EXPECT_EQ(CountOf(r.out, "\nPlay Underruns = 2\n\nRecord Overruns = 1\n"), c.xruns ? 1 : 0);
+  const std::string suffix = punch == 0 ? "_t.wav" : "_t_stp_" + std::to_string(punch) + ".wav";
+  for (int k = 0; k < inputs; ++k) {
+    const std::vector<int> take = ReadSamples("in" + std::to_string(k + 1) + suffix);
+    ASSERT_EQ(static_cast<std::int64_t>(take.size()), out - punch) << "input " << k + 1;
+    for (std::int64_t j = 0; j < static_cast<std::int64_t>(take.size()); ++j) {
+      const std::int64_t t = punch + j - (latency - aligned);
+      const bool heard = k < c.outputs && t >= in && !lost(t, j);
+      ASSERT_EQ(take[j], heard ? tracks[k][t] : 0) << "input " << k + 1 << " take sample " << j;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cables, VifAlignmentTest,
+                         ::testing::Values(AlignmentCase{64, 8, false, 4}, AlignmentCase{256, 2, false, 4, true},
+                                           AlignmentCase{4096, 3, false, 4}, AlignmentCase{1000, 2, false, 4},
+                                           AlignmentCase{32, 2, true, 4}, AlignmentCase{256, 5, true, 20},
+                                           AlignmentCase{1024, 2, true, 4, true}, AlignmentCase{1024, 1, true, 9},
+                                           AlignmentCase{4096, 2, true, 4}, AlignmentCase{1000, 1, true, 9}),
+                         [](const ::testing::TestParamInfo<AlignmentCase>& info) {
+                           const AlignmentCase& c = info.param;
+                           return "B" + std::to_string(c.block) + "_out" + std::to_string(c.outputs) +
+                                  (c.punchAfterIn ? "_punchAfterIn_odcomp" + std::to_string(c.odcomp) : "_inIsPunch") +
+                                  (c.xruns ? "_xruns" : "");
+                         });
+
+using VifPunchTest = VifLoopTest;
+
+// Channel 1 records over the file it plays: its output carries the old take
+// up to the punch point and silence after it, which a cable 2048 frames long
+// brings into the new take on both sides of the punch point.
+TEST_F(VifPunchTest, AReplacedTrackIsHeardUpToThePunchPointOnly) {
+  const std::int64_t punch = 16384;
+  const std::vector<int> song = WriteTrack("song.wav", 0, 40000);
+  const std::vector<int> other = WriteTrack("other.wav", 1, 40000);
+  WriteLists("song.wav\nin2.wav\n", "song.wav\nother.wav\n");
+  // odcomp 5 lines the take up on a cable of no latency (B = 1024).
+  WriteVif(2, 2, 1024, "odcomp\t5\ni\t0\ne\t16384\no\t32768\n", 2048);
+  const RunResult r = Run("r_t x\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<int> take1 = ReadSamples("song_t_stp_16384.wav");
+  const std::vector<int> take2 = ReadSamples("in2_t_stp_16384.wav");
+  ASSERT_EQ(take1.size(), 32768u - punch);
+  ASSERT_EQ(take2.size(), take1.size());
+  for (std::size_t j = 0; j < take1.size(); ++j) {
+    const std::int64_t t = punch + static_cast<std::int64_t>(j) - 2048;
+    ASSERT_EQ(take1[j], t < punch ? song[t] : 0) << "take 1 sample " << j;
+    ASSERT_EQ(take2[j], other[t]) << "take 2 sample " << j;
+  }
+  // The preset take name kept the old file as it was.
+  EXPECT_EQ(ReadSamples("song.wav"), song);
+}
+
+// A first recording becomes vox.wav ("rep"); a second one, played from a
+// different guide, is punched into it with 10 ms crossfades ("ins").
+TEST_F(VifPunchTest, ACrossfadedPunchInChangesOnlyThePunchedRegion) {
+  const int length = 40960;
+  const std::vector<int> guide = WriteTrack("guide.wav", 0, length + 8192);
+  const std::vector<int> guide2 = WriteTrack("guide2.wav", 5, length + 8192);
+  WriteLists("vox.wav\n", "guide.wav\n");
+  WriteVif(1, 1, 1024, "i\t0\ne\t0\no\t40960\nxfade\t10.0\n");
+  const RunResult first = Run("r rep x\n");
+  ASSERT_EQ(first.status, 0) << first.err;
+  const std::vector<int> before = ReadSamples("vox.wav");
+  ASSERT_EQ(before, std::vector<int>(guide.begin(), guide.begin() + length)) << first.out;
+
+  const std::int64_t punch = 12288;
+  const std::int64_t end = 24576;
+  WriteLists("vox.wav\n", "guide2.wav\n");
+  WriteVif(1, 1, 1024, "i\t12288\ne\t12288\no\t24576\nxfade\t10.0\n");
+  const RunResult second = Run("r ins x\n");
+  ASSERT_EQ(second.status, 0) << second.err;
+  const std::vector<int> after = ReadSamples("vox.wav");
+  ASSERT_EQ(after.size(), before.size());
+  // 10 ms fades at 48 kHz inside the region; their shape is checked by the
+  // take menu's crossfade test.
+  const std::int64_t fade = 480;
+  for (std::int64_t n = 0; n < static_cast<std::int64_t>(after.size()); ++n) {
+    if (n < punch || n >= end) {
+      ASSERT_EQ(after[n], before[n]) << "outside the punch-in, sample " << n;
+    } else if (n >= punch + fade && n < end - fade) {
+      ASSERT_EQ(after[n], guide2[n]) << "inside the punch-in, sample " << n;
+    }
+  }
+  EXPECT_TRUE(NamesMatching("audio_ch_.*|xfade_temp.*").empty());
+}
+
+}  // namespace
+}  // namespace sondrel::e2e
