@@ -59,6 +59,18 @@ TEST_F(WavFileTest, HeaderOfANewFile) {
   EXPECT_EQ(ReadLe32(&MakeHeaderBytes(48000, 24, std::int64_t{1} << 31, 1)[40]), INT32_MIN);
 }
 
+// Both extremes and both signs, and nothing past the samples asked for.
+TEST(WavCodecTest, DecodesAndEncodesOnlyTheSamplesAskedFor) {
+  using Bytes = std::vector<std::uint8_t>;
+  const Bytes bytes = {0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00, 0x22, 0x22, 0x22};
+  std::vector<std::int64_t> samples(5, 42);
+  DecodeSamples24(bytes.data(), samples.data(), 4);
+  EXPECT_EQ(samples, (std::vector<std::int64_t>{8388607, -8388608, -1, 1, 42}));
+  Bytes encoded(bytes.size(), 0x22);
+  EncodeSamples24(samples.data(), encoded.data(), 4);
+  EXPECT_EQ(encoded, bytes);
+}
+
 // Where the readers find the data, and what the length reader says of files
 // that cannot play. (What the player says of them is checked end to end, and
 // data offsets and lengths against the bytes by the WAV fuzz target: these
