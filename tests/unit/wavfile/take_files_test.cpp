@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -10,7 +9,6 @@
 
 #include "console/terminal_dialog.h"
 #include "core/file_io.h"
-#include "core/program_exit.h"
 #include "tests/support/project.h"
 #include "wavfile/punch_undo.h"
 #include "wavfile/wav_format.h"
@@ -40,23 +38,6 @@ class TakeFileTest : public InProjectTest {
 // Distinct samples of both signs.
 const Samples kOld = Ramp(1000, -3000000, 6007);
 const Samples kTake = Ramp(50, 4000000, -160001);
-
-// A take padded to its record start is checked sample by sample end to end,
-// and so are pads that fail to write (temp_pad.wav a directory, a size cap).
-TEST_F(TakeFileTest, PadPutsSilenceBeforeTheAudioAndFixesTheSizes) {
-  WriteWav("take.wav", kOld);
-  WriteWav("same.wav", kOld);
-  EXPECT_TRUE(PadTrackStart("take.wav", 1000, dialog));
-  EXPECT_TRUE(PadTrackStart("same.wav", 0, dialog));
-  Samples expected(1000, 0);
-  expected.insert(expected.end(), kOld.begin(), kOld.end());
-  EXPECT_EQ(ReadFile("take.wav"), MonoWavBytes(expected));  // data and RIFF sizes too
-  EXPECT_EQ(ReadFile("same.wav"), MonoWavBytes(kOld));
-  WriteFile("bad.wav", std::string(200, 'A'));  // no data marker: the program cannot go on
-  EXPECT_EQ(CapturedStdout([] { EXPECT_THROW((void)PadTrackStart("bad.wav", 10, dialog), ProgramExit); }),
-            "Can't find data block in wave file!\n");
-  EXPECT_EQ(StrayWorkFiles(), std::vector<std::string>{});
-}
 
 // Inside the file, across its end, then past it: the file is written in
 // place. (Punch-ins that fail, and sample-exact ones on a device, are checked
@@ -186,9 +167,7 @@ TEST_F(TakeFileTest, BackupRefusalsAreToldAndKeepAnOlderBackup) {
 }
 
 TEST_F(TakeFileTest, ListOperationsPassOverDashesAndGoOnAfterAFailure) {
-  for (const char* name : {"a.wav", "c.wav", "d.wav", "e.wav", "t1.wav", "t4.wav", "t5.wav"}) {
-    WriteFile(name, "1");
-  }
+  for (const char* name : {"a.wav", "c.wav", "d.wav", "e.wav", "t1.wav", "t4.wav", "t5.wav"}) WriteFile(name, "1");
   WriteFile("r1.wav", "9");
   fs::create_directory("dir");
   std::array<int, kMaxChannels> recorded{1, 1, 1, 1, 0, 1};
