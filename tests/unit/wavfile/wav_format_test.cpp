@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "console/terminal_dialog.h"
@@ -71,38 +70,33 @@ TEST(WavCodecTest, DecodesAndEncodesOnlyTheSamplesAskedFor) {
   EXPECT_EQ(encoded, bytes);
 }
 
-// Where the readers find the data, and what the length reader says of files
-// that cannot play. (What the player says of them is checked end to end, and
-// data offsets and lengths against the bytes by the WAV fuzz target: these
-// are the edges its corpus does not reach.)
+// The length a track is measured at, and what is said of files that cannot
+// play. (What the player says of them is checked end to end, and offsets and
+// lengths against the bytes by the WAV fuzz target: these are the edges its
+// corpus does not reach.)
 TEST_F(WavFileTest, ReadersFindTheDataAndRejectWhatCannotPlay) {
   const std::string junk(131072 - 44, '\0');  // data at 131072
-  const std::string only24 = "24 bit wave files only!\n", noFormat = "Can't find format chunk in wave file!\n";
+  const std::string only24 = "24 bit wave files only!\n";
   const struct {
     std::optional<std::string> file;  // none: the file is missing
-    std::int64_t offset, length;      // data offset 0: rejected
+    std::int64_t length;
     std::string told = "";
   } cases[] = {
       // The smaller of declared and present, less a partial sample.
-      {MonoTrack(3000, 32), 44, 10}, {MonoTrack(30, 300), 44, 10},
+      {MonoTrack(3000, 32), 10}, {MonoTrack(30, 300), 10},
       // Data is looked for at even offsets up to 131072.
-      {MonoTrack(30, 30, Chunk("JUNK", junk)), 131080, 10},
-      {MonoTrack(30, 30, Chunk("JUNK", junk + "\0\0"s)), 0, 0, "Can't find data block in wave file!\n"},
-      {RiffAndFormat(2, 48000, 24) + Chunk("data", std::string(60, '\0')), 0, 0, "Mono files only\n"},
-      {RiffAndFormat(1, 48000, 16) + Chunk("data", std::string(20, '\0')), 0, 0, only24},
-      {MonoTrack(30, 30).substr(0, 30), 0, 0, only24},  // cut before the bits field
-      {"RIFF\0\0\0\0WAVE"s + Chunk("data", "abc"), 0, 0, noFormat},
-      {std::nullopt, 0, 0, "Cannot find file in track list called t.wav!!\n"}};
+      {MonoTrack(30, 30, Chunk("JUNK", junk)), 10},
+      {MonoTrack(30, 30, Chunk("JUNK", junk + "\0\0"s)), 0, "Can't find data block in wave file!\n"},
+      {RiffAndFormat(2, 48000, 24) + Chunk("data", std::string(60, '\0')), 0, "Mono files only\n"},
+      {RiffAndFormat(1, 48000, 16) + Chunk("data", std::string(20, '\0')), 0, only24},
+      {MonoTrack(30, 30).substr(0, 30), 0, only24},  // cut before the bits field
+      {"RIFF\0\0\0\0WAVE"s + Chunk("data", "abc"), 0, "Can't find format chunk in wave file!\n"},
+      {std::nullopt, 0, "Cannot find file in track list called t.wav!!\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << &c - cases);
     std::filesystem::remove("t.wav");
     if (c.file) WriteFile("t.wav", *c.file);
     EXPECT_EQ(CapturedStdout([&] { EXPECT_EQ(TrackLengthSamples("t.wav", dialog), c.length); }), c.told);
-    std::pair<std::int64_t, std::int64_t> found;  // stays 0, 0 for a rejected file
-    CapturedStdout([&] {
-      if (const auto track = CheckPlayableTrack("t.wav", dialog)) found = {track->dataOffsetBytes, track->lengthSamples};
-    });
-    EXPECT_EQ(found, std::pair(c.offset, c.length));
   }
 }
 
