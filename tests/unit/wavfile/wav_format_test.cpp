@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,14 +69,14 @@ TEST(WavCodecTest, DecodesAndEncodesOnlyTheSamplesAskedFor) {
 }
 
 // The length a track is measured at, and what is said of files that cannot
-// play. (What the player says of them is checked end to end, and offsets and
-// lengths against the bytes by the WAV fuzz target: these are the edges its
-// corpus does not reach.)
+// play. (The player shares the file's inspection: what it says of damaged
+// files, cut headers and missing or unformatted ones included, is checked end
+// to end, and offsets and lengths against the bytes by the WAV fuzz target.
+// These are the edges its corpus does not reach.)
 TEST_F(WavFileTest, ReadersFindTheDataAndRejectWhatCannotPlay) {
   const std::string junk(131072 - 44, '\0');  // data at 131072
-  const std::string only24 = "24 bit wave files only!\n";
   const struct {
-    std::optional<std::string> file;  // none: the file is missing
+    std::string file;
     std::int64_t length;
     std::string told = "";
   } cases[] = {
@@ -88,14 +86,10 @@ TEST_F(WavFileTest, ReadersFindTheDataAndRejectWhatCannotPlay) {
       {MonoTrack(30, 30, Chunk("JUNK", junk)), 10},
       {MonoTrack(30, 30, Chunk("JUNK", junk + "\0\0"s)), 0, "Can't find data block in wave file!\n"},
       {RiffAndFormat(2, 48000, 24) + Chunk("data", std::string(60, '\0')), 0, "Mono files only\n"},
-      {RiffAndFormat(1, 48000, 16) + Chunk("data", std::string(20, '\0')), 0, only24},
-      {MonoTrack(30, 30).substr(0, 30), 0, only24},  // cut before the bits field
-      {"RIFF\0\0\0\0WAVE"s + Chunk("data", "abc"), 0, "Can't find format chunk in wave file!\n"},
-      {std::nullopt, 0, "Cannot find file in track list called t.wav!!\n"}};
+      {RiffAndFormat(1, 48000, 16) + Chunk("data", std::string(20, '\0')), 0, "24 bit wave files only!\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << &c - cases);
-    std::filesystem::remove("t.wav");
-    if (c.file) WriteFile("t.wav", *c.file);
+    WriteFile("t.wav", c.file);
     EXPECT_EQ(CapturedStdout([&] { EXPECT_EQ(TrackLengthSamples("t.wav", dialog), c.length); }), c.told);
   }
 }
