@@ -126,11 +126,10 @@ TEST_F(TakeFileTest, CrossfadeReadsSilencePastTheEndAndSaturates) {
   WriteWav("s.wav", Samples(10, 0));
   const Samples past = Fade(9, 3, 4, "d.wav", "s.wav", 1);
   EXPECT_TRUE(past.at(0) == 1000000 && past[1] > 0 && past[2] == 0 && past[3] == 0) << testing::PrintToString(past);
-  // Sums beyond full scale saturate instead of wrapping round.
-  WriteWav("loud.wav", Samples(4, 8388607));
-  WriteWav("low.wav", Samples(4, -8388608));
-  EXPECT_EQ(Fade(0, 0, 4, "loud.wav", "loud.wav", 0), Samples(4, 8388607));
-  EXPECT_EQ(Fade(0, 0, 4, "low.wav", "low.wav", 0), Samples(4, -8388608));
+  for (const int level : {8388607, -8388608}) {  // sums beyond full scale saturate instead of wrapping round
+    WriteWav("full.wav", Samples(4, level));
+    EXPECT_EQ(Fade(0, 0, 4, "full.wav", "full.wav", 0), Samples(4, level));
+  }
 
   const struct { std::int64_t d, s; const char* told; } invalid[] = {
       {1, 5, "Invalid crossfade for destination file at sample -1\n"},
