@@ -1,7 +1,7 @@
-// Fails every test that leaves a file descriptor open. The program opens and
-// closes files in every operation and keeps its device handles for life, so
-// a descriptor a test leaves behind is a leak in the code it ran (or in the
-// test). Linked into both test programs; it registers itself before main.
+// Fails every test that leaves a file descriptor open: the program keeps
+// only its device handles for life, so one left behind is a leak in the code
+// the test ran (or in the test). Linked into both test programs, it
+// registers itself before main.
 #include <dirent.h>
 
 #include <gtest/gtest.h>
@@ -47,7 +47,6 @@ class FdLeakCheck : public testing::EmptyTestEventListener {
   std::set<int> before_;
 };
 
-// The listener list takes ownership of what it is given.
 const bool kRegistered = [] {
   testing::UnitTest::GetInstance()->listeners().Append(std::make_unique<FdLeakCheck>().release());
   return true;

@@ -50,9 +50,8 @@ TEST(TimeConversions, MeasureBeatPositionsAndRangesInUse) {
   // A hand-edited tempo 0, < 0, NaN or inf freezes at the start; a signature < 1 is 1 beat.
   // Columns: at 120000 samples; measure 3 beat 1 typed.
   const std::tuple<int, float, MB, std::int64_t> cases[] = {
-      {4, 120.0f, {1, 2, 2.0f}, 192512},   {4, 0.0f, kStart, 0},
-      {4, -120.0f, kStart, 0},             {4, NAN, kStart, 0},
-      {4, INFINITY, kStart, 0},            {0, 120.0f, {5, 6, 1.0f}, 48128},
+      {4, 120.0f, {1, 2, 2.0f}, 192512}, {4, 0.0f, kStart, 0},           {4, -120.0f, kStart, 0},
+      {4, NAN, kStart, 0},               {4, INFINITY, kStart, 0},       {0, 120.0f, {5, 6, 1.0f}, 48128},
       {-4, 120.0f, {5, 6, 1.0f}, 48128}};
   for (const auto& [sig, tempo, atSample, typed] : cases) {
     SCOPED_TRACE(testing::Message() << "sig " << sig << " tempo " << tempo);
