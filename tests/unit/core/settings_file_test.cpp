@@ -117,10 +117,6 @@ TEST(GetParams, ReadsWhatEachLineMeans) {
     EXPECT_NE((BuildSettingsText(*Parse(text), 1) + "<end>").find(line), std::string::npos) << line;
   }
   EXPECT_EQ(rangesWithoutName, 1);  // from the nameless range only
-  // A single device line changes the device and nothing else.
-  auto expected = Defaults();
-  SetText(expected->deviceName, "hw:1,0");
-  EXPECT_EQ(BuildSettingsText(*Parse("dv\thw:1,0\n"), 1), BuildSettingsText(*expected, 1));
   // Ranges past the 64 slots all go to the last one: the last of them stays.
   std::string ranges;
   for (int i = 1; i <= 70; ++i) ranges += "range\t" + std::to_string(i) + "\t9\tr" + std::to_string(i) + "\n";
