@@ -81,18 +81,15 @@ TEST(GetParams, ReadsWhatEachLineMeans) {
       {"tmode\t-1\n", "\ntmode\t0\n"}, {"aud\t-2\n", "\naud\t0.00\n"}, {"peak\tnp\n", "\npeak\tnp\n"},
       {"nudge\t0.125\n", "\nnudge\t0.1250\n"}, {"range\t7\t9\ta  b\tc\n", "\nrange\t7\t9\ta  b\tc\n"},
       // Numbers: leading blanks and sign, base 10, positions cut to 32 bits, saturation.
-      {"sr\t  +48000xyz\n", "\nsr\t48000\n"}, {"meter\t0x40\n", "\nmeter\t0\n"},
-      {"o\t4294967297\n", "\no\t1\n"},
+      {"sr\t  +48000xyz\n", "\nsr\t48000\n"}, {"meter\t0x40\n", "\nmeter\t0\n"}, {"o\t4294967297\n", "\no\t1\n"},
       {"e\t99999999999999999999999\n", "\ne\t-1\n"}, {"tempo\t1.2e2\n", "\ntempo\t120.00\n"},
       {"proll\t1e300\n", "\nproll\tinf\n"}, {"sr\n\n48000\n", "\nsr\t48000\n"},
       // Keys: case-sensitive, any word may be one, and the text ends at a NUL.
-      {"SR\t48000\n", "\nsr\t44100\n"}, {"sr\t48000 tempo\t90\n", "\ntempo\t120.00\n"},
-      {"junk dv\tx\n", "dv\tx\n"}, {"dv hw:2 x\n", "dv\thw:2 x\n"},
-      {"sr\t48000\n\0dv\tx\n"sv, "dv\tdefault\n"},
+      {"SR\t48000\n", "\nsr\t44100\n"}, {"sr\t48000 tempo\t90\n", "\ntempo\t120.00\n"}, {"junk dv\tx\n", "dv\tx\n"},
+      {"dv hw:2 x\n", "dv\thw:2 x\n"}, {"sr\t48000\n\0dv\tx\n"sv, "dv\tdefault\n"},
       // Channel lines count only up to the ch read so far, and never past 256.
       {"v\t1\t-6\nch\t2\nv\t2\t-3\nv\t3\t-9\n", ":\nv\t1\t0.00\nv\t2\t-3.00\n\n"},
-      {"ch\t2\np\t1\t-50\np\t0\t5\nsolo\t2\nsolo\t3\n",
-       "\np\t1\t-50\np\t2\t0\n\nSolo Settings:\nsolo\t2\n\n"},
+      {"ch\t2\np\t1\t-50\np\t0\t5\nsolo\t2\nsolo\t3\n", "\np\t1\t-50\np\t2\t0\n\nSolo Settings:\nsolo\t2\n\n"},
       {"ch\t1000\nv\t300\t-6\np\t257\t1\nsolo\t400\nv\t256\t-1\n", "\nv\t256\t-1.00\n\nPan"},
       // A range without a name gets one (and a message); a locate keeps its slot's.
       {"range\t100\t200\nrange\t3\t4\tb\n", "range\t100\t200\trange1\nrange\t3\t4\tb\n\n"},
@@ -105,11 +102,10 @@ TEST(GetParams, ReadsWhatEachLineMeans) {
       {"busvl\t2\t-12.5\nbusvl\t65\t3\nbusvl\t0\t3\n", "(dB):\nbusvl\t2\t-12.50\n<end>"},
       {"busvl\t1\t0.0\nbusvl\t2\t-0\n", "\nBus Volumes (dB):\n<end>"},  // 0 dB is not written
       // A last line cut short is skipped; a complete one is read, line end or not.
-      {"sr", "\nsr\t44100\n"}, {"sr\t", "\nsr\t44100\n"}, {"dv", "dv\tdefault\n"},
-      {"range\t1\t2", ":\n\nLoc"}, {"range\t1\t2\t", ":\n\nLoc"}, {"range\t1\t2\n \n", ":\n\nLoc"},
-      {"loc\t5", ":\n\nPlaylist"}, {"loc\t5\t", ":\n\nPlaylist"}, {"ch\t2\nv\t2", "\nv\t2\t0.00\n"},
-      {"play\t1\t", "\nplay\t1\tplay.txt\n"}, {"dv\tnull", "dv\tnull\n"},
-      {"range\t1\t2\tend", "\nrange\t1\t2\tend\n"}, {"loc\t5\tend", "\nloc\t5\tend\n"},
+      {"sr", "\nsr\t44100\n"}, {"sr\t", "\nsr\t44100\n"}, {"dv", "dv\tdefault\n"}, {"range\t1\t2", ":\n\nLoc"},
+      {"range\t1\t2\t", ":\n\nLoc"}, {"range\t1\t2\n \n", ":\n\nLoc"}, {"loc\t5", ":\n\nPlaylist"},
+      {"loc\t5\t", ":\n\nPlaylist"}, {"ch\t2\nv\t2", "\nv\t2\t0.00\n"}, {"play\t1\t", "\nplay\t1\tplay.txt\n"},
+      {"dv\tnull", "dv\tnull\n"}, {"range\t1\t2\tend", "\nrange\t1\t2\tend\n"}, {"loc\t5\tend", "\nloc\t5\tend\n"},
       {"ch\t2\nv\t2\t-4.5", "\nv\t2\t-4.50\n"}};
   rangesWithoutName = 0;
   for (const auto& [text, line] : cases) {
