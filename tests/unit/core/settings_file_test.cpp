@@ -43,18 +43,20 @@ TEST_F(SettingsFileTest, KnownStateWritesItsExactTextAndReadsItBack) {
   auto s = Defaults();
   s->tracks = s->inputs = s->outputs = 2, s->channelPan[1] = -100.0f;
   s->solo[0] = 2, s->solo[1] = 1;  // only exactly 1 means soloed
-  s->rangeStart[4] = 44100, s->rangeEnd[4] = 88200, SetText(s->rangeNames[4], "verse one");
+  // Positions are written through 32-bit ints, so longer ones do not survive.
+  s->inPoint = 3000000000LL, s->rangeStart[4] = 4294967296LL + 5;
+  s->rangeEnd[4] = 88200, SetText(s->rangeNames[4], "verse one");
   s->rangeEnd[10] = 5000, SetText(s->rangeNames[10], "tail");  // only the end set: still stored
   s->locatePoints[1] = 22050, SetText(s->locateNames[1], "intro");
   s->busActive[0] = s->busChannels[0][0] = s->busChannels[0][1] = 1, s->busVolume[0] = -6.5f;
   const std::string text = BuildSettingsText(*s, 256);
   EXPECT_EQ(text,
             "dv\tdefault\nsr\t44100\ninputs\t2\noutputs\t2\nch\t2\nbuf\t256\nint\t1\n"
-            "clock\tuc\npeak\tcp\ni\t0\no\t0\ne\t0\nnudge\t0.2500\nproll\t0.000\naud\t3.00\n"
+            "clock\tuc\npeak\tcp\ni\t-1294967296\no\t0\ne\t0\nnudge\t0.2500\nproll\t0.000\naud\t3.00\n"
             "xfade\t0.0\nmem\t0\nodcomp\t4\nmix\t0\nmeter\t-30\ntmode\t0\ntempo\t120.00\n"
             "sig\t4\nsafe\t0\n\nVolume Settings:\nv\t1\t0.00\nv\t2\t0.00\n\nPan Settings:\n"
             "p\t1\t0\np\t2\t-100\n\nSolo Settings:\nsolo\t2\n\nTime Ranges:\n"
-            "range\t44100\t88200\tverse one\nrange\t0\t5000\ttail\n\nLocate Points:\nloc\t22050\tintro\n\n"
+            "range\t5\t88200\tverse one\nrange\t0\t5000\ttail\n\nLocate Points:\nloc\t22050\tintro\n\n"
             "Playlist Files:\nplay\t1\tplay.txt\n\nRecordlist Files:\nrec\t1\trecord.txt\n\n"
             "Bus Assignments:\nbus\t1\t1,2,\n\nBus Volumes (dB):\nbusvl\t1\t-6.50\n");
   WriteFile(kSettingsFileName, "old");
@@ -65,11 +67,6 @@ TEST_F(SettingsFileTest, KnownStateWritesItsExactTextAndReadsItBack) {
   EXPECT_EQ(ReadSettings(*read, OpenFile(kSettingsFileName, "r")).rangesWithoutName, 0);
   EXPECT_EQ(std::tuple(read->rangeEnd[1], read->locatePoints[0], read->periodFrames), std::tuple(5000, 22050, 256));
   EXPECT_EQ(BuildSettingsText(*read, 256), text);
-  // Positions are written through 32-bit ints, so longer ones do not survive.
-  s->inPoint = 3000000000LL, s->rangeStart[4] = 4294967296LL + 5;
-  const std::string wide = BuildSettingsText(*s, 256);
-  EXPECT_NE(wide.find("\ni\t-1294967296\n"), std::string::npos);
-  EXPECT_NE(wide.find("\nrange\t5\t88200\t"), std::string::npos);
 }
 
 // Each hand-written text read into a default state, then looked for in the text
