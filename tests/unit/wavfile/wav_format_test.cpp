@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "console/terminal_dialog.h"
-#include "core/program_exit.h"
 #include "tests/support/project.h"
 
 namespace sondrel {
@@ -94,13 +93,12 @@ TEST_F(WavFileTest, ReadersFindTheDataAndRejectWhatCannotPlay) {
   }
 }
 
-// How the sizes are fixed is checked by the WAV fuzz target.
-TEST_F(WavFileTest, FixSizeToldOfAMissingFileAndEndsWithoutADataMarker) {
+// How the sizes are fixed, and that a file without a data marker ends the
+// program, are checked by the WAV fuzz target; that it ends with status 2,
+// by the hostile input test's junk take.
+TEST_F(WavFileTest, FixSizeToldOfAMissingFile) {
   EXPECT_EQ(CapturedStdout([] { EXPECT_FALSE(FixSizeFields("gone.wav", dialog)); }),
             "Cannot open gone.wav to update its size!\n");
-  WriteFile("t.wav", std::string(1000, '\0'));
-  EXPECT_EQ(CapturedStdout([] { EXPECT_THROW((void)FixSizeFields("t.wav", dialog), ProgramExit); }),
-            "Can't find data block in wave file!\n");
 }
 
 // Lists are measured end to end ("f"). Empty lines are no entries, a missing
