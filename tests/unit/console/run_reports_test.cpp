@@ -67,14 +67,12 @@ TEST(Clock, MeasuresSecondsAndUnusableSettings) {
   EXPECT_EQ(Clock(0, 120000, 48000, 1, 120.0f, 4), "measure.beat = 2.2.00 ");
   EXPECT_EQ(Clock(2, 96000, 48000, 0, 120.0f, 4), "\nclock = 2.00 sec");
   EXPECT_EQ(Clock(1, 96000, 48000, 2, 120.0f, 4), "");
-  // No beat grid or no rate: the clock stays at the start instead of
-  // dividing by zero.
+  // No beat grid or no rate: the clock stays at the start instead of dividing by zero.
   EXPECT_EQ(Clock(0, 96000, 48000, 1, 0.0f, 4), "measure.beat = 1.1.00 ");
   EXPECT_EQ(Clock(0, 96000, 48000, 1, 120.0f, 0), "measure.beat = 1.1.00 ");
   EXPECT_EQ(Clock(0, 96000, 0, 0, 120.0f, 4), "clock = 0.00 sec");
   // Far beyond any session: the measure saturates rather than overflowing.
-  EXPECT_EQ(Clock(0, std::int64_t{1} << 62, 1, 1, 1e6f, 4).rfind("measure.beat = 2147483647.", 0),
-            0u);
+  EXPECT_EQ(Clock(0, std::int64_t{1} << 62, 1, 1, 1e6f, 4).rfind("measure.beat = 2147483647.", 0), 0u);
   EXPECT_EQ(Clock(0, std::int64_t{1} << 62, 1, 1, 3e38f, 4), "measure.beat = 1.1.00 ");
 }
 
