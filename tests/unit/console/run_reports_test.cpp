@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "tests/support/project.h"
@@ -34,9 +33,9 @@ TEST(Meter, BarFallsWhileHeldMarkerStaysAndOversLatchUntilReset) {
 }
 
 TEST(Summaries, ListOnlyWhatTheRunProduced) {
-  auto s = std::make_unique<SessionState>();
-  s->inputs = 3;
-  TerminalRunDisplay display(*s);
+  SessionState s;
+  s.inputs = 3;
+  TerminalRunDisplay display(s);
   const std::array<std::int64_t, 3> inputs = {8388607, 5, 0};
   const std::array<int, 2> armed = {1, 3};
   MixPeaks peaks;
@@ -45,16 +44,15 @@ TEST(Summaries, ListOnlyWhatTheRunProduced) {
             "\n\n\nInput Channel Peaks:\n\tchannel 1: 0.00 dBFS\n\tchannel 3: -inf dBFS\n");
   EXPECT_EQ(CapturedStdout([&] { display.ShowMonitorLevels(inputs, armed); }), "\r(1/0) (3/-inf)    ");
   // Only the negative extreme is an over; the positive one warns.
-  s->busActive[0] = s->busActive[1] = 1;
+  s.busActive[0] = s.busActive[1] = 1;
   peaks.busRight[1] = 8388607, peaks.busRight[0] = 8388608;
-  s->mixMode = 2;
+  s.mixMode = 2;
   summary = {true, false, {}, {}, &peaks, 0, 2};
   EXPECT_EQ(CapturedStdout([&] { display.RunFinished(summary); }),
             "\n\nBus Peaks:\n\nBus 2 L: -144 dBFS\nBus 2 R: 0.00 dBFS WARNING!\n\n\nOutput Channel Peaks:\n"
             "channel 1: -144 dBFS\nchannel 2: 0.00 dBFS OVER!! \n\n\nRecord Overruns = 2\n");
 }
 
-// The clock under clock mode, position, rate, tempo mode, tempo and beats per measure.
 std::string Clock(int clockMode, std::int64_t position, std::uint32_t rate, int tempoMode, float tempo, int beats) {
   SessionState s;
   s.clockMode = clockMode, s.sampleRate = rate, s.tempoMode = tempoMode, s.tempo = tempo, s.beatsPerMeasure = beats;

@@ -17,7 +17,6 @@ using namespace std::string_literals;
 // Says what the readers tell, on standard output as the program does.
 TerminalDialog dialog;
 
-// A little-endian field, as file contents.
 std::string Le(std::uint64_t value, int widthBytes) {
   std::string out;
   for (int i = 0; i < widthBytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -42,7 +41,6 @@ std::string MonoTrack(std::int64_t declared, std::size_t held, const std::string
   return RiffAndFormat(1, 44100, 24) + extra + Chunk("data", std::string(held, 0x22), declared);
 }
 
-// The readers work on the current directory: each test runs in its project.
 using WavFileTest = InProjectTest;
 
 TEST_F(WavFileTest, HeaderOfANewFile) {
@@ -57,12 +55,12 @@ TEST_F(WavFileTest, HeaderOfANewFile) {
 
 // Both extremes and both signs, and nothing past the samples asked for.
 TEST(WavCodecTest, DecodesAndEncodesOnlyTheSamplesAskedFor) {
-  using Bytes = std::vector<std::uint8_t>;
-  const Bytes bytes = {0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00, 0x22, 0x22, 0x22};
+  const std::vector<std::uint8_t> bytes = {0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0xFF, 0xFF,
+                                           0xFF, 0x01, 0x00, 0x00, 0x22, 0x22, 0x22};
   std::vector<std::int64_t> samples(5, 42);
   DecodeSamples24(bytes.data(), samples.data(), 4);
   EXPECT_EQ(samples, (std::vector<std::int64_t>{8388607, -8388608, -1, 1, 42}));
-  Bytes encoded(bytes.size(), 0x22);
+  std::vector<std::uint8_t> encoded(bytes.size(), 0x22);
   EncodeSamples24(samples.data(), encoded.data(), 4);
   EXPECT_EQ(encoded, bytes);
 }
