@@ -37,7 +37,7 @@ using SettingsFileTest = InProjectTest;
 
 // A known state writes exactly this text, which a save (keeping the user's
 // file mode) and a read give back unchanged. Slot numbers are not stored:
-// ranges and locate points close up their gaps. Each key's reading is below.
+// ranges and locate points close up their gaps. The table below reads each key.
 TEST_F(SettingsFileTest, KnownStateWritesItsExactTextAndReadsItBack) {
   auto s = Defaults();
   s->tracks = s->inputs = s->outputs = 2, s->channelPan[1] = -100.0f;

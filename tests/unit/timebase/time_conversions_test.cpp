@@ -19,8 +19,9 @@ MB ToMeasures(int sig, float tempo, std::int64_t sample) {  // 48 kHz
 }
 
 TEST(TimeConversions, RoundingToTheBlockGrid) {
-  // {block, samples, rounded}: a block below 1 is 1, 64-bit past 2^31, capped near 2^62. (Everyday
-  // positions round end to end from param.txt, and positions below 1 by the time fuzz target.)
+  // {block, samples, rounded}: a block below 1 is 1, 64-bit past 2^31, capped
+  // near 2^62. (Everyday positions round end to end from param.txt, and
+  // positions below 1 by the time fuzz target.)
   const std::int64_t samples[][3] = {{0, 5, 5}, {1024, k2p31 - 1, k2p31}, {1024, k2p31 + 1, k2p31 + 1024},
                                      {1024, 3000000000, 3000000512}, {1000, INT64_MAX, kMaxRoundedPosition + 96}};
   std::int64_t out = -1;

@@ -38,8 +38,8 @@ const Samples kOld = Ramp(1000, -3000000, 6007);
 const Samples kTake = Ramp(50, 4000000, -160001);
 
 // Inside the file, across its end, then past it: the file is written in
-// place. (Punch-ins that fail, sample-exact ones on a device and the work
-// files they leave, none, are checked end to end.)
+// place. (Punch-ins that fail, sample-exact ones on a device, and that none
+// leaves a work file behind are checked end to end.)
 TEST_F(TakeFileTest, PunchInOverwritesInPlaceAndGrowsPastTheEnd) {
   WriteWav("track.wav", kOld);
   WriteWav("take.wav", kTake);
