@@ -8,7 +8,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <vector>
 
 #include "mixer/mixing.h"
 
@@ -34,26 +33,20 @@ inline void PutModel(std::uint8_t* chunk, int i, std::int64_t v) {
 inline void MixModel(const ChunkPointers& chunks, int frames, int channels, const ChannelFlags& flags,
               const ChannelGains& gains, MixPeaks& peaks, const std::array<int, kBusCount>& active,
               const BusMatrix& routes, int busCount, const std::array<float, kBusCount>& busGain, int mode) {
-  std::vector<int> busOf, channelOf;  // routed (bus, channel) pairs of playing channels
-  std::array<bool, kBusCount> fed{};
-  for (int c = 0; c < channels; ++c) {
-    if (flags[c] != 1 || chunks[c] == nullptr) continue;
-    for (int b = 0; b < kBusCount; ++b) {
-      if (mode != 1 && routes[b][c] != 1) continue;
-      busOf.push_back(mode == 1 ? 0 : b);
-      channelOf.push_back(c);
-      fed[b] = true;
-      if (mode == 1) break;
-    }
-  }
   for (int i = 0; i < frames; ++i) {
     std::array<std::int64_t, kBusCount> left{}, right{};
-    for (std::size_t k = 0; k < busOf.size(); ++k) {
-      const std::uint8_t* s = chunks[channelOf[k]] + 3 * i;
+    std::array<bool, kBusCount> fed{};
+    for (int c = 0; c < channels; ++c) {
+      if (flags[c] != 1 || chunks[c] == nullptr) continue;
+      const std::uint8_t* s = chunks[c] + 3 * i;
       const auto raw = static_cast<std::uint32_t>(s[0] | s[1] << 8 | s[2] << 16);
       const std::int64_t sample = static_cast<std::int32_t>(raw << 8) >> 8;
-      left[busOf[k]] += sample * WholeGainModel(gains.left[channelOf[k]]);
-      right[busOf[k]] += sample * WholeGainModel(gains.right[channelOf[k]]);
+      for (int b = 0; b < (mode == 1 ? 1 : kBusCount); ++b) {  // the stereo mix has the master alone
+        if (mode != 1 && routes[b][c] != 1) continue;
+        left[b] += sample * WholeGainModel(gains.left[c]);
+        right[b] += sample * WholeGainModel(gains.right[c]);
+        fed[b] = true;
+      }
     }
     if (mode == 1) {
       PutModel(chunks[0], i, ScaleModel(left[0], busGain[0], peaks.mixLeft));

@@ -1,43 +1,31 @@
-// Fails every test that leaves a file descriptor open. The program opens and
-// closes files in every operation and keeps its device handles for life, so
-// a descriptor a test leaves behind is a leak in the code it ran (or in the
-// test). Linked into both test programs; it registers itself before main.
+// Fails every test that leaves a file descriptor open: the program keeps
+// only its device handles for life, so one left behind is a leak in the code
+// the test ran (or in the test). Linked into both test programs, it
+// registers itself before main.
 #include <dirent.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
+#include <system_error>
 
 namespace {
-
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
 
 // The descriptors open now, less the one that lists them.
 std::set<int> OpenDescriptors() {
   std::set<int> fds;
-  const std::unique_ptr<DIR, DirCloser> dir(opendir("/proc/self/fd"));
-  if (!dir) return fds;
-  const int listing = dirfd(dir.get());
-  while (const dirent* entry = readdir(dir.get())) {
-    if (entry->d_name[0] == '.') continue;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return fds;
+  while (const dirent* entry = readdir(dir)) {
     const int fd = std::atoi(entry->d_name);
-    if (fd != listing) fds.insert(fd);
+    if (entry->d_name[0] != '.' && fd != dirfd(dir)) fds.insert(fd);
   }
+  closedir(dir);
   return fds;
-}
-
-// What the descriptor refers to, for the failure message.
-std::string TargetOf(int fd) {
-  char target[4096];
-  const std::string link = "/proc/self/fd/" + std::to_string(fd);
-  const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-  return n < 0 ? std::string("?") : std::string(target, static_cast<std::size_t>(n));
 }
 
 class FdLeakCheck : public testing::EmptyTestEventListener {
@@ -48,7 +36,10 @@ class FdLeakCheck : public testing::EmptyTestEventListener {
   // against the test that leaked.
   void OnTestEnd(const testing::TestInfo&) override {
     for (const int fd : OpenDescriptors()) {
-      if (!before_.contains(fd)) ADD_FAILURE() << "file descriptor " << fd << " (" << TargetOf(fd) << ") left open";
+      if (before_.contains(fd)) continue;
+      std::error_code error;
+      const auto target = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+      ADD_FAILURE() << "file descriptor " << fd << " (" << (error ? "?" : target.string()) << ") left open";
     }
   }
 
@@ -56,7 +47,6 @@ class FdLeakCheck : public testing::EmptyTestEventListener {
   std::set<int> before_;
 };
 
-// The listener list takes ownership of what it is given.
 const bool kRegistered = [] {
   testing::UnitTest::GetInstance()->listeners().Append(std::make_unique<FdLeakCheck>().release());
   return true;

@@ -19,27 +19,20 @@ MB ToMeasures(int sig, float tempo, std::int64_t sample) {  // 48 kHz
 }
 
 TEST(TimeConversions, RoundingToTheBlockGrid) {
-  // {block, samples, rounded}: nothing below 1, 64-bit past 2^31, capped near 2^62.
-  const std::int64_t samples[][3] = {
-      {1024, 0, 0}, {1024, 1, 1024}, {1024, 1024, 1024}, {1024, 1025, 2048}, {1000, 1001, 2000},
-      {1024, k2p31 - 1, k2p31}, {1024, k2p31 + 1, k2p31 + 1024}, {1024, -5, 0}, {0, 5, 5},
-      {1024, 3000000000, 3000000512}, {1000, INT64_MAX, kMaxRoundedPosition + 96}};
+  // {block, samples, rounded}: a block below 1 is 1, 64-bit past 2^31, capped
+  // near 2^62. (Everyday positions round end to end from param.txt, and
+  // positions below 1 by the time fuzz target.)
+  const std::int64_t samples[][3] = {{0, 5, 5}, {1024, k2p31 - 1, k2p31}, {1024, k2p31 + 1, k2p31 + 1024},
+                                     {1024, 3000000000, 3000000512}, {1000, INT64_MAX, kMaxRoundedPosition + 96}};
   std::int64_t out = -1;
   for (const auto& [block, in, want] : samples)
     EXPECT_EQ(RoundSamplesToBlocks(static_cast<int>(block), in, &out), want) << block << " " << in;
   EXPECT_EQ(out, kMaxRoundedPosition + 96);
-  // {block, rate, seconds, grid point}; play starts one block later. 62500 s at 48 kHz is
-  // 3e9 in float, where floats are 256 apart: 3e9 - 128 is the first integer not below it.
-  const std::tuple<int, std::uint32_t, float, std::int64_t> seconds[] = {
-      {1024, 44100, 0.0f, 0}, {1024, 44100, 0.001f, 1024}, {1024, 44100, 1.0f, 45056},
-      {1000, 44100, 1.0f, 45000}, {1024, 48000, 62500.0f, 3000000512},
-      {1, 48000, 62500.0f, 3000000000 - 128}, {-3, 44100, 0.001f, 45},  // block below 1 is 1
-      {1024, 44100, -1.0f, 0}, {1024, 44100, NAN, 0}, {1024, 44100, INFINITY, kMaxRoundedPosition}};
-  for (const auto& [block, rate, s, want] : seconds) {
-    EXPECT_EQ(RoundSecondsToBlocks(block, rate, s, &out), want + (block < 1 ? 1 : block)) << block << " " << s;
-    EXPECT_EQ(out, want) << block << " " << s;
-  }
-  // Against the block-by-block search in 64 bits, from 0.999 x (the float test is monotone).
+  // Seconds, against the block-by-block search in 64 bits from 0.999 x (the
+  // float test is monotone). Infinity takes the cap, as a huge typed time does
+  // end to end; the play start one block later and times not above 0 are
+  // checked by the time fuzz target.
+  EXPECT_EQ(RoundSecondsToBlocks(1024, 44100, INFINITY, &out), kMaxRoundedPosition + 1024);
   for (int block : {1, 3, 1000, 1024, 4096})
     for (std::uint32_t rate : {44100u, 48000u, 96000u})
       for (float s : {1e-6f, 0.37f, 3.3f, 174.76f, 22369.62f, 44739.24f, 91000.3f}) {
@@ -52,17 +45,13 @@ TEST(TimeConversions, RoundingToTheBlockGrid) {
 
 TEST(TimeConversions, MeasureBeatPositionsAndRangesInUse) {
   // 120 bpm at 48 kHz: a beat is 24000 samples (0.5 s), a 4/4 measure 96000.
-  const std::tuple<std::int64_t, MB> marks[] = {
-      {0, {0, 1, 1.0f}}, {24000, {0, 1, 2.0f}}, {96000, {1, 2, 1.0f}}, {120000, {1, 2, 2.0f}}};
-  for (const auto& [sample, want] : marks) EXPECT_EQ(ToMeasures(4, 120.0f, sample), want) << sample;
   EXPECT_EQ(ToMeasures(4, 120.0f, -24000), MB(-1, 0, 4.0f));
   EXPECT_EQ(TypedMeasureToSample(1024, 4, 120.0f, 2, 0.5f, 48000), 96256);  // typed: beat 1
   // A hand-edited tempo 0, < 0, NaN or inf freezes at the start; a signature < 1 is 1 beat.
   // Columns: at 120000 samples; measure 3 beat 1 typed.
   const std::tuple<int, float, MB, std::int64_t> cases[] = {
-      {4, 120.0f, {1, 2, 2.0f}, 192512},   {4, 0.0f, kStart, 0},
-      {4, -120.0f, kStart, 0},             {4, NAN, kStart, 0},
-      {4, INFINITY, kStart, 0},            {0, 120.0f, {5, 6, 1.0f}, 48128},
+      {4, 120.0f, {1, 2, 2.0f}, 192512}, {4, 0.0f, kStart, 0},           {4, -120.0f, kStart, 0},
+      {4, NAN, kStart, 0},               {4, INFINITY, kStart, 0},       {0, 120.0f, {5, 6, 1.0f}, 48128},
       {-4, 120.0f, {5, 6, 1.0f}, 48128}};
   for (const auto& [sig, tempo, atSample, typed] : cases) {
     SCOPED_TRACE(testing::Message() << "sig " << sig << " tempo " << tempo);
