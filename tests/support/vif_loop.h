@@ -1,0 +1,45 @@
+// End-to-end runs on the virtual interface, whose every output loops to its
+// input through a cable of known latency.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/project.h"
+
+namespace sondrel::test {
+
+class VifLoopTest : public ProjectTest {
+ protected:
+  // A fresh unpaced device "vif" in the run's HOME with a cable of `latency`
+  // frames (`device` adds settings), and settings for it at 48 kHz with block
+  // size `block` (`params` adds lines: points, odcomp, ...).
+  void WriteVif(int outputs, int inputs, int block, const std::string& params, std::int64_t latency = 0,
+                const std::string& device = "") const {
+    std::filesystem::remove(root_ / "vif.shm");
+    std::ofstream(home_ / ".asoundrc") << "pcm_type.sondrel_vif { lib \"" SONDREL_VIF_MODULE "\" }\n"
+                                       << "pcm.vif { type sondrel_vif file \"" << (root_ / "vif.shm").string()
+                                       << "\" latency " << latency << " " << device << " }\n";
+    WriteFile("param.txt", "dv\tvif\nsr\t48000\ninputs\t" + std::to_string(inputs) + "\noutputs\t" +
+                               std::to_string(outputs) + "\nch\t" + std::to_string(std::max(inputs, outputs)) +
+                               "\nbuf\t" + std::to_string(block) + "\nsafe\t0\n" + params);
+  }
+
+  // Writes a 48 kHz track and returns it. Its samples differ up to 2^23 (an
+  // odd multiplier permutes the 24-bit values) and between channels, so a
+  // sample in the wrong place cannot pass for the right one.
+  std::vector<int> WriteTrack(const std::string& name, std::uint32_t channel, std::int64_t length) const {
+    std::vector<int> track;
+    for (std::uint32_t n = 1; n <= length; ++n) {
+      track.push_back(static_cast<int>((n * 2654435761u + channel * 97u) << 8) >> 8);
+    }
+    WriteWav(name, track, 48000);
+    return track;
+  }
+};
+
+}  // namespace sondrel::test
