@@ -48,18 +48,17 @@ static std::string Slurp(const fs::path& path) {
   return text.str();
 }
 
-std::string ProjectTest::ProgramCommand(std::int64_t fileSizeLimitBytes) const {
-  std::string command = "cd '" + project_.string() + "' && env HOME='" + home_.string() + "' timeout 60 ";
+RunResult ProjectTest::Run(const std::string& input, std::int64_t fileSizeLimitBytes,
+                          const std::string& feeder) const {
+  WriteFile("../stdin.txt", input);
+  fs::remove(root_ / "stdout.txt");  // a feeder may wait for what the program prints
+  std::string program = "cd '" + project_.string() + "' && " + (feeder.empty() ? "" : "{ " + feeder + "; } | ") +
+                        "env HOME='" + home_.string() + "' timeout 60 ";
   if (fileSizeLimitBytes != 0) {
     const std::string limit = std::to_string(fileSizeLimitBytes);
-    command += "prlimit --fsize=" + limit + ":" + limit + " ";
+    program += "prlimit --fsize=" + limit + ":" + limit + " ";
   }
-  return command + "'" SONDREL_BINARY "'";
-}
-
-RunResult ProjectTest::Run(const std::string& input, std::int64_t fileSizeLimitBytes) const {
-  WriteFile("../stdin.txt", input);
-  const std::string program = ProgramCommand(fileSizeLimitBytes) + " < ../stdin.txt 2> ../stderr.txt";
+  program += std::string("'" SONDREL_BINARY "'") + (feeder.empty() ? " < ../stdin.txt" : "") + " 2> ../stderr.txt";
   std::string command = program + " > ../stdout.txt";
   if (fileSizeLimitBytes != 0) {
     // The cap is the program's alone (the limit and the ignored signal pass
@@ -80,9 +79,9 @@ RunResult ProjectTest::Run(const std::string& input, std::int64_t fileSizeLimitB
 }
 
 RunResult ProjectTest::RunChecked(const std::string& input, int status, const std::set<std::string>& changing,
-                                  std::int64_t fileSizeLimitBytes) const {
+                                  std::int64_t fileSizeLimitBytes, const std::string& feeder) const {
   const std::map<std::string, std::string> before = AudioFiles();
-  const RunResult r = Run(input, fileSizeLimitBytes);
+  const RunResult r = Run(input, fileSizeLimitBytes, feeder);
   const std::string context = "input: " + input.substr(0, 200) + "\nend of output: " +
                               r.out.substr(r.out.size() > 1500 ? r.out.size() - 1500 : 0) + "\nerrors: " + r.err;
   EXPECT_EQ(r.status, status) << context;
@@ -118,14 +117,8 @@ void ProjectTest::WriteParams(const std::string& extraLines) const {
 
 void ProjectTest::WriteRampDevice(int channels, int frames) const {
   std::string raw;
-  raw.reserve(static_cast<std::size_t>(channels) * frames * 3);
   for (int n = 0; n < frames; ++n) {
-    for (int k = 0; k < channels; ++k) {
-      const auto v = static_cast<std::uint32_t>((k + 1) * n);
-      raw += static_cast<char>(v & 0xFF);
-      raw += static_cast<char>((v >> 8) & 0xFF);
-      raw += static_cast<char>((v >> 16) & 0xFF);
-    }
+    for (int k = 0; k < channels; ++k) raw += Le(static_cast<std::uint32_t>((k + 1) * n), 3);
   }
   WriteFile("ramp.raw", raw);
   std::ofstream rc(home_ / ".asoundrc");
@@ -133,25 +126,17 @@ void ProjectTest::WriteRampDevice(int channels, int frames) const {
      << "\"\n  infile \"" << (project_ / "ramp.raw").string() << "\"\n  format \"raw\"\n}\n";
 }
 
-static void PutLe(std::string& out, std::uint32_t value, int bytes) {
+std::string Le(std::uint64_t value, int bytes) {
+  std::string out;
   for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return out;
 }
 
 std::string MonoWavBytes(const std::vector<int>& samples, int rate) {
-  const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 3);
-  std::string wav = "RIFF";
-  PutLe(wav, dataBytes + 36, 4);
-  wav += "WAVEfmt ";
-  PutLe(wav, 16, 4);
-  PutLe(wav, 1, 2);
-  PutLe(wav, 1, 2);
-  PutLe(wav, static_cast<std::uint32_t>(rate), 4);
-  PutLe(wav, static_cast<std::uint32_t>(rate) * 3, 4);
-  PutLe(wav, 3, 2);
-  PutLe(wav, 24, 2);
-  wav += "data";
-  PutLe(wav, dataBytes, 4);
-  for (int s : samples) PutLe(wav, static_cast<std::uint32_t>(s), 3);
+  const std::size_t dataBytes = samples.size() * 3;
+  std::string wav = "RIFF" + Le(dataBytes + 36, 4) + "WAVEfmt " + Le(16, 4) + Le(1, 2) + Le(1, 2) + Le(rate, 4) +
+                    Le(rate * 3, 4) + Le(3, 2) + Le(24, 2) + "data" + Le(dataBytes, 4);
+  for (int s : samples) wav += Le(static_cast<std::uint32_t>(s), 3);
   return wav;
 }
 
@@ -202,14 +187,6 @@ std::map<std::string, std::string> ProjectTest::AudioFiles() const {
     if (entry.is_regular_file() && name.ends_with(".wav")) files[name] = Slurp(entry.path());
   }
   return files;
-}
-
-std::string Between(const std::string& text, const std::string& from, const std::string& to) {
-  const std::size_t start = text.find(from);
-  if (start == std::string::npos) return {};
-  const std::size_t end = text.find(to, start + from.size());
-  if (end == std::string::npos) return {};
-  return text.substr(start, end - start);
 }
 
 std::string Shell(const std::string& command) {
