@@ -48,8 +48,7 @@ static std::string Slurp(const fs::path& path) {
   return text.str();
 }
 
-RunResult ProjectTest::Run(const std::string& input, std::int64_t fileSizeLimitBytes,
-                          const std::string& feeder) const {
+RunResult ProjectTest::Run(const std::string& input, std::int64_t fileSizeLimitBytes, const std::string& feeder) const {
   WriteFile("../stdin.txt", input);
   fs::remove(root_ / "stdout.txt");  // a feeder may wait for what the program prints
   std::string program = "cd '" + project_.string() + "' && " + (feeder.empty() ? "" : "{ " + feeder + "; } | ") +
@@ -82,8 +81,9 @@ RunResult ProjectTest::RunChecked(const std::string& input, int status, const st
                                   std::int64_t fileSizeLimitBytes, const std::string& feeder) const {
   const std::map<std::string, std::string> before = AudioFiles();
   const RunResult r = Run(input, fileSizeLimitBytes, feeder);
-  const std::string context = "input: " + input.substr(0, 200) + "\nend of output: " +
-                              r.out.substr(r.out.size() > 1500 ? r.out.size() - 1500 : 0) + "\nerrors: " + r.err;
+  const std::string context = "input: " + input.substr(0, 200) +
+                              "\nend of output: " + r.out.substr(r.out.size() > 1500 ? r.out.size() - 1500 : 0) +
+                              "\nerrors: " + r.err;
   EXPECT_EQ(r.status, status) << context;
   EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << context;
   EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << context;
@@ -159,16 +159,6 @@ std::vector<int> Samples24(const std::string& bytes, std::size_t header) {
   return samples;
 }
 
-std::vector<std::string> ProjectTest::StrayWorkFiles() const {
-  static const std::regex kWorkFile(R"(temp_pad\.wav|temp_data\.wav|xfade_temp.*\.wav|.*\.tmp|.*\.part|punch-in\.undo)");
-  std::vector<std::string> stray;
-  for (const auto& entry : fs::directory_iterator(project_)) {
-    const std::string name = entry.path().filename().string();
-    if (entry.is_regular_file() && std::regex_match(name, kWorkFile)) stray.push_back(name);
-  }
-  return stray;
-}
-
 std::vector<std::string> ProjectTest::NamesMatching(const std::string& pattern) const {
   const std::regex wanted(pattern);
   std::vector<std::string> names;
@@ -180,11 +170,19 @@ std::vector<std::string> ProjectTest::NamesMatching(const std::string& pattern) 
   return names;
 }
 
+std::vector<std::string> ProjectTest::StrayWorkFiles() const {
+  std::vector<std::string> stray;
+  for (const std::string& name :
+       NamesMatching(R"(temp_pad\.wav|temp_data\.wav|xfade_temp.*\.wav|.*\.tmp|.*\.part|punch-in\.undo)")) {
+    if (fs::is_regular_file(project_ / name)) stray.push_back(name);
+  }
+  return stray;
+}
+
 std::map<std::string, std::string> ProjectTest::AudioFiles() const {
   std::map<std::string, std::string> files;
-  for (const auto& entry : fs::directory_iterator(project_)) {
-    const std::string name = entry.path().filename().string();
-    if (entry.is_regular_file() && name.ends_with(".wav")) files[name] = Slurp(entry.path());
+  for (const std::string& name : NamesMatching(".*\\.wav")) {
+    if (fs::is_regular_file(project_ / name)) files[name] = Slurp(project_ / name);
   }
   return files;
 }
@@ -199,9 +197,7 @@ std::string Shell(const std::string& command) {
   return out;
 }
 
-bool HasTool(const std::string& tool) {
-  return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0;
-}
+bool HasTool(const std::string& tool) { return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0; }
 
 int CountOf(const std::string& text, const std::string& part) {
   int count = 0;

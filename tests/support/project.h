@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
