@@ -264,6 +264,24 @@ const Transcript kTranscripts[] = {
      .saved = {"range\t1024\t2048\tchorus"}, .notSaved = {"bridge"}},
     {.name = "RangesListedInMeasures", .params = "sr\t48000\nbuf\t1000\ntmode\t1\ntempo\t120\nsig\t4\nrange\t0\t96000\t"
      "song\n", .input = "lio c\n", .out = {"Loc\tIn\tOut\tName\n1\t1.1.00\t2.1.00\tsong\n"}},
+
+    // Runs.
+    {.name = "RecordingRefusesAMissingStop", .input = "R yes c c x\n",
+     .out = {">> Stop time is not set!\nEnter 'c' to continue and fix\n\n>> Stop time is the same as record start!\n"
+             "Enter 'c' to continue and fix\n"}, .notOut = {"Recording..."}, .record = "a.wav\n"},
+    // bass_take2.wav is free, so only the vocal asks; its new name holds for the rest of the run.
+    {.name = "PresetTakeNamesAndTheirConflicts", .params = "inputs\t3\nch\t3\no\t4096\n", .input = "R_bass r_take2 take3 x\n",
+     .out = {"The file named vocals_take2.wav already exists!\nEnter a different take name or 'w' to overwrite this "
+             "file\nor 'W' to overwrite all similar conflicts\n"}, .record = "-\nbass.wav\nvocals.wav\n",
+     .files = {{"vocals_take2.wav", MonoWavBytes({1, 2, 3})}},
+     .exist = {"bass_bass.wav", "vocals_bass.wav", "bass_take2.wav", "vocals_take3.wav"}},
+    // Only the soloed quiet track sounds: 1000 at -3 dB, 707 a side. The
+    // pre-roll moves the start of the run, not the stored points.
+    {.name = "SoloAuditionAndPreRollKeepTheirPoints", .params = "ch\t2\nmix\t1\ni\t44032\ne\t88064\no\t176128\n"
+     "proll\t2.0\nsolo\t2\n", .input = "sp ai ri del s x\n", .out = {"Playing...\nTracks are soloed\n", "Output Channel "
+             "Peaks:\nchannel 1: -81.49 dBFS\nchannel 2: -81.49 dBFS\n", "Setting pre-roll\nplay 0 rec 44032 stop 176128\n"},
+     .saved = {"i\t44032\no\t176128\ne\t88064"}, .record = "-\n-\n", .play = "loud.wav\nquiet.wav\n",
+     .files = {{"loud.wav", MonoWavBytes(std::vector<int>(50000, 100000))}, {"quiet.wav", MonoWavBytes(std::vector<int>(50000, 1000))}}},
 };
 
 void PrintTo(const Transcript& t, std::ostream* os) { *os << t.name; }
