@@ -269,6 +269,9 @@ const Transcript kTranscripts[] = {
     {.name = "RecordingRefusesAMissingStop", .input = "R yes c c x\n",
      .out = {">> Stop time is not set!\nEnter 'c' to continue and fix\n\n>> Stop time is the same as record start!\n"
              "Enter 'c' to continue and fix\n"}, .notOut = {"Recording..."}, .record = "a.wav\n"},
+    {.name = "ExportRefusesAnEmptyRange", .params = "ch\t2\ni\t4096\no\t4096\n", .input = "exp-i x\n",
+     .out = {"Cannot export until in and out points are set incorrectly.\n"},
+     .notOut = {"Enter mix filename", "Enter 'c' to continue"}, .play = "a.wav\n", .files = {{"a.wav", MonoWavBytes(Ramp(5000))}}},
     // bass_take2.wav is free, so only the vocal asks; its new name holds for the rest of the run.
     {.name = "PresetTakeNamesAndTheirConflicts", .params = "inputs\t3\nch\t3\no\t4096\n", .input = "R_bass r_take2 take3 x\n",
      .out = {"The file named vocals_take2.wav already exists!\nEnter a different take name or 'w' to overwrite this "
