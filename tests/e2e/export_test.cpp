@@ -13,43 +13,19 @@ namespace {
 
 using ExportTest = ProjectTest;
 
-TEST_F(ExportTest, InterleavedFileHoldsExactlyTheRange) {
-  // A 16-frame period keeps 1024 and 11024 on the block grid: 10000 frames,
-  // mixed in chunks of 4096, 4096 and 1808. Full pans pass each track through
-  // unchanged (gain exactly 256/256) to one side only.
-  WriteParams("inputs\t2\noutputs\t2\nch\t2\nbuf\t16\nmix\t1\ni\t1024\no\t11024\np\t1\t-100\np\t2\t100\n");
-  WriteFile("play.txt", "left.wav\nright.wav\n");
-  const std::vector<int> left = Ramp(5000, 0, -3);   // ends inside the range
-  const std::vector<int> right = Ramp(12000, 0, 7);  // goes on past it
-  WriteWav("left.wav", left);
-  WriteWav("right.wav", right);
-  WriteFile("mix.wav", "an earlier mix");
-  const RunResult r = RunChecked("exp-i mix c x\n", 0, {"mix.wav"});
-  EXPECT_NE(r.out.find("Enter mix filename\nMixing channels  1 2\n\rExport Progress: 0 %\rExport Progress: 41 %"
-                       "\rExport Progress: 82 %\n\nOutput Peaks:\nchannel 1: "),
-            std::string::npos)
-      << r.out;
-  std::vector<int> expected;
-  for (int n = 1024; n < 11024; ++n) {
-    expected.push_back(n < 5000 ? left[n] : 0);
-    expected.push_back(right[n]);
-  }
-  std::string header = MonoWavBytes(expected).substr(0, 44);  // made stereo: channels, bytes per second, block align
-  header.replace(22, 2, Le(2, 2)).replace(28, 6, Le(44100 * 6, 4) + Le(6, 2));
-  EXPECT_EQ(ReadFile("mix.wav").substr(0, 44), header);
-  EXPECT_EQ(ReadSamples("mix.wav"), expected);
-}
-
-TEST_F(ExportTest, SplitFilesBusModeAndTheCentreGain) {
-  // 0 dB at centre: trunc(256 x -3 dB) = 181, and 1000 x 181 / 256 = 707.
-  WriteFile("play.txt", "a.wav\n-\n");
+TEST_F(ExportTest, SplitFilesPansTheCentreGainAndBusMode) {
+  // Full pans pass each track through unchanged (gain exactly 256/256) to one side only.
+  WriteFile("play.txt", "a.wav\nb.wav\n");
   WriteWav("a.wav", std::vector<int>(4096, 1000));
-  WriteParams("inputs\t2\noutputs\t2\nch\t2\nmix\t1\ni\t0\no\t4096\n");
+  WriteWav("b.wav", std::vector<int>(4096, 5000));
+  WriteParams("inputs\t2\noutputs\t2\nch\t2\nmix\t1\ni\t0\no\t4096\np\t1\t-100\np\t2\t100\n");
   RunResult r = Run("exp-s mix c x\n");
-  EXPECT_NE(r.out.find("Mixing channels  1\n"), std::string::npos);
-  EXPECT_EQ(ReadFile("mix_L.wav"), MonoWavBytes(std::vector<int>(4096, 707)));
-  EXPECT_EQ(ReadFile("mix_R.wav"), MonoWavBytes(std::vector<int>(4096, 707)));
+  EXPECT_NE(r.out.find("Mixing channels  1 2\n"), std::string::npos);
+  EXPECT_EQ(ReadFile("mix_L.wav"), MonoWavBytes(std::vector<int>(4096, 1000)));
+  EXPECT_EQ(ReadFile("mix_R.wav"), MonoWavBytes(std::vector<int>(4096, 5000)));
+  // 0 dB at centre: trunc(256 x -3 dB) = 181, and 1000 x 181 / 256 = 707.
   // Direct outputs at playback still export through the master.
+  WriteFile("play.txt", "a.wav\n-\n");
   WriteParams("inputs\t2\noutputs\t2\nch\t2\nmix\t0\ni\t0\no\t4096\n");
   r = Run("exp-i direct c x\n");
   EXPECT_EQ(ReadSamples("direct.wav"), std::vector<int>(2 * 4096, 707));
@@ -57,7 +33,6 @@ TEST_F(ExportTest, SplitFilesBusModeAndTheCentreGain) {
   // In bus mode channel 1 reaches the master through bus 2; channel 2 is on
   // no bus; 3 is skipped and 4's file is missing.
   WriteFile("play.txt", "a.wav\nb.wav\n-\nmissing.wav\n");
-  WriteWav("b.wav", std::vector<int>(4096, 5000));
   WriteParams("inputs\t2\noutputs\t2\nch\t4\nmix\t3\ni\t0\no\t4096\nbus\t2\t1,\n");
   r = Run("exp-i mix c x\n");
   EXPECT_NE(r.out.find("Cannot find file in track list called missing.wav!!\n"), std::string::npos);
@@ -118,7 +93,10 @@ TEST_F(ExportTest, ExportsMatchThePlainMixModel) {
     SCOPED_TRACE("mix mode " + std::to_string(mode));
     WriteParams("inputs\t2\noutputs\t2\nbuf\t16\nch\t" + std::to_string(kTracks) + "\nmix\t" + std::to_string(mode) +
                 "\ni\t" + std::to_string(in) + "\no\t" + std::to_string(in + frames) + "\n" + mixer);
-    ASSERT_EQ(Run("exp-i mix c x\n").status, 0);
+    const RunResult r = Run("exp-i mix c x\n");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\rExport Progress: 0 %\rExport Progress: 30 %\rExport Progress: 60 %\rExport Progress: 90 %\n"),
+              std::string::npos) << r.out;
     std::vector<std::vector<std::uint8_t>> chunks(kTracks, std::vector<std::uint8_t>(3 * frames, 0));
     ChunkPointers pointers{};
     for (int c = 0; c < kTracks; ++c) {
@@ -133,6 +111,9 @@ TEST_F(ExportTest, ExportsMatchThePlainMixModel) {
     const std::vector<int> right = Samples24(std::string(chunks[1].begin(), chunks[1].end()), 0);
     std::vector<int> expected;
     for (int n = 0; n < frames; ++n) expected.insert(expected.end(), {left[n], right[n]});
+    std::string header = MonoWavBytes(expected).substr(0, 44);  // made stereo: channels, bytes per second, block align
+    header.replace(22, 2, Le(2, 2)).replace(28, 6, Le(44100 * 6, 4) + Le(6, 2));
+    EXPECT_EQ(ReadFile("mix.wav").substr(0, 44), header);
     EXPECT_EQ(ReadSamples("mix.wav"), expected);
   }
 }
