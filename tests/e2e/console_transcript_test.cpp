@@ -272,6 +272,9 @@ const Transcript kTranscripts[] = {
     {.name = "ExportRefusesAnEmptyRange", .params = "ch\t2\ni\t4096\no\t4096\n", .input = "exp-i x\n",
      .out = {"Cannot export until in and out points are set incorrectly.\n"},
      .notOut = {"Enter mix filename", "Enter 'c' to continue"}, .play = "a.wav\n", .files = {{"a.wav", MonoWavBytes(Ramp(5000))}}},
+    // The minimal interface shows the take menu as one line.
+    {.name = "MinimalTakeMenu", .params = "int\t0\ne\t0\no\t4096\n", .input = "R del x\n", .notOut = {"'aud'"},
+     .counts = {{"Recording finished.  Enter a take handling command.\n", 1}}, .record = "a.wav\n"},
     // bass_take2.wav is free, so only the vocal asks; its new name holds for the rest of the run.
     {.name = "PresetTakeNamesAndTheirConflicts", .params = "inputs\t3\nch\t3\no\t4096\n", .input = "R_bass r_take2 take3 x\n",
      .out = {"The file named vocals_take2.wav already exists!\nEnter a different take name or 'w' to overwrite this "
