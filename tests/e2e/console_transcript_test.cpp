@@ -34,25 +34,18 @@ constexpr const char* kFiveTracks = "one.wav\ntwo.wav\nthree.wav\nfour.wav\nfive
 const std::string kContinue = "-------------------------\nEnter 'c' to continue\n";
 const std::string kSoloAdd =
     "'a' add, 'r' remove, 'd' done\nEnter track number to add, or multiple if comma separated\n";
-const std::string kToMaster = "     Export   = route all channels to the master. ";
 const std::string kNs(127, 'n'), kAs(63, 'a');  // long names cut to what the program keeps
 
 const Transcript kTranscripts[] = {
     // Start-up: the first-run dialogue, the device and the lists.
     {.name = "FirstRunWritesSettingsAfterDeviceSetUp", .params = nullptr, .input = "c 8 8 16 null 2 x\n",
-     .out = {"version 3.76 (r53)\n", "\nThe param.txt file was not found.\nParameters are stored in this file.\n"
-             "\nEnter 'c' to create this file now or 'x' to exit\n\nEnter the number of audio interface INPUTS: "
-             "\nEnter the number of audio interface OUTPUTS: \nEnter the maxiumum number of audio TRACKS needed: "
-             "\nEnter soundcard device name or 'd' for default: \nEnter project sample rate or\n1 = 44100,  2 = "
-             "48000,  3 = 88200,  4 = 96000\n", "-------------------------\nCould not find the record file list "
-             "called record.txt\nCreated a file called record.txt that you will need.\nPut a list of wave files in "
-             "this list, one per line.\nEach line will be assigned to an input hardware channel.\nUse a '-' on a "
-             "line to skip over channel.\n-------------------------\n", "Cound not find the playlist file called "
-             "play.txt\nCreated a file called play.txt that you will need.\n", "-------------------------\nRequested "
-             "Parameters:\nDevice\tnull\nRate\t48000\nBuffer\t1024\n-------------------------\n\nConfiguration:"
-             "\nInterface inputs  = 8\nInterface outputs = 8\nTracks (maximum)  = 16\n", "\nReturned Driver "
-             "Parameters:\n\tBuffer\tPeriods\tRate\tChannels\nPlay\t1024\t4\t48000\t8\nRecord\t1024\t4\t48000\t8\n"
-             "-----------------------------------------\n\n", "Created param.txt file\n"},
+     .out = {"version 3.76 (r53)\n", "\nThe param.txt file was not found.\n", "\nEnter 'c' to create this file now or "
+             "'x' to exit\n\nEnter the number of audio interface INPUTS: \nEnter the number of audio interface "
+             "OUTPUTS: \nEnter the maxiumum number of audio TRACKS needed: \nEnter soundcard device name or 'd' for "
+             "default: \nEnter project sample rate or\n1 = 44100,  2 = 48000,  3 = 88200,  4 = 96000\n",
+             "Created a file called record.txt", "Created a file called play.txt", "Requested Parameters:\nDevice\tnull"
+             "\nRate\t48000\nBuffer\t1024\n", "Interface inputs  = 8\nInterface outputs = 8\nTracks (maximum)  = 16\n",
+             "Play\t1024\t4\t48000\t8\nRecord\t1024\t4\t48000\t8\n", "Created param.txt file\n"},
      .record = nullptr, .play = nullptr, .exist = {"record.txt", "play.txt"},
      .wholeParams = "dv\tnull\nsr\t48000\ninputs\t8\noutputs\t8\nch\t16\nbuf\t1024\nint\t1\n"},
     {.name = "FirstRunQuestionIgnoresOtherWordsAndExitsWithTwo", .params = nullptr, .input = "yes x\n", .status = 2,
@@ -60,10 +53,6 @@ const Transcript kTranscripts[] = {
     {.name = "UnopenableDeviceEndsWithOne", .params = nullptr, .input = "c 2 2 2 no_such_device 1 x\n", .status = 1,
      .notOut = {"Returned Driver Parameters"}, .record = nullptr, .play = nullptr,
      .err = "Playback device could not be opened: No such file or directory\n", .missing = {"param.txt"}},
-    {.name = "CountsFromSettingsAndEmptyRecordListNoted", .params = "ch\t12\n", .input = "x\n",
-     .out = {"-------------------------\nNote: The record.txt file is empty!\n-------------------------\n",
-             "Interface inputs  = 12\nInterface outputs = 2\nTracks (maximum)  = 12\n"},
-     .notOut = {"Created param.txt"}},
     // The exit reads the current lists too, and asks while one is missing.
     {.name = "MissingNamedPlaylistCreatesPlayTxt", .params = "play\t1\tsongs.txt\n", .input = "x play.txt\n",
      .out = {"Cound not find the playlist file called songs.txt\nCreated a file called play.txt",
@@ -74,7 +63,8 @@ const Transcript kTranscripts[] = {
      .saved = {"i\t1024\no\t2048\ne\t1024", "mem\t0", "range\t1024\t2048\tverse one", "loc\t3072\tchorus"}},
     // The null device grants any period size: 1000 is asked for and used.
     {.name = "GrantedPeriodIsUsed", .params = "buf\t1000\ni\t1001\n", .input = "s x\n",
-     .out = {"Play\t1000\t4\t44100\t2\n"}, .notOut = {"Driver did not return"}, .saved = {"i\t2000"}},
+     .out = {"Note: The record.txt file is empty!\n", "Play\t1000\t4\t44100\t2\n"}, .notOut = {"Driver did not return"},
+     .saved = {"i\t2000"}},
     // 2 s in, 1 s punch, 10 s out, all on the block grid already.
     {.name = "StatusInSeconds", .params = "i\t88064\ne\t44032\no\t440320\nmem\t0\n", .input = "x\n",
      .out = {"Time functions:  (memory = 0.00)\n\n   'i' to set play start (2.00)\n   'o' to set play/record stop "
@@ -112,8 +102,9 @@ const Transcript kTranscripts[] = {
     // A typed measure 0 is the project start; only 16 characters of a word count.
     {.name = "MeasureZeroAndLongNumbers", .params = "sr\t48000\ntmode\t1\ne\t480256\n",
      .input = "e0.6 i3.000000000000199 s\n", .saved = {"e\t0", "i\t192512"}},
-    {.name = "JumpBack", .params = "i\t88064\no\t440320\n", .input = "J s\n", .saved = {"i\t0", "o\t88064"}},
-    {.name = "JumpForward", .params = "o\t177152\n", .input = "j j s\n", .saved = {"i\t354304", "o\t531456"}},
+    // Back to 0 to 88064, then forward by that length twice.
+    {.name = "JumpBackAndForward", .params = "i\t88064\no\t440320\n", .input = "J j j s\n",
+     .saved = {"i\t176128", "o\t264192"}},
     // The default 0.25 s nudge is 11 blocks.
     {.name = "NudgesAndNudgeAmount", .params = "i\t5120\no\t440320\ne\t44032\nmem\t1024\n",
      .input = "b N bo ne n be nn 0.5 n nn 0 n s\n", .out = {"\nNudge Amount = 11264 samples, 0.255 sec\nEnter new "
@@ -175,9 +166,6 @@ const Transcript kTranscripts[] = {
              "(300.00)", "(120.00)", "(120.00)", "(400.00)", "Enter beats per measure\n",
              "3 = set beats per measure (4)", "mode (on)", "mode (off)"},
      .counts = {{"4 = done\n", 9}}, .saved = {"tmode\t0", "tempo\t400.00", "sig\t4"}},
-    {.name = "NonFiniteAnswersNeverReachTheSession", .params = "tempo\t90\nproll\t1.5\nxfade\t3\n",
-     .input = "tempo 2 nan 9 pre inf cf nan aa -inf s x\n",
-     .saved = {"tempo\t120.00", "proll\t0.000", "xfade\t0.0", "aud\t0.00"}},
     {.name = "OptionsTakeEffectOnDone", .input = "opt hc np int0 zz d s x\n",
      .out = {"Clock: (now set to uc)\n\n  'sc' to stream clock\n", "Peaks: (now set to cp)\n", "Interface: (now set "
              "to int1)\n  'int0' for minimal interface\n", "\n  'd' if done changing options\n", "(now set to hc)",
@@ -191,11 +179,14 @@ const Transcript kTranscripts[] = {
     {.name = "SafetyMenuWaitsForZeroOneOrTwo", .params = "safe\t1\n", .input = "safe x 2 safe 0 s x\n",
      .counts = {{"Safety mode for replacing files is ON\nEnter '0' to turn off\nEnter '2' to keep current "
                  "settings\n", 2}, {"Safety mode is OFF\n\n", 1}}, .saved = {"safe\t0"}},
-    {.name = "PrerollAndCrossfadeClampedAtZero", .params = "proll\t1.5\nxfade\t3\n", .input = "pre -3 cf -5 10 s x\n",
-     .saved = {"proll\t0.000", "xfade\t10.0"}},
-    {.name = "PrerollDoneAndCrossfadeNonNumber", .params = "proll\t1.5\nxfade\t3\n", .input = "pre d cf abc s x\n",
+    // "d" keeps the pre-roll; a non-number is 0; a negative pre-roll is 0, a negative crossfade is asked again;
+    // answers that are not finite never reach the session.
+    {.name = "PrerollCrossfadeAndNonFiniteAnswers", .params = "tempo\t90\nproll\t1.5\nxfade\t3\n",
+     .input = "pre d cf abc pre -3 cf -5 10 pre inf cf nan tempo 2 nan 9 aa -inf s x\n",
      .out = {"Preroll is set to 1.500 secs\nEnter new preroll or 'd' for done\n", "Crossfade is currently set to 3.0 "
-             "milliseconds.\nEnter 'd' if done or enter a new value\n"}, .saved = {"proll\t1.500", "xfade\t0.0"}},
+             "milliseconds.\nEnter 'd' if done or enter a new value\n", "Preroll is set to 1.500", "Crossfade is "
+             "currently set to 0.0", "Preroll is set to 0.000", "Crossfade is currently set to 10.0"},
+     .saved = {"tempo\t120.00", "proll\t0.000", "xfade\t0.0", "aud\t0.00"}},
     // A length of 0 or less is kept as typed but auditions keep their length.
     {.name = "AuditionLength", .params = "sr\t48000\n", .input = "aa 2 aa 0 aa -1 s x\n", .out = {"Enter audition "
              "time (currently 3.0 sec)\n", "(currently 2.0 sec)", "(currently 2.0 sec)"}, .saved = {"aud\t-1.00"}},
@@ -220,13 +211,8 @@ const Transcript kTranscripts[] = {
              "volume:\n\n", "Or, 'mix' will toggle the mixer view on/off.\n\nEnter 'c' to continue\n",
              "Enter 'c' continue\n\nSource:"}},
     {.name = "MixModeMenuShowsCurrentModeFirst", .params = "mix\t3\n", .input = "mod 7 one 1 s\n",
-     .out = {"\nCurrently using mixmode [3]:\n'3'  Playback = busses are routed to outputs 1 and 2.\n"
-             "     Export   = busses will be sent to the master.\n\n"
-             "'0'  Playback = assign channels to direct outputs only.\n" + kToMaster + " No busses.\n\n"
-             "'1'  Playback = route all channels to outputs 1 and 2.\n" + kToMaster + "No busses.\n\n"
-             "'2'  Playback = route channels to multiple output busses.\n" + kToMaster + "No busses.\n\n\n"
-             "Select a mix mode\n"},
-     .saved = {"mix\t1"}},
+     .out = {"\nCurrently using mixmode [3]:\n'3'  Playback = busses are routed to outputs 1 and 2.\n",
+             "'0'  Playback = assign channels to direct outputs only.\n", "Select a mix mode\n"}, .saved = {"mix\t1"}},
     // Removing the last channel of bus 3 takes it out of use.
     {.name = "BusRoutingAddsAndRemovesChannels", .params = "outputs\t4\nch\t8\n",
      .input = "bus a 2 2,5,300 a 3 1 r 3 1 c s\n", .out = {"Stereo Bus Assignments: (4 outputs, 2 busses)\n\nBus 2\t\t"
@@ -234,34 +220,33 @@ const Transcript kTranscripts[] = {
      .saved = {"bus\t2\t2,5,"}, .notSaved = {"bus\t3\t"}},
 
     // Locate points and ranges.
-    {.name = "LocateRefusesOutOfRangeNumbers", .params = "i\t4096\n", .input = "i.l 65 i.l 0 x.l 3 s\n",
-     .notOut = {"Stored locate point"}, .counts = {{"Enter locate point number (1-64)\n", 2}}, .notSaved = {"loc\t"}},
     {.name = "LocateSaveAndRecall", .params = "i\t4096\n", .input = "i.l 3 l.o 3 l.i 5 s\n",
      .out = {"Locate Points:\n3\t0.09\t(name)\nEnter a locate point number (1-64)\n"},
      .counts = {{"Stored locate point\n", 1}}, .saved = {"i\t0\no\t4096", "loc\t4096\t(name)"}},
-    // Point 1 is emptied by saving the unset in point: hidden, yet still named.
+    // Point numbers outside 1-64 store nothing. Point 1 is emptied by saving
+    // the unset in point: hidden, yet still named.
     {.name = "LocateMenuNamesDeletesAndCutsLongNames", .params = "o\t8192\nloc\t4096\tintro\n",
-     .input = "i.l 1 ll n 2 " + std::string(200, 'a') + " k 9 q c o.l 2 o.l 1 ll k 1 c o.l 1 s\n",
+     .input = "i.l 65 i.l 0 x.l 3 i.l 1 ll n 2 " + std::string(200, 'a') + " k 9 q c o.l 2 o.l 1 ll k 1 c o.l 1 s\n",
      .out = {"Locate Points:\nEnter 'n' to change name\nEnter 'k' to delete point\nEnter 'c' to continue\n",
-             "Enter a name for point 2\n", "1\t0.19\tintro\n2\t0.19\t" +
-             kAs + "\n"}, .saved = {"loc\t8192\t(name)\nloc\t8192\t" + kAs}},
+             "Enter a name for point 2\n", "1\t0.19\tintro\n2\t0.19\t" + kAs + "\n"},
+     .counts = {{"Enter locate point number (1-64)\n", 6}, {"Stored locate point\n", 4}},
+     .saved = {"loc\t8192\t(name)\nloc\t8192\t" + kAs}},
     {.name = "RangeStoreOverwritesAndRecallChecksTheSlot", .params = "i\t4096\no\t8192\nrange\t1024\t2048\tverse\n",
      .input = "io. 1 0 .io 5 s\n", .out = {"Loc\tIn\tOut\tName\n1\t0.02\t0.05\tverse\nEnter location to store to "
              "(1-64)\n", "Enter a range name or '0' to skip\n",
              "Enter location to recall (1-64)\nLocation 5 is empty\n"},
      .saved = {"range\t4096\t8192\tverse"}},
-    {.name = "RangeRecall", .params = "range\t1024\t2048\tverse\n", .input = ".io 1 s\n",
-     .saved = {"i\t1024\no\t2048"}},
     {.name = "RangesNoneStored", .params = "i\t4096\n", .input = ".io io. 0 x\n", .out = {"No locations available\n",
              "All locations available\nEnter location to store to (1-64)\n"}, .notOut = {"Enter location to recall"}},
-    // Deleting the last range ends the editor; a new one has nothing to show.
-    {.name = "RangeEditorRenamesDeletesAndEndsWhenNoneIsLeft",
+    // A recalled range sets the points. Deleting the last range ends the
+    // editor; a new one has nothing to show.
+    {.name = "RangeRecallAndEditorRenamesDeletesAndEndsWhenNoneIsLeft",
      .params = "range\t1024\t2048\tverse\nrange\t4096\t8192\tbridge\n",
-     .input = "lio n 1 chorus k 2 c s lio k 1 lio x\n",
+     .input = ".io 2 lio n 1 chorus k 2 c s lio k 1 lio x\n",
      .out = {"Enter the range number\nEnter a new range name\n",
              "Enter the range number\nNo range locations to edit\n"},
      .counts = {{"No range locations to edit\n", 2}, {"Enter 'n' to change region name\n", 4}},
-     .saved = {"range\t1024\t2048\tchorus"}, .notSaved = {"bridge"}},
+     .saved = {"i\t4096\no\t8192", "range\t1024\t2048\tchorus"}, .notSaved = {"bridge"}},
     {.name = "RangesListedInMeasures", .params = "sr\t48000\nbuf\t1000\ntmode\t1\ntempo\t120\nsig\t4\nrange\t0\t96000\t"
      "song\n", .input = "lio c\n", .out = {"Loc\tIn\tOut\tName\n1\t1.1.00\t2.1.00\tsong\n"}},
 
@@ -271,23 +256,27 @@ const Transcript kTranscripts[] = {
              "Enter 'c' to continue and fix\n"}, .notOut = {"Recording..."}, .record = "a.wav\n"},
     {.name = "ExportRefusesAnEmptyRange", .params = "ch\t2\ni\t4096\no\t4096\n", .input = "exp-i x\n",
      .out = {"Cannot export until in and out points are set incorrectly.\n"},
-     .notOut = {"Enter mix filename", "Enter 'c' to continue"}, .play = "a.wav\n", .files = {{"a.wav", MonoWavBytes(Ramp(5000))}}},
+     .notOut = {"Enter mix filename", "Enter 'c' to continue"}, .play = "a.wav\n",
+     .files = {{"a.wav", MonoWavBytes(Ramp(5000))}}},
     // The minimal interface shows the take menu as one line.
     {.name = "MinimalTakeMenu", .params = "int\t0\ne\t0\no\t4096\n", .input = "R del x\n", .notOut = {"'aud'"},
      .counts = {{"Recording finished.  Enter a take handling command.\n", 1}}, .record = "a.wav\n"},
     // bass_take2.wav is free, so only the vocal asks; its new name holds for the rest of the run.
-    {.name = "PresetTakeNamesAndTheirConflicts", .params = "inputs\t3\nch\t3\no\t4096\n", .input = "R_bass r_take2 take3 x\n",
+    {.name = "PresetTakeNamesAndTheirConflicts", .params = "inputs\t3\nch\t3\no\t4096\n",
+     .input = "R_bass r_take2 take3 x\n",
      .out = {"The file named vocals_take2.wav already exists!\nEnter a different take name or 'w' to overwrite this "
              "file\nor 'W' to overwrite all similar conflicts\n"}, .record = "-\nbass.wav\nvocals.wav\n",
      .files = {{"vocals_take2.wav", MonoWavBytes({1, 2, 3})}},
      .exist = {"bass_bass.wav", "vocals_bass.wav", "bass_take2.wav", "vocals_take3.wav"}},
     // Only the soloed quiet track sounds: 1000 at -3 dB, 707 a side. The
     // pre-roll moves the start of the run, not the stored points.
-    {.name = "SoloAuditionAndPreRollKeepTheirPoints", .params = "ch\t2\nmix\t1\ni\t44032\ne\t88064\no\t176128\n"
-     "proll\t2.0\nsolo\t2\n", .input = "sp ai ri del s x\n", .out = {"Playing...\nTracks are soloed\n", "Output Channel "
-             "Peaks:\nchannel 1: -81.49 dBFS\nchannel 2: -81.49 dBFS\n", "Setting pre-roll\nplay 0 rec 44032 stop 176128\n"},
+    {.name = "SoloAuditionAndPreRollKeepTheirPoints",
+     .params = "ch\t2\nmix\t1\ni\t44032\ne\t88064\no\t176128\nproll\t2.0\nsolo\t2\n", .input = "sp ai ri del s x\n",
+     .out = {"Playing...\nTracks are soloed\n", "Output Channel Peaks:\nchannel 1: -81.49 dBFS\nchannel 2: -81.49 "
+             "dBFS\n", "Setting pre-roll\nplay 0 rec 44032 stop 176128\n"},
      .saved = {"i\t44032\no\t176128\ne\t88064"}, .record = "-\n-\n", .play = "loud.wav\nquiet.wav\n",
-     .files = {{"loud.wav", MonoWavBytes(std::vector<int>(50000, 100000))}, {"quiet.wav", MonoWavBytes(std::vector<int>(50000, 1000))}}},
+     .files = {{"loud.wav", MonoWavBytes(std::vector<int>(50000, 100000))},
+               {"quiet.wav", MonoWavBytes(std::vector<int>(50000, 1000))}}},
 };
 
 void PrintTo(const Transcript& t, std::ostream* os) { *os << t.name; }
