@@ -111,8 +111,6 @@ const Transcript kTranscripts[] = {
              "nudge amount (in sec) or '0' to keep settings\nNudge amount will be set to 22528 samples, 0.511 sec\n",
              "\nNudge Amount = 22528 samples, 0.511 sec\n"}, .counts = {{"Nudge amount will be set", 1}},
      .saved = {"nudge\t0.5000", "i\t67584", "o\t440320", "e\t55296", "mem\t1024"}},
-    {.name = "StopAtLongestOfNoFiles", .params = "ch\t2\no\t440320\n", .input = "f s\n",
-     .notOut = {"Checking file"}, .saved = {"o\t0"}, .play = "-\n-\n"},
     // The exact length of the longest, off the block grid.
     {.name = "StopAtLongestPlaylistFile", .params = "ch\t2\no\t440320\n", .input = "f s\n",
      .out = {"Checking file a.wav\nChecking file b.wav\n"}, .saved = {"o\t88200"}, .play = "a.wav\nb.wav\n",
@@ -135,13 +133,6 @@ const Transcript kTranscripts[] = {
     {.name = "DestinationsViaBusses", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t3\nbus\t1\t1,3,\nbus\t3\t2,3,\n",
      .input = "lp c x\n", .out = {"one.wav\t\toff\tOut 1 2 \ntwo.wav\t\toff\tBus 3 -> Out 1 2 \nthree.wav\t\toff\tOut "
              "1 2 Bus 3 -> Out 1 2 \nfour.wav\t\toff\t\n"}, .play = kFiveTracks},
-    // The "x" typed while a listing waits does not end the program there.
-    {.name = "MissingListsReportedAndWaitForContinue", .params = "inputs\t2\noutputs\t2\nch\t2\nrec\t1\tgone.txt\n"
-     "play\t1\tlost.txt\n", .input = "lr x c lp c x songs.txt takes.txt\n",
-     .out = {"Cannot find recordlist file called gone.txt\nEnter 'c' to continue\n", "Playlist file called lost.txt "
-             "was not found!\nEnter 'c' to continue\n", "Cannot find playlist file called lost.txt\nCreate the file "
-             "or enter a different name\nCannot find recordlist file called gone.txt\nCreate the file or enter a "
-             "different name\n"}, .files = {{"takes.txt", ""}, {"songs.txt", ""}}},
     {.name = "SoloMenuTakesOnlyTrackNumbersThatExist", .params = "inputs\t2\noutputs\t2\nch\t8\n",
      .input = "so a 2,5,x,300 a 0,9 d s so r 2,7 d x\n", .out = {"Solo Enabled Tracks: (none)\n" + kSoloAdd +
              "Solo Enabled Tracks: 2 5\n" + kSoloAdd + "Solo Enabled Tracks: 2 5\n", "Enter track number to remove,"

@@ -27,20 +27,6 @@ TEST_F(TransportTest, TakesAreNamedAndHoldExactlyTheTakeLength) {
             std::string::npos);
 }
 
-TEST_F(TransportTest, RecordingWithoutPlaybackCapturesTheInputExactly) {
-  // A 16-frame period keeps 10000 on the block grid: the take is written as
-  // chunks of 4096, 4096 and 1808 samples.
-  WriteRampDevice(2, 40000);
-  WriteFile("param.txt", "dv\tramp\nsr\t48000\ninputs\t2\noutputs\t2\nch\t2\nbuf\t16\ne\t0\no\t10000\n");
-  WriteLists("a.wav\nb.wav\n", "");
-  const RunResult r = RunChecked("R x\n", 0);
-  const auto takes = NamesMatching("audio_ch_[12]_[0-9]+\\.wav");
-  ASSERT_EQ(takes.size(), 2u) << r.out;
-  EXPECT_EQ(ReadSamples(takes[0]), Ramp(10000));
-  EXPECT_EQ(ReadSamples(takes[1]), Ramp(10000, 0, 2));
-  EXPECT_NE(r.out.find("Input Channel Peaks:\n\tchannel 1: "), std::string::npos);
-}
-
 TEST_F(TransportTest, PlaybackStartsWithOneChunkOfSilenceThenTheTimeline) {
   WriteRampDevice(2, 40000);
   WriteFile("param.txt", "dv\tramp\nsr\t44100\ninputs\t2\noutputs\t2\nch\t2\nbuf\t1024\ni\t0\no\t8192\n");
