@@ -1,6 +1,5 @@
-// Runs the real program in a fresh project directory with scripted standard
-// input, a private HOME (so no personal ALSA configuration leaks in) and
-// captures what it prints, its exit status and the files it leaves.
+// Runs the real program in a fresh project directory with scripted standard input and a private HOME (so no
+// personal ALSA configuration leaks in), and captures what it prints, its exit status and the files it leaves.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -44,17 +43,15 @@ class ProjectTest : public ::testing::Test {
   void WriteLists(const std::string& record, const std::string& play) const;
   // A param.txt that opens ALSA's null device with the given extra lines.
   void WriteParams(const std::string& extraLines) const;
-  // Defines ALSA device `ramp`: playback goes to play.raw in the project,
-  // capture reads `channels` interleaved inputs where input k (from 0)
-  // carries the ramp (k + 1) * n at frame n, for `frames` frames.
+  // Defines ALSA device `ramp`: playback goes to play.raw in the project, capture reads `channels` interleaved
+  // inputs where input k (from 0) carries the ramp (k + 1) * n at frame n, for `frames` frames.
   void WriteRampDevice(int channels, int frames) const;
   // Writes a mono 24-bit WAV track holding `samples`.
   void WriteWav(const std::string& name, const std::vector<int>& samples, int rate = 44100) const;
   // The samples of a 24-bit WAV file with a 44-byte header, or of a raw file when `header` is 0.
   std::vector<int> ReadSamples(const std::string& name, std::size_t header = 44) const;
-  // Work files the program makes while it rewrites tracks, settings or
-  // mixes; none may outlive the operation that made it. (A directory of
-  // such a name is the test's own obstacle, not a work file.)
+  // Work files the program makes while it rewrites tracks, settings or mixes; none may outlive the operation that
+  // made it. (A directory of such a name is the test's own obstacle, not a work file.)
   std::vector<std::string> StrayWorkFiles() const;
   // The names in the project that match `pattern` (a whole-name regex), sorted.
   std::vector<std::string> NamesMatching(const std::string& pattern) const;
@@ -66,8 +63,7 @@ class ProjectTest : public ::testing::Test {
   std::filesystem::path home_;
 };
 
-// For calls made in-process on the current directory, as the program makes
-// them: each test runs inside its project directory.
+// For calls made in-process on the current directory, as the program makes them: each test runs inside its project.
 class InProjectTest : public ProjectTest {
  protected:
   void SetUp() override;
