@@ -58,13 +58,12 @@ const Transcript kTranscripts[] = {
      .out = {"Cound not find the playlist file called songs.txt\nCreated a file called play.txt",
              "Cannot find playlist file called songs.txt\nCreate the file or enter a different name\n"},
      .record = "a.wav\n", .play = nullptr, .exist = {"play.txt"}, .missing = {"songs.txt"}},
-    {.name = "PositionsRoundUpToTheBlockGrid", .params = "buf\t1024\ni\t1\no\t1025\ne\t1024\nmem\t-5\n"
-     "range\t1\t2047\tverse one\nloc\t3000\tchorus\n", .input = "s x\n", .out = {"\nStored Settings\n\n"},
-     .saved = {"i\t1024\no\t2048\ne\t1024", "mem\t0", "range\t1024\t2048\tverse one", "loc\t3072\tchorus"}},
-    // The null device grants any period size: 1000 is asked for and used.
-    {.name = "GrantedPeriodIsUsed", .params = "buf\t1000\ni\t1001\n", .input = "s x\n",
-     .out = {"Note: The record.txt file is empty!\n", "Play\t1000\t4\t44100\t2\n"}, .notOut = {"Driver did not return"},
-     .saved = {"i\t2000"}},
+    // The null device grants any period size: 1000 is asked for and used, and
+    // the stored positions round up to its grid.
+    {.name = "PositionsRoundUpToTheGrantedPeriod", .params = "buf\t1000\ni\t1\no\t1001\ne\t1000\nmem\t-5\n"
+     "range\t1\t1999\tverse one\nloc\t2500\tchorus\n", .input = "s x\n", .out = {"Note: The record.txt file is "
+             "empty!\n", "Play\t1000\t4\t44100\t2\n", "\nStored Settings\n\n"}, .notOut = {"Driver did not return"},
+     .saved = {"i\t1000\no\t2000\ne\t1000", "mem\t0", "range\t1000\t2000\tverse one", "loc\t3000\tchorus"}},
     // 2 s in, 1 s punch, 10 s out, all on the block grid already.
     {.name = "StatusInSeconds", .params = "i\t88064\ne\t44032\no\t440320\nmem\t0\n", .input = "x\n",
      .out = {"Time functions:  (memory = 0.00)\n\n   'i' to set play start (2.00)\n   'o' to set play/record stop "

@@ -50,15 +50,6 @@ std::string Repeat(const std::string& text, int times) {
   return out;
 }
 
-// 100 000 bytes of reproducible noise without NUL bytes.
-std::string Noise() {
-  std::string out;
-  for (std::uint32_t s = 12345; out.size() < 100000;) {
-    if (((s = s * 1103515245u + 12345u) >> 24) != 0) out += static_cast<char>(s >> 24);
-  }
-  return out;
-}
-
 std::string Chunk(const std::string& id, const std::string& body) { return id + Le(body.size(), 4) + body; }
 // A format chunk (WAVE_FORMAT_EXTENSIBLE, 0xFFFE, names PCM as its
 // sub-format), `between` and a data chunk of `audio`.
@@ -134,12 +125,12 @@ void AddWavCases(std::vector<Case>& cases) {
 
 std::vector<Case> HostileCases() {
   const std::string lists = "ll c lio c x\n", name4k = std::string(4096, 'n') + ".wav", nines(102400, '9');
+  const std::string noise = Repeat(std::string("\x01\xfe\x7f\t\n\r \x80\xff=#\x1b", 12), 8000);  // no NUL bytes
   const std::string twoIn = Params("inputs\t2\nch\t2\ne\t1024\no\t4096\n"), unreadable = Params("inputs\t2\nch\t2\no\t4096\n");
   std::vector<Case> cases = {
       {"settings: noise, 1 MB of words and cut lines around the device",
-       Noise() + "\n\ndv\tnull\n" + Repeat("zz 12 \t range\n", 70000) + Noise() + "\nrange\t5\nsr", lists, 0, {"Returned Driver Parameters"}},
+       noise + "\n\ndv\tnull\n" + Repeat("zz 12 \t range\n", 70000) + noise + "\nrange\t5\nsr", lists, 0, {"Returned Driver Parameters"}},
       {"settings: NUL bytes end the text", Params("inputs\t3\n" + std::string(3, '\0') + "inputs\t7\n"), lists, 0, {"Interface inputs  = 3\n"}},
-      {"settings: 100 000 ranges", Params(Repeat("range\t1024\t2048\tverse\n", 100000)), lists, 0, {"\n64\t0.02\t0.05\tverse\n"}},
       {"settings: a 10 KB device name", "dv\t" + std::string(10240, 'n') + "\n", lists, 1, {"Device\t" + std::string(63, 'n') + "\n"}},
       {"settings: a crossfade beyond float", Params("xfade\t1e39\ne\t0\no\t2048\n"), "R ins x\n", 0,
        {"The crossfade is longer than "}, "", 1, 0, {}, {"song.wav"}},

@@ -109,9 +109,7 @@ void ProjectTest::WriteLists(const std::string& record, const std::string& play)
   WriteFile("play.txt", play);
 }
 
-void ProjectTest::WriteParams(const std::string& extraLines) const {
-  WriteFile("param.txt", "dv\tnull\n" + extraLines);
-}
+void ProjectTest::WriteParams(const std::string& extra) const { WriteFile("param.txt", "dv\tnull\n" + extra); }
 
 void ProjectTest::WriteRampDevice(int channels, int frames) const {
   std::string raw;

@@ -42,7 +42,7 @@ class ProjectTest : public ::testing::Test {
   // The recordlist and playlist texts (record.txt, play.txt).
   void WriteLists(const std::string& record, const std::string& play) const;
   // A param.txt that opens ALSA's null device with the given extra lines.
-  void WriteParams(const std::string& extraLines) const;
+  void WriteParams(const std::string& extra) const;
   // Defines ALSA device `ramp`: playback goes to play.raw in the project, capture reads `channels` interleaved
   // inputs where input k (from 0) carries the ramp (k + 1) * n at frame n, for `frames` frames.
   void WriteRampDevice(int channels, int frames) const;
