@@ -248,9 +248,9 @@ const Transcript kTranscripts[] = {
      .out = {"Cannot export until in and out points are set incorrectly.\n"},
      .notOut = {"Enter mix filename", "Enter 'c' to continue"}, .play = "a.wav\n",
      .files = {{"a.wav", MonoWavBytes(Ramp(5000))}}},
-    // The minimal interface shows the take menu as one line.
-    {.name = "MinimalTakeMenu", .params = "int\t0\ne\t0\no\t4096\n", .input = "R del x\n", .notOut = {"'aud'"},
-     .counts = {{"Recording finished.  Enter a take handling command.\n", 1}}, .record = "a.wav\n"},
+    // The minimal interface shows the take menu as one line, again after an unknown word.
+    {.name = "MinimalTakeMenu", .params = "int\t0\ne\t0\no\t4096\n", .input = "R what stp x\n", .notOut = {"'aud'"},
+     .counts = {{"Recording finished.  Enter a take handling command.\n", 2}}, .record = "a.wav\n"},
     // bass_take2.wav is free, so only the vocal asks; its new name holds for the rest of the run.
     {.name = "PresetTakeNamesAndTheirConflicts", .params = "inputs\t3\nch\t3\no\t4096\n",
      .input = "R_bass r_take2 take3 x\n",
