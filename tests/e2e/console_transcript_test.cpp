@@ -82,7 +82,6 @@ const Transcript kTranscripts[] = {
     {.name = "HelpNeedsExactWordsAndWaitsForC", .input = "hh h x cc c x\n",
      .out = {"   'l.i' 'l.o' or 'l.e' to recall times from locate point\n\nEnter 'c' continue\n"},
      .counts = {{"\nFunctions:\n\nMonitoring:\n", 1}, {kExitPrompt, 3}}},
-    {.name = "OverlongWordsAreCutNotOverrun", .input = std::string(100000, 'z') + " x\n", .counts = {{kExitPrompt, 2}}},
 
     // Time points. A typed time rounds up to the block grid (1 s is 44 blocks);
     // a huge one is capped, not wrapped; 'ix' has no number.

@@ -258,8 +258,7 @@ std::vector<Case> FaultCases() {
   // the recording and the take command: the replaced take stays where it was.
   for (const auto& [swap, input, says] : std::vector<std::tuple<Swap, std::string, std::vector<std::string>>>{
            {Swap::kDirectory, "pad x\n", {open, dir, unpadded}}, {Swap::kDirectory, "ins x\n", {open, unpunched}},
-           {Swap::kDirectory, "cin x\n", {"Copied song.wav to song_bkup_", unpunched}},
-           {Swap::kDirectory, "rep w x\n", {open, unpadded}}, {Swap::kDirectory, "del x\n", {"Could not delete audio_ch_1_", dir}},
+           {Swap::kDirectory, "del x\n", {"Could not delete audio_ch_1_", dir}},
            {Swap::kJunk, "ins x\n", {"Can't find data block in wave file!"}}}) {
     cases.push_back({.name = "the take swapped before " + input, .params = Params("inputs\t1\nch\t1\ne\t1024\no\t4096\nxfade\t5\n"),
                      .input = input, .status = swap == Swap::kJunk ? 2 : 0, .says = says, .match = "audio_ch_1_.*",
