@@ -13,9 +13,6 @@ namespace {
 
 using InteropTest = ProjectTest;
 
-// `samples` as raw signed 24-bit little-endian words.
-std::string Raw24(const std::vector<int>& samples) { return MonoWavBytes(samples).substr(44); }
-
 // An odd stop (the length of a 10001-sample track) gives takes and mixes of
 // an odd number of samples. The tracks come from sox (an extensible header
 // and a fact chunk) and libsndfile (the plain header), so playback, the
@@ -28,7 +25,7 @@ TEST_F(InteropTest, EachReadsTheOthersFiles) {
   WriteFile("param.txt", "dv\tramp\nsr\t44100\ninputs\t1\noutputs\t2\nch\t2\nbuf\t16\ne\t0\no\t16384\n");
   WriteLists("song.wav\n", "song.wav\nsndfile.wav\n");
   const std::vector<int> ramp = Ramp(10001, -3000000, 700);
-  WriteFile("song.s24", Raw24(ramp));
+  WriteFile("song.s24", MonoWavBytes(ramp).substr(44));  // raw signed 24-bit little-endian words
   ASSERT_EQ(Shell("cd '" + project_.string() + "' && sox -t raw -r 44100 -e signed -b 24 -c 1 song.s24 song.wav && " +
                   "sndfile-convert -pcm24 song.wav sndfile.wav"),
             "");

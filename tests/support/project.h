@@ -16,8 +16,7 @@ namespace sondrel::test {
 
 struct RunResult {
   int status = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
   double seconds = 0.0;  // wall-clock time of the whole run
 };
 
@@ -58,9 +57,7 @@ class ProjectTest : public ::testing::Test {
   // Every WAV file in the project with its bytes.
   std::map<std::string, std::string> AudioFiles() const;
 
-  std::filesystem::path root_;
-  std::filesystem::path project_;
-  std::filesystem::path home_;
+  std::filesystem::path root_, project_, home_;
 };
 
 // For calls made in-process on the current directory, as the program makes them: each test runs inside its project.
