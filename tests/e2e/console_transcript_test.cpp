@@ -29,7 +29,6 @@ const std::string kExitPrompt = "   'x' to exit program\n";
 const std::string kPlayHeading = "Source\t\t\tSolo\tDestination\n";
 const std::string kMixerPrompt = "Mix commands are active.  Enter 'h' for help.\n";
 const std::string kMeterPrompt = "Enter Meter Range -120 to -6 (dB) or 0 = off.  Currently at ";
-constexpr const char* kFiveTracks = "one.wav\ntwo.wav\nthree.wav\nfour.wav\nfive.wav\n";
 const std::string kContinue = "-------------------------\nEnter 'c' to continue\n";
 const std::string kSoloAdd =
     "'a' add, 'r' remove, 'd' done\nEnter track number to add, or multiple if comma separated\n";
@@ -119,17 +118,18 @@ const Transcript kTranscripts[] = {
              "(3)\na_very_long_\t\toff\tOut (5)\n" + kContinue, "File: record.txt\nSource\t\tStatus\t\tDestination\n"
              "In 1\t\tARMED\t\tin1.wav\n" + kContinue},
      .record = "in1.wav\n-\nin3.wav\nin4.wav\n", .play = "a.wav\n\n-\nb.wav\n-old.wav\na_very_long_track_name.wav\n"},
-    {.name = "DestinationsMixedToOneAndTwo", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t1\n", .input = "lp c x\n",
+    // Bus 1 carries channels 1 and 3, bus 3 channels 2 and 3, bus 2 none. In
+    // mode 2 channel 3 also plays directly on output 3 and channel 4 on output
+    // 4, and bus 3 is beyond the outputs; mode 3 mixes the busses to outputs
+    // 1 and 2.
+    {.name = "DestinationsInEachMixMode", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t1\nbus\t1\t1,3,\nbus\t3\t2,3,"
+     "\n", .input = "lp c mod 2 lp c mod 3 lp c x\n",
      .out = {kPlayHeading + "one.wav\t\toff\tOut 1 2\ntwo.wav\t\toff\tOut 1 2\nthree.wav\t\toff\tOut 1 2 3\n"
-             "four.wav\t\toff\tOut 1 2 4\nfive.wav\t\toff\tOut 1 2 (5)\n"}, .play = kFiveTracks},
-    // Bus 1 carries channels 1 and 3; bus 2 is empty, so channel 3 also plays
-    // directly on output 3 and channel 4 on output 4; bus 3 is beyond the outputs.
-    {.name = "DestinationsOnBusses", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t2\nbus\t1\t1,3,\nbus\t3\t2,\n",
-     .input = "lp c x\n", .out = {"one.wav\t\toff\tOut 1 2 \ntwo.wav\t\toff\tOut (5 6) \nthree.wav\t\toff\tOut 1 2 3 "
-             "\nfour.wav\t\toff\tOut 4 \nfive.wav\t\toff\tOut \n"}, .play = kFiveTracks},
-    {.name = "DestinationsViaBusses", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t3\nbus\t1\t1,3,\nbus\t3\t2,3,\n",
-     .input = "lp c x\n", .out = {"one.wav\t\toff\tOut 1 2 \ntwo.wav\t\toff\tBus 3 -> Out 1 2 \nthree.wav\t\toff\tOut "
-             "1 2 Bus 3 -> Out 1 2 \nfour.wav\t\toff\t\n"}, .play = kFiveTracks},
+             "four.wav\t\toff\tOut 1 2 4\nfive.wav\t\toff\tOut 1 2 (5)\n",
+             "one.wav\t\toff\tOut 1 2 \ntwo.wav\t\toff\tOut (5 6) \nthree.wav\t\toff\tOut 1 2 3 (5 6) \n"
+             "four.wav\t\toff\tOut 4 \nfive.wav\t\toff\tOut \n",
+             "one.wav\t\toff\tOut 1 2 \ntwo.wav\t\toff\tBus 3 -> Out 1 2 \nthree.wav\t\toff\tOut 1 2 Bus 3 -> Out 1 2 "
+             "\nfour.wav\t\toff\t\n"}, .play = "one.wav\ntwo.wav\nthree.wav\nfour.wav\nfive.wav\n"},
     {.name = "SoloMenuTakesOnlyTrackNumbersThatExist", .params = "inputs\t2\noutputs\t2\nch\t8\n",
      .input = "so a 2,5,x,300 a 0,9 d s so r 2,7 d x\n", .out = {"Solo Enabled Tracks: (none)\n" + kSoloAdd +
              "Solo Enabled Tracks: 2 5\n" + kSoloAdd + "Solo Enabled Tracks: 2 5\n", "Enter track number to remove,"
