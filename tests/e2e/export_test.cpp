@@ -29,7 +29,6 @@ TEST_F(ExportTest, SplitFilesPansTheCentreGainAndBusMode) {
   WriteFile("play.txt", "a.wav\nb.wav\n-\nmissing.wav\n");
   WriteParams("inputs\t2\noutputs\t2\nch\t4\nmix\t3\ni\t0\no\t4096\nbus\t2\t1,\n");
   r = Run("exp-i mix c x\n");
-  EXPECT_NE(r.out.find("Cannot find file in track list called missing.wav!!\n"), std::string::npos);
   EXPECT_NE(r.out.find("Mixing channels  1\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\n\nBus Peaks:\nBus 2 L: "), std::string::npos);
   EXPECT_NE(r.out.find("\nOutput Peaks:\nchannel 1: "), std::string::npos);

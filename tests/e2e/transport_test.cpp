@@ -17,11 +17,9 @@ TEST_F(TransportTest, TakesAreNamedAndHoldExactlyTheTakeLength) {
   ASSERT_EQ(first.size(), 1u) << r.out;
   ASSERT_EQ(later.size(), 1u);
   EXPECT_TRUE(NamesMatching("audio_ch_2_.*").empty());
-  for (const auto& [name, length] : {std::pair{first[0], 10240 - 2048}, std::pair{later[0], 10240 - 5120}}) {
-    const std::string wav = ReadFile(name);
-    EXPECT_EQ(wav.size(), 44u + 3u * length) << name;
-    EXPECT_EQ(wav.substr(0, 44), MonoWavBytes(std::vector<int>(length)).substr(0, 44)) << name;
-  }
+  // A plain header whose sizes match the take (the null device records silence).
+  EXPECT_EQ(ReadFile(first[0]), MonoWavBytes(std::vector<int>(10240 - 2048)));
+  EXPECT_EQ(ReadFile(later[0]), MonoWavBytes(std::vector<int>(10240 - 5120)));
   EXPECT_NE(r.out.find("Playing and Recording...\nplayback start = 0.05 sec\nrecord start   = 0.05 sec\n"
                        "play/rec stop  = 0.23 sec\n"),
             std::string::npos);
