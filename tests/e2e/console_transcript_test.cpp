@@ -23,58 +23,45 @@ struct Transcript {
   std::vector<std::pair<std::string, std::string>> files{};  // other files of the project
   std::string err{};                                        // printed on standard error
   std::vector<std::string> exist{}, missing{};              // files afterwards
-  std::string wholeParams{};                                // all of param.txt afterwards, when given
 };
 
 const std::string kExitPrompt = "   'x' to exit program\n";
 const std::string kPlayHeading = "Source\t\t\tSolo\tDestination\n";
 const std::string kMixerPrompt = "Mix commands are active.  Enter 'h' for help.\n";
 const std::string kMeterPrompt = "Enter Meter Range -120 to -6 (dB) or 0 = off.  Currently at ";
-constexpr const char* kFiveTracks = "one.wav\ntwo.wav\nthree.wav\nfour.wav\nfive.wav\n";
 const std::string kContinue = "-------------------------\nEnter 'c' to continue\n";
 const std::string kSoloAdd =
     "'a' add, 'r' remove, 'd' done\nEnter track number to add, or multiple if comma separated\n";
-const std::string kToMaster = "     Export   = route all channels to the master. ";
 const std::string kNs(127, 'n'), kAs(63, 'a');  // long names cut to what the program keeps
 
 const Transcript kTranscripts[] = {
     // Start-up: the first-run dialogue, the device and the lists.
     {.name = "FirstRunWritesSettingsAfterDeviceSetUp", .params = nullptr, .input = "c 8 8 16 null 2 x\n",
-     .out = {"version 3.76 (r53)\n", "\nThe param.txt file was not found.\nParameters are stored in this file.\n"
-             "\nEnter 'c' to create this file now or 'x' to exit\n\nEnter the number of audio interface INPUTS: "
-             "\nEnter the number of audio interface OUTPUTS: \nEnter the maxiumum number of audio TRACKS needed: "
-             "\nEnter soundcard device name or 'd' for default: \nEnter project sample rate or\n1 = 44100,  2 = "
-             "48000,  3 = 88200,  4 = 96000\n", "-------------------------\nCould not find the record file list "
-             "called record.txt\nCreated a file called record.txt that you will need.\nPut a list of wave files in "
-             "this list, one per line.\nEach line will be assigned to an input hardware channel.\nUse a '-' on a "
-             "line to skip over channel.\n-------------------------\n", "Cound not find the playlist file called "
-             "play.txt\nCreated a file called play.txt that you will need.\n", "-------------------------\nRequested "
-             "Parameters:\nDevice\tnull\nRate\t48000\nBuffer\t1024\n-------------------------\n\nConfiguration:"
-             "\nInterface inputs  = 8\nInterface outputs = 8\nTracks (maximum)  = 16\n", "\nReturned Driver "
-             "Parameters:\n\tBuffer\tPeriods\tRate\tChannels\nPlay\t1024\t4\t48000\t8\nRecord\t1024\t4\t48000\t8\n"
-             "-----------------------------------------\n\n", "Created param.txt file\n"},
-     .record = nullptr, .play = nullptr, .exist = {"record.txt", "play.txt"},
-     .wholeParams = "dv\tnull\nsr\t48000\ninputs\t8\noutputs\t8\nch\t16\nbuf\t1024\nint\t1\n"},
+     .out = {"version 3.76 (r53)\n", "\nThe param.txt file was not found.\n", "\nEnter 'c' to create this file now or "
+             "'x' to exit\n\nEnter the number of audio interface INPUTS: \nEnter the number of audio interface "
+             "OUTPUTS: \nEnter the maxiumum number of audio TRACKS needed: \nEnter soundcard device name or 'd' for "
+             "default: \nEnter project sample rate or\n1 = 44100,  2 = 48000,  3 = 88200,  4 = 96000\n",
+             "Created a file called record.txt", "Created a file called play.txt", "Requested Parameters:\nDevice\tnull"
+             "\nRate\t48000\nBuffer\t1024\n", "Interface inputs  = 8\nInterface outputs = 8\nTracks (maximum)  = 16\n",
+             "Play\t1024\t4\t48000\t8\nRecord\t1024\t4\t48000\t8\n", "Created param.txt file\n"},
+     .saved = {"sr\t48000\ninputs\t8\noutputs\t8\nch\t16\nbuf\t1024\nint\t1"}, .record = nullptr, .play = nullptr,
+     .exist = {"record.txt", "play.txt"}},
     {.name = "FirstRunQuestionIgnoresOtherWordsAndExitsWithTwo", .params = nullptr, .input = "yes x\n", .status = 2,
      .notOut = {"INPUTS"}, .record = nullptr, .play = nullptr, .missing = {"param.txt"}},
     {.name = "UnopenableDeviceEndsWithOne", .params = nullptr, .input = "c 2 2 2 no_such_device 1 x\n", .status = 1,
      .notOut = {"Returned Driver Parameters"}, .record = nullptr, .play = nullptr,
      .err = "Playback device could not be opened: No such file or directory\n", .missing = {"param.txt"}},
-    {.name = "CountsFromSettingsAndEmptyRecordListNoted", .params = "ch\t12\n", .input = "x\n",
-     .out = {"-------------------------\nNote: The record.txt file is empty!\n-------------------------\n",
-             "Interface inputs  = 12\nInterface outputs = 2\nTracks (maximum)  = 12\n"},
-     .notOut = {"Created param.txt"}},
     // The exit reads the current lists too, and asks while one is missing.
     {.name = "MissingNamedPlaylistCreatesPlayTxt", .params = "play\t1\tsongs.txt\n", .input = "x play.txt\n",
      .out = {"Cound not find the playlist file called songs.txt\nCreated a file called play.txt",
              "Cannot find playlist file called songs.txt\nCreate the file or enter a different name\n"},
      .record = "a.wav\n", .play = nullptr, .exist = {"play.txt"}, .missing = {"songs.txt"}},
-    {.name = "PositionsRoundUpToTheBlockGrid", .params = "buf\t1024\ni\t1\no\t1025\ne\t1024\nmem\t-5\n"
-     "range\t1\t2047\tverse one\nloc\t3000\tchorus\n", .input = "s x\n", .out = {"\nStored Settings\n\n"},
-     .saved = {"i\t1024\no\t2048\ne\t1024", "mem\t0", "range\t1024\t2048\tverse one", "loc\t3072\tchorus"}},
-    // The null device grants any period size: 1000 is asked for and used.
-    {.name = "GrantedPeriodIsUsed", .params = "buf\t1000\ni\t1001\n", .input = "s x\n",
-     .out = {"Play\t1000\t4\t44100\t2\n"}, .notOut = {"Driver did not return"}, .saved = {"i\t2000"}},
+    // The null device grants any period size: 1000 is asked for and used, and
+    // the stored positions round up to its grid.
+    {.name = "PositionsRoundUpToTheGrantedPeriod", .params = "buf\t1000\ni\t1\no\t1001\ne\t1000\nmem\t-5\n"
+     "range\t1\t1999\tverse one\nloc\t2500\tchorus\n", .input = "s x\n", .out = {"Note: The record.txt file is "
+             "empty!\n", "Play\t1000\t4\t44100\t2\n", "\nStored Settings\n\n"}, .notOut = {"Driver did not return"},
+     .saved = {"i\t1000\no\t2000\ne\t1000", "mem\t0", "range\t1000\t2000\tverse one", "loc\t3000\tchorus"}},
     // 2 s in, 1 s punch, 10 s out, all on the block grid already.
     {.name = "StatusInSeconds", .params = "i\t88064\ne\t44032\no\t440320\nmem\t0\n", .input = "x\n",
      .out = {"Time functions:  (memory = 0.00)\n\n   'i' to set play start (2.00)\n   'o' to set play/record stop "
@@ -93,7 +80,6 @@ const Transcript kTranscripts[] = {
     {.name = "HelpNeedsExactWordsAndWaitsForC", .input = "hh h x cc c x\n",
      .out = {"   'l.i' 'l.o' or 'l.e' to recall times from locate point\n\nEnter 'c' continue\n"},
      .counts = {{"\nFunctions:\n\nMonitoring:\n", 1}, {kExitPrompt, 3}}},
-    {.name = "OverlongWordsAreCutNotOverrun", .input = std::string(100000, 'z') + " x\n", .counts = {{kExitPrompt, 2}}},
 
     // Time points. A typed time rounds up to the block grid (1 s is 44 blocks);
     // a huge one is capped, not wrapped; 'ix' has no number.
@@ -112,16 +98,15 @@ const Transcript kTranscripts[] = {
     // A typed measure 0 is the project start; only 16 characters of a word count.
     {.name = "MeasureZeroAndLongNumbers", .params = "sr\t48000\ntmode\t1\ne\t480256\n",
      .input = "e0.6 i3.000000000000199 s\n", .saved = {"e\t0", "i\t192512"}},
-    {.name = "JumpBack", .params = "i\t88064\no\t440320\n", .input = "J s\n", .saved = {"i\t0", "o\t88064"}},
-    {.name = "JumpForward", .params = "o\t177152\n", .input = "j j s\n", .saved = {"i\t354304", "o\t531456"}},
+    // Back to 0 to 88064, then forward by that length twice.
+    {.name = "JumpBackAndForward", .params = "i\t88064\no\t440320\n", .input = "J j j s\n",
+     .saved = {"i\t176128", "o\t264192"}},
     // The default 0.25 s nudge is 11 blocks.
     {.name = "NudgesAndNudgeAmount", .params = "i\t5120\no\t440320\ne\t44032\nmem\t1024\n",
      .input = "b N bo ne n be nn 0.5 n nn 0 n s\n", .out = {"\nNudge Amount = 11264 samples, 0.255 sec\nEnter new "
              "nudge amount (in sec) or '0' to keep settings\nNudge amount will be set to 22528 samples, 0.511 sec\n",
              "\nNudge Amount = 22528 samples, 0.511 sec\n"}, .counts = {{"Nudge amount will be set", 1}},
      .saved = {"nudge\t0.5000", "i\t67584", "o\t440320", "e\t55296", "mem\t1024"}},
-    {.name = "StopAtLongestOfNoFiles", .params = "ch\t2\no\t440320\n", .input = "f s\n",
-     .notOut = {"Checking file"}, .saved = {"o\t0"}, .play = "-\n-\n"},
     // The exact length of the longest, off the block grid.
     {.name = "StopAtLongestPlaylistFile", .params = "ch\t2\no\t440320\n", .input = "f s\n",
      .out = {"Checking file a.wav\nChecking file b.wav\n"}, .saved = {"o\t88200"}, .play = "a.wav\nb.wav\n",
@@ -133,24 +118,18 @@ const Transcript kTranscripts[] = {
              "(3)\na_very_long_\t\toff\tOut (5)\n" + kContinue, "File: record.txt\nSource\t\tStatus\t\tDestination\n"
              "In 1\t\tARMED\t\tin1.wav\n" + kContinue},
      .record = "in1.wav\n-\nin3.wav\nin4.wav\n", .play = "a.wav\n\n-\nb.wav\n-old.wav\na_very_long_track_name.wav\n"},
-    {.name = "DestinationsMixedToOneAndTwo", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t1\n", .input = "lp c x\n",
+    // Bus 1 carries channels 1 and 3, bus 3 channels 2 and 3, bus 2 none. In
+    // mode 2 channel 3 also plays directly on output 3 and channel 4 on output
+    // 4, and bus 3 is beyond the outputs; mode 3 mixes the busses to outputs
+    // 1 and 2.
+    {.name = "DestinationsInEachMixMode", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t1\nbus\t1\t1,3,\nbus\t3\t2,3,"
+     "\n", .input = "lp c mod 2 lp c mod 3 lp c x\n",
      .out = {kPlayHeading + "one.wav\t\toff\tOut 1 2\ntwo.wav\t\toff\tOut 1 2\nthree.wav\t\toff\tOut 1 2 3\n"
-             "four.wav\t\toff\tOut 1 2 4\nfive.wav\t\toff\tOut 1 2 (5)\n"}, .play = kFiveTracks},
-    // Bus 1 carries channels 1 and 3; bus 2 is empty, so channel 3 also plays
-    // directly on output 3 and channel 4 on output 4; bus 3 is beyond the outputs.
-    {.name = "DestinationsOnBusses", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t2\nbus\t1\t1,3,\nbus\t3\t2,\n",
-     .input = "lp c x\n", .out = {"one.wav\t\toff\tOut 1 2 \ntwo.wav\t\toff\tOut (5 6) \nthree.wav\t\toff\tOut 1 2 3 "
-             "\nfour.wav\t\toff\tOut 4 \nfive.wav\t\toff\tOut \n"}, .play = kFiveTracks},
-    {.name = "DestinationsViaBusses", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t3\nbus\t1\t1,3,\nbus\t3\t2,3,\n",
-     .input = "lp c x\n", .out = {"one.wav\t\toff\tOut 1 2 \ntwo.wav\t\toff\tBus 3 -> Out 1 2 \nthree.wav\t\toff\tOut "
-             "1 2 Bus 3 -> Out 1 2 \nfour.wav\t\toff\t\n"}, .play = kFiveTracks},
-    // The "x" typed while a listing waits does not end the program there.
-    {.name = "MissingListsReportedAndWaitForContinue", .params = "inputs\t2\noutputs\t2\nch\t2\nrec\t1\tgone.txt\n"
-     "play\t1\tlost.txt\n", .input = "lr x c lp c x songs.txt takes.txt\n",
-     .out = {"Cannot find recordlist file called gone.txt\nEnter 'c' to continue\n", "Playlist file called lost.txt "
-             "was not found!\nEnter 'c' to continue\n", "Cannot find playlist file called lost.txt\nCreate the file "
-             "or enter a different name\nCannot find recordlist file called gone.txt\nCreate the file or enter a "
-             "different name\n"}, .files = {{"takes.txt", ""}, {"songs.txt", ""}}},
+             "four.wav\t\toff\tOut 1 2 4\nfive.wav\t\toff\tOut 1 2 (5)\n",
+             "one.wav\t\toff\tOut 1 2 \ntwo.wav\t\toff\tOut (5 6) \nthree.wav\t\toff\tOut 1 2 3 (5 6) \n"
+             "four.wav\t\toff\tOut 4 \nfive.wav\t\toff\tOut \n",
+             "one.wav\t\toff\tOut 1 2 \ntwo.wav\t\toff\tBus 3 -> Out 1 2 \nthree.wav\t\toff\tOut 1 2 Bus 3 -> Out 1 2 "
+             "\nfour.wav\t\toff\t\n"}, .play = "one.wav\ntwo.wav\nthree.wav\nfour.wav\nfive.wav\n"},
     {.name = "SoloMenuTakesOnlyTrackNumbersThatExist", .params = "inputs\t2\noutputs\t2\nch\t8\n",
      .input = "so a 2,5,x,300 a 0,9 d s so r 2,7 d x\n", .out = {"Solo Enabled Tracks: (none)\n" + kSoloAdd +
              "Solo Enabled Tracks: 2 5\n" + kSoloAdd + "Solo Enabled Tracks: 2 5\n", "Enter track number to remove,"
@@ -175,9 +154,6 @@ const Transcript kTranscripts[] = {
              "(300.00)", "(120.00)", "(120.00)", "(400.00)", "Enter beats per measure\n",
              "3 = set beats per measure (4)", "mode (on)", "mode (off)"},
      .counts = {{"4 = done\n", 9}}, .saved = {"tmode\t0", "tempo\t400.00", "sig\t4"}},
-    {.name = "NonFiniteAnswersNeverReachTheSession", .params = "tempo\t90\nproll\t1.5\nxfade\t3\n",
-     .input = "tempo 2 nan 9 pre inf cf nan aa -inf s x\n",
-     .saved = {"tempo\t120.00", "proll\t0.000", "xfade\t0.0", "aud\t0.00"}},
     {.name = "OptionsTakeEffectOnDone", .input = "opt hc np int0 zz d s x\n",
      .out = {"Clock: (now set to uc)\n\n  'sc' to stream clock\n", "Peaks: (now set to cp)\n", "Interface: (now set "
              "to int1)\n  'int0' for minimal interface\n", "\n  'd' if done changing options\n", "(now set to hc)",
@@ -191,11 +167,14 @@ const Transcript kTranscripts[] = {
     {.name = "SafetyMenuWaitsForZeroOneOrTwo", .params = "safe\t1\n", .input = "safe x 2 safe 0 s x\n",
      .counts = {{"Safety mode for replacing files is ON\nEnter '0' to turn off\nEnter '2' to keep current "
                  "settings\n", 2}, {"Safety mode is OFF\n\n", 1}}, .saved = {"safe\t0"}},
-    {.name = "PrerollAndCrossfadeClampedAtZero", .params = "proll\t1.5\nxfade\t3\n", .input = "pre -3 cf -5 10 s x\n",
-     .saved = {"proll\t0.000", "xfade\t10.0"}},
-    {.name = "PrerollDoneAndCrossfadeNonNumber", .params = "proll\t1.5\nxfade\t3\n", .input = "pre d cf abc s x\n",
+    // "d" keeps the pre-roll; a non-number is 0; a negative pre-roll is 0, a negative crossfade is asked again;
+    // answers that are not finite never reach the session.
+    {.name = "PrerollCrossfadeAndNonFiniteAnswers", .params = "tempo\t90\nproll\t1.5\nxfade\t3\n",
+     .input = "pre d cf abc pre -3 cf -5 10 pre inf cf nan tempo 2 nan 9 aa -inf s x\n",
      .out = {"Preroll is set to 1.500 secs\nEnter new preroll or 'd' for done\n", "Crossfade is currently set to 3.0 "
-             "milliseconds.\nEnter 'd' if done or enter a new value\n"}, .saved = {"proll\t1.500", "xfade\t0.0"}},
+             "milliseconds.\nEnter 'd' if done or enter a new value\n", "Preroll is set to 1.500", "Crossfade is "
+             "currently set to 0.0", "Preroll is set to 0.000", "Crossfade is currently set to 10.0"},
+     .saved = {"tempo\t120.00", "proll\t0.000", "xfade\t0.0", "aud\t0.00"}},
     // A length of 0 or less is kept as typed but auditions keep their length.
     {.name = "AuditionLength", .params = "sr\t48000\n", .input = "aa 2 aa 0 aa -1 s x\n", .out = {"Enter audition "
              "time (currently 3.0 sec)\n", "(currently 2.0 sec)", "(currently 2.0 sec)"}, .saved = {"aud\t-1.00"}},
@@ -220,13 +199,8 @@ const Transcript kTranscripts[] = {
              "volume:\n\n", "Or, 'mix' will toggle the mixer view on/off.\n\nEnter 'c' to continue\n",
              "Enter 'c' continue\n\nSource:"}},
     {.name = "MixModeMenuShowsCurrentModeFirst", .params = "mix\t3\n", .input = "mod 7 one 1 s\n",
-     .out = {"\nCurrently using mixmode [3]:\n'3'  Playback = busses are routed to outputs 1 and 2.\n"
-             "     Export   = busses will be sent to the master.\n\n"
-             "'0'  Playback = assign channels to direct outputs only.\n" + kToMaster + " No busses.\n\n"
-             "'1'  Playback = route all channels to outputs 1 and 2.\n" + kToMaster + "No busses.\n\n"
-             "'2'  Playback = route channels to multiple output busses.\n" + kToMaster + "No busses.\n\n\n"
-             "Select a mix mode\n"},
-     .saved = {"mix\t1"}},
+     .out = {"\nCurrently using mixmode [3]:\n'3'  Playback = busses are routed to outputs 1 and 2.\n",
+             "'0'  Playback = assign channels to direct outputs only.\n", "Select a mix mode\n"}, .saved = {"mix\t1"}},
     // Removing the last channel of bus 3 takes it out of use.
     {.name = "BusRoutingAddsAndRemovesChannels", .params = "outputs\t4\nch\t8\n",
      .input = "bus a 2 2,5,300 a 3 1 r 3 1 c s\n", .out = {"Stereo Bus Assignments: (4 outputs, 2 busses)\n\nBus 2\t\t"
@@ -234,36 +208,63 @@ const Transcript kTranscripts[] = {
      .saved = {"bus\t2\t2,5,"}, .notSaved = {"bus\t3\t"}},
 
     // Locate points and ranges.
-    {.name = "LocateRefusesOutOfRangeNumbers", .params = "i\t4096\n", .input = "i.l 65 i.l 0 x.l 3 s\n",
-     .notOut = {"Stored locate point"}, .counts = {{"Enter locate point number (1-64)\n", 2}}, .notSaved = {"loc\t"}},
     {.name = "LocateSaveAndRecall", .params = "i\t4096\n", .input = "i.l 3 l.o 3 l.i 5 s\n",
      .out = {"Locate Points:\n3\t0.09\t(name)\nEnter a locate point number (1-64)\n"},
      .counts = {{"Stored locate point\n", 1}}, .saved = {"i\t0\no\t4096", "loc\t4096\t(name)"}},
-    // Point 1 is emptied by saving the unset in point: hidden, yet still named.
+    // Point numbers outside 1-64 store nothing. Point 1 is emptied by saving
+    // the unset in point: hidden, yet still named.
     {.name = "LocateMenuNamesDeletesAndCutsLongNames", .params = "o\t8192\nloc\t4096\tintro\n",
-     .input = "i.l 1 ll n 2 " + std::string(200, 'a') + " k 9 q c o.l 2 o.l 1 ll k 1 c o.l 1 s\n",
+     .input = "i.l 65 i.l 0 x.l 3 i.l 1 ll n 2 " + std::string(200, 'a') + " k 9 q c o.l 2 o.l 1 ll k 1 c o.l 1 s\n",
      .out = {"Locate Points:\nEnter 'n' to change name\nEnter 'k' to delete point\nEnter 'c' to continue\n",
-             "Enter a name for point 2\n", "1\t0.19\tintro\n2\t0.19\t" +
-             kAs + "\n"}, .saved = {"loc\t8192\t(name)\nloc\t8192\t" + kAs}},
+             "Enter a name for point 2\n", "1\t0.19\tintro\n2\t0.19\t" + kAs + "\n"},
+     .counts = {{"Enter locate point number (1-64)\n", 6}, {"Stored locate point\n", 4}},
+     .saved = {"loc\t8192\t(name)\nloc\t8192\t" + kAs}},
     {.name = "RangeStoreOverwritesAndRecallChecksTheSlot", .params = "i\t4096\no\t8192\nrange\t1024\t2048\tverse\n",
      .input = "io. 1 0 .io 5 s\n", .out = {"Loc\tIn\tOut\tName\n1\t0.02\t0.05\tverse\nEnter location to store to "
              "(1-64)\n", "Enter a range name or '0' to skip\n",
              "Enter location to recall (1-64)\nLocation 5 is empty\n"},
      .saved = {"range\t4096\t8192\tverse"}},
-    {.name = "RangeRecall", .params = "range\t1024\t2048\tverse\n", .input = ".io 1 s\n",
-     .saved = {"i\t1024\no\t2048"}},
     {.name = "RangesNoneStored", .params = "i\t4096\n", .input = ".io io. 0 x\n", .out = {"No locations available\n",
              "All locations available\nEnter location to store to (1-64)\n"}, .notOut = {"Enter location to recall"}},
-    // Deleting the last range ends the editor; a new one has nothing to show.
-    {.name = "RangeEditorRenamesDeletesAndEndsWhenNoneIsLeft",
+    // A recalled range sets the points. Deleting the last range ends the
+    // editor; a new one has nothing to show.
+    {.name = "RangeRecallAndEditorRenamesDeletesAndEndsWhenNoneIsLeft",
      .params = "range\t1024\t2048\tverse\nrange\t4096\t8192\tbridge\n",
-     .input = "lio n 1 chorus k 2 c s lio k 1 lio x\n",
+     .input = ".io 2 lio n 1 chorus k 2 c s lio k 1 lio x\n",
      .out = {"Enter the range number\nEnter a new range name\n",
              "Enter the range number\nNo range locations to edit\n"},
      .counts = {{"No range locations to edit\n", 2}, {"Enter 'n' to change region name\n", 4}},
-     .saved = {"range\t1024\t2048\tchorus"}, .notSaved = {"bridge"}},
+     .saved = {"i\t4096\no\t8192", "range\t1024\t2048\tchorus"}, .notSaved = {"bridge"}},
     {.name = "RangesListedInMeasures", .params = "sr\t48000\nbuf\t1000\ntmode\t1\ntempo\t120\nsig\t4\nrange\t0\t96000\t"
      "song\n", .input = "lio c\n", .out = {"Loc\tIn\tOut\tName\n1\t1.1.00\t2.1.00\tsong\n"}},
+
+    // Runs.
+    {.name = "RecordingRefusesAMissingStop", .input = "R yes c c x\n",
+     .out = {">> Stop time is not set!\nEnter 'c' to continue and fix\n\n>> Stop time is the same as record start!\n"
+             "Enter 'c' to continue and fix\n"}, .notOut = {"Recording..."}, .record = "a.wav\n"},
+    {.name = "ExportRefusesAnEmptyRange", .params = "ch\t2\ni\t4096\no\t4096\n", .input = "exp-i x\n",
+     .out = {"Cannot export until in and out points are set incorrectly.\n"},
+     .notOut = {"Enter mix filename", "Enter 'c' to continue"}, .play = "a.wav\n",
+     .files = {{"a.wav", MonoWavBytes(Ramp(5000))}}},
+    // The minimal interface shows the take menu as one line, again after an unknown word.
+    {.name = "MinimalTakeMenu", .params = "int\t0\ne\t0\no\t4096\n", .input = "R what stp x\n", .notOut = {"'aud'"},
+     .counts = {{"Recording finished.  Enter a take handling command.\n", 2}}, .record = "a.wav\n"},
+    // bass_take2.wav is free, so only the vocal asks; its new name holds for the rest of the run.
+    {.name = "PresetTakeNamesAndTheirConflicts", .params = "inputs\t3\nch\t3\no\t4096\n",
+     .input = "R_bass r_take2 take3 x\n",
+     .out = {"The file named vocals_take2.wav already exists!\nEnter a different take name or 'w' to overwrite this "
+             "file\nor 'W' to overwrite all similar conflicts\n"}, .record = "-\nbass.wav\nvocals.wav\n",
+     .files = {{"vocals_take2.wav", MonoWavBytes({1, 2, 3})}},
+     .exist = {"bass_bass.wav", "vocals_bass.wav", "bass_take2.wav", "vocals_take3.wav"}},
+    // Only the soloed quiet track sounds: 1000 at -3 dB, 707 a side. The
+    // pre-roll moves the start of the run, not the stored points.
+    {.name = "SoloAuditionAndPreRollKeepTheirPoints",
+     .params = "ch\t2\nmix\t1\ni\t44032\ne\t88064\no\t176128\nproll\t2.0\nsolo\t2\n", .input = "sp ai ri del s x\n",
+     .out = {"Playing...\nTracks are soloed\n", "Output Channel Peaks:\nchannel 1: -81.49 dBFS\nchannel 2: -81.49 "
+             "dBFS\n", "Setting pre-roll\nplay 0 rec 44032 stop 176128\n"},
+     .saved = {"i\t44032\no\t176128\ne\t88064"}, .record = "-\n-\n", .play = "loud.wav\nquiet.wav\n",
+     .files = {{"loud.wav", MonoWavBytes(std::vector<int>(50000, 100000))},
+               {"quiet.wav", MonoWavBytes(std::vector<int>(50000, 1000))}}},
 };
 
 void PrintTo(const Transcript& t, std::ostream* os) { *os << t.name; }
@@ -292,7 +293,6 @@ TEST_P(ConsoleTranscript, PrintsAndSaves) {
   EXPECT_NE(r.err.find(t.err), std::string::npos) << r.err;
   for (const std::string& name : t.exist) EXPECT_TRUE(Exists(name)) << name;
   for (const std::string& name : t.missing) EXPECT_FALSE(Exists(name)) << name;
-  EXPECT_TRUE(t.wholeParams.empty() || params == t.wholeParams) << params;
 }
 
 INSTANTIATE_TEST_SUITE_P(Console, ConsoleTranscript, ::testing::ValuesIn(kTranscripts),

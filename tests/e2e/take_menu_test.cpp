@@ -1,12 +1,6 @@
 // End to end: the take menu after real recordings. Takes come from a
 // file-backed device whose first input is the ramp 0, 1, 2, ...
-#include <cmath>
-#include <filesystem>
-
 #include "tests/support/project.h"
-#include "core/file_io.h"
-#include "console/terminal_dialog.h"
-#include "wavfile/punch_undo.h"
 
 namespace sondrel::e2e {
 namespace {
@@ -23,38 +17,11 @@ class TakeMenuTest : public ProjectTest {
     WriteFile("param.txt", "dv\tramp\nsr\t44100\ninputs\t1\noutputs\t1\nch\t1\nbuf\t1024\n" + extra);
   }
   std::vector<std::string> Wavs() const { return NamesMatching(".*\\.wav"); }
-  // The one file whose whole name matches `pattern`; "" when none or several do.
-  std::string OnlyWavMatching(const std::string& pattern) const {
-    const std::vector<std::string> names = NamesMatching(pattern);
-    return names.size() == 1 ? names[0] : "";
-  }
 };
-
-TEST_F(TakeMenuTest, StampPadAndUnknownWords) {
-  Params("e\t0\no\t4096\n");
-  const RunResult first = Run("R what stp\n");
-  EXPECT_EQ(CountOf(first.out, "Recording finished.  Enter a take handling command.\n"), 2);
-  EXPECT_NE(first.out.find("\t'stp' to save with time stamp\n\n"), std::string::npos);
-  EXPECT_NE(OnlyWavMatching("audio_ch_1_[0-9]+_stp_0\\.wav"), "") << first.out;
-
-  // From a later record start the take carries its stamp; "pad" puts the
-  // silence in front that brings it in line with the project start.
-  std::filesystem::remove(project_ / OnlyWavMatching(".*_stp_0\\.wav"));
-  Params("e\t1024\no\t5120\nint\t0\n");
-  const RunResult second = Run("R pad\n");
-  EXPECT_EQ(CountOf(second.out, "Recording finished.  Enter a take handling command.\n"), 1);
-  EXPECT_EQ(second.out.find("'aud'"), std::string::npos);
-  const std::string padded = OnlyWavMatching("audio_ch_1_[0-9]+\\.wav");
-  ASSERT_NE(padded, "") << second.out;
-  std::vector<int> expected(1024, 0);
-  for (int n = 0; n < 4096; ++n) expected.push_back(n);
-  EXPECT_EQ(ReadSamples(padded), expected);
-}
 
 TEST_F(TakeMenuTest, ReplaceAsksAboutExistingFilesAndHonoursTheSafetySwitch) {
   Params("e\t0\no\t2048\nsafe\t1\n");
   WriteWav("song.wav", std::vector<int>(100, 7));
-  const std::string original = ReadFile("song.wav");
   const RunResult r = Run("R rep n rep y r rep y W R rep y del\n");
   EXPECT_NE(r.out.find("The file safety switch is on.\n"
                        "Do you really want to replace a whole file rather than insert? (y,n)\n"),
@@ -69,7 +36,6 @@ TEST_F(TakeMenuTest, ReplaceAsksAboutExistingFilesAndHonoursTheSafetySwitch) {
   ASSERT_EQ(song.size(), 2048u);
   EXPECT_EQ(song[2047] - song[0], 2047);
   EXPECT_EQ(Wavs(), std::vector<std::string>{"song.wav"});
-  EXPECT_NE(ReadFile("song.wav"), original);
 }
 
 TEST_F(TakeMenuTest, HardPunchInChangesOnlyThePunchedRegion) {
@@ -80,73 +46,6 @@ TEST_F(TakeMenuTest, HardPunchInChangesOnlyThePunchedRegion) {
   for (int i = 0; i < 4096; ++i) expected[4096 + i] = i;
   EXPECT_EQ(ReadSamples("song.wav"), expected);
   EXPECT_EQ(Wavs(), std::vector<std::string>{"song.wav"});  // the take is gone
-}
-
-TEST_F(TakeMenuTest, CrossfadedPunchInBlendsBothEdgesInsideTheRegion) {
-  // 10 ms at 44100 Hz: 440 samples at each edge.
-  Params("e\t4096\no\t12288\nxfade\t10.0\n");
-  WriteWav("song.wav", std::vector<int>(20000, 100000));
-  const std::string original = ReadFile("song.wav");
-  RunChecked("R cin\n", 0, {"song.wav"});
-  // The take (the ramp 0, 1, 2, ...) lands at 4096; outside the punch-in
-  // and between the fades everything is exact.
-  const std::vector<int> song = ReadSamples("song.wav");
-  ASSERT_EQ(song.size(), 20000u);
-  constexpr int kAt = 4096, kLength = 8192, kFade = 440, kOld = 100000;
-  for (int i = 0; i < 20000; ++i) {
-    const int k = i - kAt;
-    if (k < 0 || k >= kLength) {
-      ASSERT_EQ(song[i], kOld) << i;
-    } else if (k >= kFade && k < kLength - kFade) {
-      ASSERT_EQ(song[i], k) << i;
-    }
-  }
-  // The fade in starts as the old audio and the fade out ends close to it;
-  // halfway through each, both sides are 3 dB down.
-  EXPECT_EQ(song[kAt], kOld);
-  EXPECT_NEAR(song[kAt + kFade / 2], (kOld + kFade / 2) * std::sqrt(0.5), 2.0);
-  EXPECT_NEAR(song[kAt + kLength - kFade / 2], (kOld + kLength - kFade / 2) * std::sqrt(0.5), 2.0);
-  EXPECT_NEAR(song[kAt + kLength - 1], kOld, 300.0);
-  // The backup holds the record file as it was before the punch-in.
-  EXPECT_EQ(ReadFile(OnlyWavMatching("song_bkup_[0-9]+\\.wav")), original);
-}
-
-TEST_F(TakeMenuTest, AFailedPunchInKeepsItsTake) {
-  Params("e\t0\no\t2048\n");
-  std::filesystem::create_directory(project_ / "song.wav");  // cannot be written as a file
-  const RunResult r = Run("R ins\n");
-  EXPECT_EQ(r.status, 0);
-  const std::string take = OnlyWavMatching("audio_ch_1_[0-9]+\\.wav");
-  ASSERT_NE(take, "") << r.out;
-  EXPECT_NE(r.out.find("Take " + take + " was kept: it could not be punched into song.wav\n"), std::string::npos);
-  EXPECT_EQ(ReadSamples(take), Ramp(2048));
-}
-
-// The machine stopped half way through a punch-in: its undo record is
-// there and the record file is torn (part of the take written, its size
-// changed). The next start puts the file back before anything else.
-TEST_F(TakeMenuTest, APunchInCutOffByACrashIsUndoneAtTheNextStart) {
-  Params("e\t0\no\t2048\n");
-  WriteWav("song.wav", std::vector<int>(20000, 5));
-  const std::string original = ReadFile("song.wav");
-  const auto here = std::filesystem::current_path();
-  std::filesystem::current_path(project_);
-  {
-    FilePtr song = OpenFile("song.wav", "r+b");
-    PunchUndo undo;
-    TerminalDialog dialog;
-    ASSERT_TRUE(SavePunchUndo(song.get(), "song.wav", 60044, 44, 44 + 3 * 19000, 3 * 2048, undo, dialog));
-    const std::vector<std::uint8_t> torn(3 * 1500, 0x7f);
-    ASSERT_TRUE(WriteAt(song.get(), 44 + 3 * 19000, torn.data(), torn.size()));
-  }
-  std::filesystem::current_path(here);
-  ASSERT_NE(ReadFile("song.wav"), original);
-
-  // The check of stray work files covers the undo record too.
-  const RunResult r = RunChecked("x\n", 0, {"song.wav"});
-  EXPECT_NE(r.out.find("A punch-in into song.wav was cut off; the file was put back as it was before it\n"),
-            std::string::npos);
-  EXPECT_EQ(ReadFile("song.wav"), original);
 }
 
 TEST_F(TakeMenuTest, AppendedNamesAskBeforeReplacing) {
@@ -171,6 +70,7 @@ TEST_F(TakeMenuTest, AuditionReturnsToTheMenu) {
   WriteWav("old.wav", std::vector<int>(9000, 3));
   WriteFile("play.txt", "old.wav\n");
   const RunResult r = Run("R aud 2 aud 9 del\n");
+  EXPECT_EQ(CountOf(r.out, "\t'stp' to save with time stamp\n\n"), 3);  // the full menu, again after each audition
   EXPECT_EQ(CountOf(r.out, "0 = hear whole take   1 = 1st 1/4   2 = 2nd 1/4   3 = 3rd 1/4   4 = 4th 1/4\n"), 2);
   EXPECT_EQ(CountOf(r.out, "Playing...\nAuditioning...\n"), 2);
   // The second quarter of 8192 samples: from 2048 to 4096.

@@ -13,8 +13,7 @@ using EdgesTest = ProjectTest;
 TEST_F(EdgesTest, TheLastLocateAndRangeSlotsStore) {
   WriteParams("");
   WriteLists("", "");
-  const RunResult r = Run("i5 i.l 64 o6 io. 64 last s x\n");
-  EXPECT_EQ(r.status, 0);
+  RunChecked("i5 i.l 64 o6 io. 64 last s x\n", 0);
   const std::string saved = ReadFile("param.txt");
   EXPECT_NE(saved.find("\nloc\t221184\t"), std::string::npos) << saved;
   EXPECT_NE(saved.find("\nrange\t221184\t265216\tlast\n"), std::string::npos) << saved;
@@ -27,9 +26,8 @@ TEST_F(EdgesTest, TakesRecordedInOneSecondKeepApartTheirBackups) {
   WriteParams("e\t1024\no\t3072\n");
   WriteLists("song.wav\n", "");
   WriteWav("song.wav", Ramp(8192));
-  const RunResult r = Run("R cin R cin R cin x\n");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(NamesMatching(R"(song_bkup_\d+\.wav)").size(), 3u) << r.out;
+  RunChecked("R cin R cin R cin x\n", 0, {"song.wav"});
+  EXPECT_EQ(NamesMatching(R"(song_bkup_\d+\.wav)").size(), 3u);
 }
 
 // A recording long enough for the display to refresh draws the bar meter
@@ -37,8 +35,7 @@ TEST_F(EdgesTest, TakesRecordedInOneSecondKeepApartTheirBackups) {
 TEST_F(EdgesTest, ARecordingDrawsTheLevelMeter) {
   WriteParams("e\t0\no\t44100\n");
   WriteLists("voice.wav\n", "");
-  const RunResult r = Run("R del x\n");
-  EXPECT_EQ(r.status, 0);
+  const RunResult r = RunChecked("R del x\n", 0);
   EXPECT_NE(r.out.find("\t -30 dB ["), std::string::npos) << r.out;
 }
 
