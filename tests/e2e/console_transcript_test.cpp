@@ -235,6 +235,9 @@ const Transcript kTranscripts[] = {
              "Enter the range number\nNo range locations to edit\n"},
      .counts = {{"No range locations to edit\n", 2}, {"Enter 'n' to change region name\n", 4}},
      .saved = {"i\t4096\no\t8192", "range\t1024\t2048\tchorus"}, .notSaved = {"bridge"}},
+    // Slot 64 is the last one of both tables, not one past it.
+    {.name = "TheLastLocateAndRangeSlotsStore", .input = "i5 i.l 64 o6 io. 64 last s x\n",
+     .saved = {"range\t221184\t265216\tlast", "loc\t221184\t(name)"}},
     {.name = "RangesListedInMeasures", .params = "sr\t48000\nbuf\t1000\ntmode\t1\ntempo\t120\nsig\t4\nrange\t0\t96000\t"
      "song\n", .input = "lio c\n", .out = {"Loc\tIn\tOut\tName\n1\t1.1.00\t2.1.00\tsong\n"}},
 
@@ -246,6 +249,8 @@ const Transcript kTranscripts[] = {
      .out = {"Cannot export until in and out points are set incorrectly.\n"},
      .notOut = {"Enter mix filename", "Enter 'c' to continue"}, .play = "a.wav\n",
      .files = {{"a.wav", MonoWavBytes(Ramp(5000))}}},
+    {.name = "ARecordingDrawsTheLevelMeter", .params = "e\t0\no\t44100\n", .input = "R del x\n",
+     .out = {"Recording...\n", "\t -30 dB ["}, .record = "voice.wav\n"},
     // The minimal interface shows the take menu as one line, again after an unknown word.
     {.name = "MinimalTakeMenu", .params = "int\t0\ne\t0\no\t4096\n", .input = "R what stp x\n", .notOut = {"'aud'"},
      .counts = {{"Recording finished.  Enter a take handling command.\n", 2}}, .record = "a.wav\n"},

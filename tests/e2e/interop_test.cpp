@@ -30,14 +30,18 @@ TEST_F(InteropTest, EachReadsTheOthersFiles) {
                   "sndfile-convert -pcm24 song.wav sndfile.wav"),
             "");
   ASSERT_NE(ReadFile("song.wav").find("\xfe\xff"), std::string::npos) << "not an extensible header";
-  // Each track on its own output, sample for sample after the first chunk of silence.
+  // Each track on its own output, sample for sample after the first chunk of
+  // silence, then silence where the track is shorter than the run.
   ASSERT_EQ(Run("p x\n").status, 0);
   const std::vector<int> played = ReadSamples("play.raw", 0);
-  ASSERT_GE(played.size(), 2u * (4096 + ramp.size()));
+  ASSERT_GE(played.size(), 2u * (4096 + ramp.size() + 1000));
   for (int channel = 0; channel < 2; ++channel) {
-    std::vector<int> heard;
-    for (std::size_t n = 0; n < ramp.size(); ++n) heard.push_back(played[2 * (4096 + n) + channel]);
-    EXPECT_EQ(heard, ramp) << "output " << channel + 1;
+    std::vector<int> heard, expected;
+    for (std::size_t w = 0; w < played.size() / 2; ++w) {
+      heard.push_back(played[2 * w + channel]);
+      expected.push_back(w >= 4096 && w - 4096 < ramp.size() ? ramp[w - 4096] : 0);
+    }
+    EXPECT_EQ(heard, expected) << "output " << channel + 1;
   }
   const RunResult r = Run("f R_take e0.05 R pad R stp e0 R stp e0.05 R cin exp-i mix c exp-s mix c x\n");
   ASSERT_EQ(r.status, 0) << r.out;

@@ -1,12 +1,8 @@
-// End to end on a terminal: the program's standard input is a pseudo
-// terminal the test types into, and it records on the paced virtual
-// interface. A key or a signal stops a run with every take whole, a signal
-// at the prompt ends the program, the terminal always gets its settings
-// back, and a recording killed outright is accounted for at the next start.
+// End to end on a pseudo terminal the test types into, recording on the paced virtual interface.
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -26,31 +22,27 @@ constexpr int kRate = 48000;
 class TerminalRun {
  public:
   TerminalRun(const std::filesystem::path& project, const std::filesystem::path& home) {
-    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
+    pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+    if (pid_ == 0 && chdir(project.c_str()) == 0 && setenv("HOME", home.c_str(), 1) == 0) {
+      execl(SONDREL_BINARY, "sondrel", nullptr);
+    }
+    if (pid_ == 0) _exit(127);
+    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);  // to look at the terminal's settings
     tcgetattr(slave_, &before_);
-    pid_ = fork();
-    if (pid_ != 0) return;
-    setsid();
-    ioctl(slave_, TIOCSCTTY, 0);
-    for (int fd = 0; fd < 3; ++fd) dup2(slave_, fd);
-    if (chdir(project.c_str()) == 0 && setenv("HOME", home.c_str(), 1) == 0) execl(SONDREL_BINARY, "sondrel", nullptr);
-    _exit(127);
   }
   ~TerminalRun() {
-    if (pid_ > 0) kill(pid_, SIGKILL);
-    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
     close(master_);
     close(slave_);
   }
-  // Reads what the program prints until `text` shows up after what was
-  // waited for before; false after 30 s.
+  // Reads what the program prints until `text` shows up after what was waited for before; false after 30 s.
   bool WaitFor(const std::string& text) {
-    const auto end = std::chrono::steady_clock::now() + 30s;
-    while (out_.find(text, seen_) == std::string::npos) {
+    std::size_t at = 0;
+    for (const auto end = std::chrono::steady_clock::now() + 30s; (at = out_.find(text, seen_)) == std::string::npos;) {
       if (std::chrono::steady_clock::now() > end) return false;
       Drain(10);
     }
-    seen_ = out_.find(text, seen_) + text.size();
+    seen_ = at + text.size();
     return true;
   }
   void Type(const std::string& text) const { EXPECT_EQ(write(master_, text.data(), text.size()), std::ssize(text)); }
@@ -65,8 +57,7 @@ class TerminalRun {
   bool TerminalAsBefore() const {
     termios now{};
     tcgetattr(slave_, &now);
-    return now.c_lflag == before_.c_lflag && now.c_cc[VMIN] == before_.c_cc[VMIN] &&
-           now.c_cc[VTIME] == before_.c_cc[VTIME];
+    return now.c_lflag == before_.c_lflag && std::equal(now.c_cc, now.c_cc + NCCS, before_.c_cc);
   }
   const std::string& Output() const { return out_; }
 
@@ -87,16 +78,10 @@ class TerminalRun {
   std::size_t seen_ = 0;
 };
 
-std::uint32_t Le32At(const std::string& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-  return value;
-}
-
 class InterruptionTest : public VifLoopTest {
  protected:
-  // A guide of 5 s on output 1 and input 1 recording vox.wav, on the paced
-  // interface with a cable of no latency, so a take lines up with the guide.
+  // A guide of 5 s on output 1 and input 1 recording vox.wav, on the paced interface with a cable of no latency, so a
+  // take lines up with the guide.
   void SetUp() override {
     VifLoopTest::SetUp();
     guide_ = WriteTrack("guide.wav", 0, 5 * kRate);
@@ -109,67 +94,46 @@ class InterruptionTest : public VifLoopTest {
     for (const std::string& name : takes) {
       const std::string wav = ReadFile(name);
       EXPECT_EQ((wav.size() - 44) % 3, 0u) << name;
-      EXPECT_EQ(Le32At(wav, 40), wav.size() - 44) << name;
-      EXPECT_EQ(Le32At(wav, 4), wav.size() - 8) << name;
+      EXPECT_EQ(wav.substr(4, 4) + wav.substr(40, 4), Le(wav.size() - 8, 4) + Le(wav.size() - 44, 4)) << name;
     }
     return takes;
+  }
+  // A take holds the guide from where the cable brought it in, sample for sample, up to a stop between a tenth of a
+  // second and 4 s in (unless the machine was too busy for real time, when the interface drops blocks).
+  void ExpectTheGuideFrom(const std::string& name, const std::string& output) const {
+    const std::vector<int> take = ReadSamples(name);
+    EXPECT_TRUE(take.size() > kRate / 10u && take.size() < 4u * kRate) << take.size();
+    if (output.find("\nPX\n") != std::string::npos || output.find("\nRX\n") != std::string::npos) return;
+    const std::size_t first = std::find_if(take.begin(), take.end(), [](int v) { return v != 0; }) - take.begin();
+    ASSERT_LT(first, take.size());
+    const std::size_t from = std::find(guide_.begin(), guide_.end(), take[first]) - guide_.begin();
+    for (std::size_t j = first; j < take.size(); ++j) ASSERT_EQ(take[j], guide_.at(from + j - first)) << j;
   }
   std::vector<int> guide_;
 };
 
-// A key typed a second into "r": the take keeps what was captured up to the
-// stop, the take menu follows, and "ins" punches exactly that in.
-TEST_F(InterruptionTest, AKeyStopsARecordingThatKeepsWhatItCaptured) {
-  TerminalRun run(project_, home_);
-  ASSERT_TRUE(run.WaitFor("'x' to exit"));
-  run.Type("r\n");
-  ASSERT_TRUE(run.WaitFor("Playing and Recording..."));
-  std::this_thread::sleep_for(1s);
-  run.Type("k");
-  ASSERT_TRUE(run.WaitFor("Stopped at ")) << run.Output();
-  ASSERT_TRUE(run.WaitFor("Enter a take handling command."));
-  run.Type("ins\n");
-  ASSERT_TRUE(run.WaitFor("'x' to exit"));
-  run.Type("x\n");
-  EXPECT_EQ(run.Status(), 0);
-  EXPECT_TRUE(run.TerminalAsBefore());
-  EXPECT_EQ(HonestTakes(), std::vector<std::string>{"vox.wav"});
-  const std::vector<int> take = ReadSamples("vox.wav");
-  EXPECT_GT(take.size(), kRate / 2u);
-  EXPECT_LT(take.size(), 4u * kRate);
-  // The take is the guide from where the cable brought it in, sample for
-  // sample (a machine too busy for real time makes the interface drop
-  // blocks, which the run reports).
-  if (run.Output().find("\nPX\n") != std::string::npos || run.Output().find("\nRX\n") != std::string::npos) return;
-  const std::size_t first = std::find_if(take.begin(), take.end(), [](int v) { return v != 0; }) - take.begin();
-  ASSERT_LT(first, take.size());
-  const std::size_t from = std::find(guide_.begin(), guide_.end(), take[first]) - guide_.begin();
-  for (std::size_t j = first; j < take.size(); ++j) ASSERT_EQ(take[j], guide_.at(from + j - first)) << "take sample " << j;
-}
-
-struct SignalCase {
-  const char* start;    // the words that start a run; none: the signal comes at the prompt
-  const char* running;  // what the run prints once it goes
-  int signal;
-  const char* after;  // typed once the run stopped
-  int status;
-};
-
-// A signal stops a run as a key does; SIGINT then goes on, SIGTERM and
-// SIGHUP end the program after finishing the takes. At the prompt any of
-// them ends it. Whatever happens, the takes are honest, no work file stays
-// and the terminal is as it was.
-TEST_F(InterruptionTest, SignalsStopRunsAndEndTheProgramAtThePrompt) {
-  const SignalCase cases[] = {{"p\n", "Playing...", SIGINT, "x\n", 0},
-                              {"ma 30\n", "Monitoring Input Peaks...", SIGINT, "x\n", 0},
-                              {"r\n", "Playing and Recording...", SIGINT, "del x\n", 0},
-                              {"r\n", "Playing and Recording...", SIGTERM, "", 128 + SIGTERM},
-                              {"R\n", "Recording...", SIGHUP, "", 128 + SIGHUP},
-                              {"", "", SIGINT, "", 128 + SIGINT},
-                              {"", "", SIGTERM, "", 128 + SIGTERM}};
-  for (const SignalCase& c : cases) {
+// Stopping a run: a key (signal 0 here) or a signal, half a second in. A stopped recording keeps what was captured up
+// to the stop and the take menu follows; "ins" punches exactly that into vox.wav, lined up with the guide. After SIGINT
+// the program goes on; SIGTERM and SIGHUP end it once the takes are finished, and any of them ends it at the prompt.
+// Whatever happens the takes are honest, no work file stays and the terminal is as it was.
+TEST_F(InterruptionTest, AKeyOrASignalStopsARunAndASignalEndsThePrompt) {
+  const struct {
+    const char* start;    // the words that start a run; none: the signal comes at the prompt
+    const char* running;  // what the run prints once it goes
+    int signal;
+    const char* after;  // typed once the run stopped
+    int status;
+  } cases[] = {{"r\n", "Playing and Recording...", 0, "ins\n x\n", 0},
+               {"p\n", "Playing...", SIGINT, "x\n", 0},
+               {"ma 30\n", "Monitoring Input Peaks...", SIGINT, "x\n", 0},
+               {"r\n", "Playing and Recording...", SIGINT, "del x\n", 0},
+               {"r\n", "Playing and Recording...", SIGTERM, "", 128 + SIGTERM},
+               {"R\n", "Recording...", SIGHUP, "", 128 + SIGHUP},
+               {"", "", SIGINT, "", 128 + SIGINT},
+               {"", "", SIGTERM, "", 128 + SIGTERM}};
+  for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.start) + " " + strsignal(c.signal));
-    for (const std::string& take : NamesMatching("audio_ch_.*")) std::filesystem::remove(project_ / take);
+    for (const std::string& take : NamesMatching("audio_ch_.*|vox\\.wav")) std::filesystem::remove(project_ / take);
     TerminalRun run(project_, home_);
     ASSERT_TRUE(run.WaitFor("'x' to exit"));
     if (*c.start != '\0') {
@@ -177,7 +141,7 @@ TEST_F(InterruptionTest, SignalsStopRunsAndEndTheProgramAtThePrompt) {
       ASSERT_TRUE(run.WaitFor(c.running));
       std::this_thread::sleep_for(500ms);
     }
-    run.Signal(c.signal);
+    c.signal == 0 ? run.Type("k") : run.Signal(c.signal);
     if (*c.start != '\0') {
       ASSERT_TRUE(run.WaitFor("Stopped at ")) << run.Output();
     }
@@ -185,13 +149,13 @@ TEST_F(InterruptionTest, SignalsStopRunsAndEndTheProgramAtThePrompt) {
     EXPECT_EQ(run.Status(), c.status) << run.Output();
     EXPECT_TRUE(run.TerminalAsBefore());
     EXPECT_EQ(StrayWorkFiles(), std::vector<std::string>{});
-    EXPECT_EQ(HonestTakes().size(), c.status > 0 && *c.start != '\0' ? 1u : 0u);
+    EXPECT_EQ(HonestTakes().size(), c.signal == 0 || (c.status > 0 && *c.start != '\0') ? 1u : 0u);
+    if (c.signal == 0) ExpectTheGuideFrom("vox.wav", run.Output());
   }
 }
 
-// Killed outright a second and a half into "R": the take's header is at most
-// a second behind, and the next start fixes it, keeps it and says so, and
-// removes what an export cut off left.
+// Killed outright a second and a half into "R": the take's header is at most a second behind, and the next start fixes
+// it, keeps it and says so, and removes what an export cut off left.
 TEST_F(InterruptionTest, ARecordingKilledOutrightIsKeptAtTheNextStart) {
   {
     TerminalRun run(project_, home_);
@@ -205,7 +169,8 @@ TEST_F(InterruptionTest, ARecordingKilledOutrightIsKeptAtTheNextStart) {
   const std::vector<std::string> takes = NamesMatching("audio_ch_1_[0-9]+\\.wav");
   ASSERT_EQ(takes.size(), 1u);
   const std::string cutOff = ReadFile(takes[0]);
-  EXPECT_LE(cutOff.size() - 44 - Le32At(cutOff, 40), 3u * kRate);
+  const std::vector<int> declared = Samples24(cutOff.substr(40, 3), 0);  // the data size, below 2^23
+  EXPECT_LE(cutOff.size() - 44 - declared.at(0), 3u * kRate);
   WriteFile("mix.wav.part", cutOff);
   const RunResult r = RunChecked("x\n", 0, {takes[0]});
   EXPECT_NE(r.out.find("A recording was cut off: " + takes[0] + " was kept with "), std::string::npos) << r.out;

@@ -38,16 +38,6 @@ TEST_F(TakeMenuTest, ReplaceAsksAboutExistingFilesAndHonoursTheSafetySwitch) {
   EXPECT_EQ(Wavs(), std::vector<std::string>{"song.wav"});
 }
 
-TEST_F(TakeMenuTest, HardPunchInChangesOnlyThePunchedRegion) {
-  Params("e\t4096\no\t8192\n");
-  WriteWav("song.wav", std::vector<int>(20000, -5));
-  RunChecked("R ins\n", 0, {"song.wav"});
-  std::vector<int> expected(20000, -5);
-  for (int i = 0; i < 4096; ++i) expected[4096 + i] = i;
-  EXPECT_EQ(ReadSamples("song.wav"), expected);
-  EXPECT_EQ(Wavs(), std::vector<std::string>{"song.wav"});  // the take is gone
-}
-
 TEST_F(TakeMenuTest, AppendedNamesAskBeforeReplacing) {
   Params("e\t1024\no\t3072\n");
   WriteWav("song_mix.wav", {1});

@@ -169,7 +169,7 @@ std::vector<std::string> ProjectTest::NamesMatching(const std::string& pattern) 
 std::vector<std::string> ProjectTest::StrayWorkFiles() const {
   std::vector<std::string> stray;
   for (const std::string& name :
-       NamesMatching(R"(temp_pad\.wav|temp_data\.wav|xfade_temp.*\.wav|.*\.tmp|.*\.part|punch-in\.undo)")) {
+       NamesMatching(R"(temp_pad\.wav|temp_data\.wav|xfade_temp.*\.wav|.*\.tmp|.*\.part|punch-in\.undo|recording\.takes)")) {
     if (fs::is_regular_file(project_ / name)) stray.push_back(name);
   }
   return stray;
