@@ -1,7 +1,6 @@
-// End to end: the console driven through standard input like a user at the
-// prompt, on ALSA's null device (block 1024, 44100 Hz unless a case says
-// otherwise). Each case is one transcript: the project it starts from, the
-// words typed, and what must be printed and saved (by "s") afterwards.
+// End to end: the console driven through standard input like a user at the prompt, on ALSA's null device (block 1024,
+// 44100 Hz unless a case says otherwise). Each case is one transcript: the project it starts from, the words typed, and
+// what must be printed and saved (by "s") afterwards.
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,15 +51,16 @@ const Transcript kTranscripts[] = {
      .notOut = {"Returned Driver Parameters"}, .record = nullptr, .play = nullptr,
      .err = "Playback device could not be opened: No such file or directory\n", .missing = {"param.txt"}},
     // The exit reads the current lists too, and asks while one is missing.
-    {.name = "MissingNamedPlaylistCreatesPlayTxt", .params = "play\t1\tsongs.txt\n", .input = "x play.txt\n",
+    {.name = "MissingNamedPlaylistCreatesPlayTxt", .params = "play\t1\tsongs.txt\n", .input = "f x play.txt\n",
      .out = {"Cound not find the playlist file called songs.txt\nCreated a file called play.txt",
+             "Playlist file called songs.txt was not found!\n",
              "Cannot find playlist file called songs.txt\nCreate the file or enter a different name\n"},
      .record = "a.wav\n", .play = nullptr, .exist = {"play.txt"}, .missing = {"songs.txt"}},
-    // The null device grants any period size: 1000 is asked for and used, and
-    // the stored positions round up to its grid.
+    // The null device grants any period size: 1000 is asked for and used, and the stored positions round up to its
+    // grid.
     {.name = "PositionsRoundUpToTheGrantedPeriod", .params = "buf\t1000\ni\t1\no\t1001\ne\t1000\nmem\t-5\n"
-     "range\t1\t1999\tverse one\nloc\t2500\tchorus\n", .input = "s x\n", .out = {"Note: The record.txt file is "
-             "empty!\n", "Play\t1000\t4\t44100\t2\n", "\nStored Settings\n\n"}, .notOut = {"Driver did not return"},
+     "range\t1\t1999\tverse one\nloc\t2500\tchorus\n", .input = "s x\n", .out = {"-------------------------\nNote: The "
+             "record.txt file is empty!\n-------------------------\n", "Play\t1000\t4\t44100\t2\n", "\nStored Settings\n\n"}, .notOut = {"Driver did not return"},
      .saved = {"i\t1000\no\t2000\ne\t1000", "mem\t0", "range\t1000\t2000\tverse one", "loc\t3000\tchorus"}},
     // 2 s in, 1 s punch, 10 s out, all on the block grid already.
     {.name = "StatusInSeconds", .params = "i\t88064\ne\t44032\no\t440320\nmem\t0\n", .input = "x\n",
@@ -81,16 +81,16 @@ const Transcript kTranscripts[] = {
      .out = {"   'l.i' 'l.o' or 'l.e' to recall times from locate point\n\nEnter 'c' continue\n"},
      .counts = {{"\nFunctions:\n\nMonitoring:\n", 1}, {kExitPrompt, 3}}},
 
-    // Time points. A typed time rounds up to the block grid (1 s is 44 blocks);
-    // a huge one is capped, not wrapped; 'ix' has no number.
+    // Time points. A typed time rounds up to the block grid (1 s is 44 blocks); a huge one is capped, not wrapped; 'ix'
+    // has no number.
     {.name = "SecondsEntryAndCopies", .params = "o\t440320\n", .input = "i 1.0 i.m ix e 2 e.o s i 1e30\n",
      .out = {"Enter in-time in seconds.\n", "Enter recording start time in seconds.\n",
              "   'i' to set play start (104573377183744.00)\n"},
      .saved = {"mem\t45056", "i\t0", "e\t89088", "o\t89088"}},
     {.name = "OutPointMayEqualButNotPrecedeIn", .params = "i\t45056\no\t440320\n", .input = "o 0.5 o.m o 1 s\n",
      .out = {"Enter out-time in seconds.\n"}, .saved = {"mem\t440320", "o\t45056"}},
-    // 120 bpm, 4/4, 48000 Hz: 8 beats round up to 188 blocks; neither stop on
-    // the start is taken; a prompted measure 0 counts as 1.
+    // 120 bpm, 4/4, 48000 Hz: 8 beats round up to 188 blocks; neither stop on the start is taken; a prompted measure 0
+    // counts as 1.
     {.name = "MeasureEntryPromptedAndDirect", .params = "sr\t48000\ntmode\t1\no\t480256\nmem\t1024\n",
      .input = "i3.1 o3.1 o 3 1 o.m o4 e 0 2 s\n", .out = {"Enter measure for stop time.\nEnter beat for stop time.\n",
              "Enter measure for recording start time.\nEnter beat for recording start time.\n"},
@@ -118,10 +118,8 @@ const Transcript kTranscripts[] = {
              "(3)\na_very_long_\t\toff\tOut (5)\n" + kContinue, "File: record.txt\nSource\t\tStatus\t\tDestination\n"
              "In 1\t\tARMED\t\tin1.wav\n" + kContinue},
      .record = "in1.wav\n-\nin3.wav\nin4.wav\n", .play = "a.wav\n\n-\nb.wav\n-old.wav\na_very_long_track_name.wav\n"},
-    // Bus 1 carries channels 1 and 3, bus 3 channels 2 and 3, bus 2 none. In
-    // mode 2 channel 3 also plays directly on output 3 and channel 4 on output
-    // 4, and bus 3 is beyond the outputs; mode 3 mixes the busses to outputs
-    // 1 and 2.
+    // Bus 1 carries channels 1 and 3, bus 3 channels 2 and 3, bus 2 none. In mode 2 channel 3 also plays directly on
+    // output 3 and channel 4 on output 4, and bus 3 is beyond the outputs; mode 3 mixes the busses to outputs 1 and 2.
     {.name = "DestinationsInEachMixMode", .params = "inputs\t2\noutputs\t4\nch\t8\nmix\t1\nbus\t1\t1,3,\nbus\t3\t2,3,"
      "\n", .input = "lp c mod 2 lp c mod 3 lp c x\n",
      .out = {kPlayHeading + "one.wav\t\toff\tOut 1 2\ntwo.wav\t\toff\tOut 1 2\nthree.wav\t\toff\tOut 1 2 3\n"
@@ -159,16 +157,16 @@ const Transcript kTranscripts[] = {
              "to int1)\n  'int0' for minimal interface\n", "\n  'd' if done changing options\n", "(now set to hc)",
              "(now set to np)", "(now set to int0)", "Play: 0.00   Rec: 0.00   Stop: 0.00   Mem: 0.00\n"},
      .counts = {{"\nOptions:\n\nClock: ", 5}}, .saved = {"clock\thc", "peak\tnp"}, .notSaved = {"int\t1"}},
-    // Without "d" the menu keeps every word, "s" included. "d" closing the
-    // menu, and "d" put back by "cf", both end the mixer view.
+    // Without "d" the menu keeps every word, "s" included. "d" closing the menu, and "d" put back by "cf", both end the
+    // mixer view.
     {.name = "OptionsKeepEveryWordUntilDone", .input = "opt sc s\n", .notOut = {"Stored Settings"}},
     {.name = "OptionsDoneLeavesTheMixerView", .input = "mix opt d x\n", .counts = {{kMixerPrompt, 1}}},
     {.name = "CrossfadeDoneLeavesTheMixerView", .input = "mix cf 10 x\n", .counts = {{kMixerPrompt, 1}}},
     {.name = "SafetyMenuWaitsForZeroOneOrTwo", .params = "safe\t1\n", .input = "safe x 2 safe 0 s x\n",
      .counts = {{"Safety mode for replacing files is ON\nEnter '0' to turn off\nEnter '2' to keep current "
                  "settings\n", 2}, {"Safety mode is OFF\n\n", 1}}, .saved = {"safe\t0"}},
-    // "d" keeps the pre-roll; a non-number is 0; a negative pre-roll is 0, a negative crossfade is asked again;
-    // answers that are not finite never reach the session.
+    // "d" keeps the pre-roll; a non-number is 0; a negative pre-roll is 0, a negative crossfade is asked again; answers
+    // that are not finite never reach the session.
     {.name = "PrerollCrossfadeAndNonFiniteAnswers", .params = "tempo\t90\nproll\t1.5\nxfade\t3\n",
      .input = "pre d cf abc pre -3 cf -5 10 pre inf cf nan tempo 2 nan 9 aa -inf s x\n",
      .out = {"Preroll is set to 1.500 secs\nEnter new preroll or 'd' for done\n", "Crossfade is currently set to 3.0 "
@@ -184,9 +182,8 @@ const Transcript kTranscripts[] = {
              "Currently at -6 dB\n", "Currently at -6 dB\n", "Currently at -40 dB\n"},
      .counts = {{kMeterPrompt, 7}}, .saved = {"meter\t-40"}},
 
-    // Mixer view. Out-of-range volumes are stored as typed and repaired when
-    // the gains are next worked out (for the "sp" run here); bus levels stop
-    // at +15 dB. "sp" is a console word, not a pan; "d" leaves before "s".
+    // Mixer view. Out-of-range volumes are stored as typed and repaired when the gains are next worked out (for the
+    // "sp" run here); bus levels stop at +15 dB. "sp" is a console word, not a pan; "d" leaves before "s".
     {.name = "MixerViewListsChannelsAndAppliesLevels", .params = "ch\t4\nmix\t2\nbusvl\t2\t-3.5\n",
      .input = "mix 3v20 1b20 2b-200 3p-40 xv5 sp d s\n", .out = {"\nSource:\nkick_drum_close\tCh 1\tVol 0.00\tPan    "
              "0\nsnare.wav\tCh 3\tVol 0.00\tPan    0\n\nBus 2\t  -3.50 dB\n" + std::string(79, '-') + "\n\nPlay: 0.00 "
@@ -211,8 +208,8 @@ const Transcript kTranscripts[] = {
     {.name = "LocateSaveAndRecall", .params = "i\t4096\n", .input = "i.l 3 l.o 3 l.i 5 s\n",
      .out = {"Locate Points:\n3\t0.09\t(name)\nEnter a locate point number (1-64)\n"},
      .counts = {{"Stored locate point\n", 1}}, .saved = {"i\t0\no\t4096", "loc\t4096\t(name)"}},
-    // Point numbers outside 1-64 store nothing. Point 1 is emptied by saving
-    // the unset in point: hidden, yet still named.
+    // Point numbers outside 1-64 store nothing. Point 1 is emptied by saving the unset in point: hidden, yet still
+    // named.
     {.name = "LocateMenuNamesDeletesAndCutsLongNames", .params = "o\t8192\nloc\t4096\tintro\n",
      .input = "i.l 65 i.l 0 x.l 3 i.l 1 ll n 2 " + std::string(200, 'a') + " k 9 q c o.l 2 o.l 1 ll k 1 c o.l 1 s\n",
      .out = {"Locate Points:\nEnter 'n' to change name\nEnter 'k' to delete point\nEnter 'c' to continue\n",
@@ -226,8 +223,7 @@ const Transcript kTranscripts[] = {
      .saved = {"range\t4096\t8192\tverse"}},
     {.name = "RangesNoneStored", .params = "i\t4096\n", .input = ".io io. 0 x\n", .out = {"No locations available\n",
              "All locations available\nEnter location to store to (1-64)\n"}, .notOut = {"Enter location to recall"}},
-    // A recalled range sets the points. Deleting the last range ends the
-    // editor; a new one has nothing to show.
+    // A recalled range sets the points. Deleting the last range ends the editor; a new one has nothing to show.
     {.name = "RangeRecallAndEditorRenamesDeletesAndEndsWhenNoneIsLeft",
      .params = "range\t1024\t2048\tverse\nrange\t4096\t8192\tbridge\n",
      .input = ".io 2 lio n 1 chorus k 2 c s lio k 1 lio x\n",
@@ -261,8 +257,8 @@ const Transcript kTranscripts[] = {
              "file\nor 'W' to overwrite all similar conflicts\n"}, .record = "-\nbass.wav\nvocals.wav\n",
      .files = {{"vocals_take2.wav", MonoWavBytes({1, 2, 3})}},
      .exist = {"bass_bass.wav", "vocals_bass.wav", "bass_take2.wav", "vocals_take3.wav"}},
-    // Only the soloed quiet track sounds: 1000 at -3 dB, 707 a side. The
-    // pre-roll moves the start of the run, not the stored points.
+    // Only the soloed quiet track sounds: 1000 at -3 dB, 707 a side. The pre-roll moves the start of the run, not the
+    // stored points.
     {.name = "SoloAuditionAndPreRollKeepTheirPoints",
      .params = "ch\t2\nmix\t1\ni\t44032\ne\t88064\no\t176128\nproll\t2.0\nsolo\t2\n", .input = "sp ai ri del s x\n",
      .out = {"Playing...\nTracks are soloed\n", "Output Channel Peaks:\nchannel 1: -81.49 dBFS\nchannel 2: -81.49 "

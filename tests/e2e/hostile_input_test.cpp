@@ -1,8 +1,6 @@
-// End to end: damaged settings, track lists and WAV files, words of 100 KB,
-// input that ends at any prompt; a disk that refuses writes part way (a
-// file-size cap), names a directory already holds, takes replaced behind its
-// back. The program must not crash, must lose or corrupt no audio, must leave
-// no work file and must say what failed.
+// End to end: damaged settings, track lists and WAV files, words of 100 KB, input that ends at any prompt; a disk that
+// refuses writes part way (a file-size cap), names a directory already holds, takes replaced behind its back. The
+// program must not crash, must lose or corrupt no audio, must leave no work file and must say what failed.
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -26,8 +24,7 @@ struct Case {
   std::string name, params, input;  // params: the whole param.txt, none for a first run in an empty directory
   int status = 0;
   std::vector<std::string> says = {};
-  // How many names match afterwards; each such WAV file not set aside as
-  // incomplete holds the whole 4096-sample take.
+  // How many names match afterwards; each such WAV file not set aside as incomplete holds the whole 4096-sample take.
   std::string match = "";
   int matches = 1;
   std::int64_t cap = 0;                 // bytes any one file may reach
@@ -48,8 +45,7 @@ std::string Repeat(const std::string& text, int times) {
 }
 
 std::string Chunk(const std::string& id, const std::string& body) { return id + Le(body.size(), 4) + body; }
-// A format chunk (WAVE_FORMAT_EXTENSIBLE, 0xFFFE, names PCM as its
-// sub-format), `between` and a data chunk of `audio`.
+// A format chunk (WAVE_FORMAT_EXTENSIBLE, 0xFFFE, names PCM as its sub-format), `between` and a data chunk of `audio`.
 std::string Wav(int tag, int channels, int bits, const std::string& audio, const std::string& between = "") {
   const int align = channels * bits / 8;
   std::string fmt = Le(tag, 2) + Le(channels, 2) + Le(44100, 4) + Le(44100 * align, 4) + Le(align, 2) + Le(bits, 2);
@@ -72,10 +68,9 @@ std::string EveryNumericKey(const std::string& v, bool measures) {
          "\tother.txt\nplay\t1\tplay.txt\nrec\t1\trecord.txt\n";
 }
 
-// Each damaged WAV file, played and mixed with all the others, then alone as
-// the record file of a crossfaded punch-in starting past its end: without a
-// data marker the program ends (status 2), a file that is not mono 24-bit
-// keeps the take beside it, any other takes it in up to the out point.
+// Each damaged WAV file, played and mixed with all the others, then alone as the record file of a crossfaded punch-in
+// starting past its end: without a data marker the program ends (status 2), a file that is not mono 24-bit keeps the
+// take beside it, any other takes it in up to the out point.
 void AddWavCases(std::vector<Case>& cases) {
   const std::string good = MonoWavBytes(Ramp(1000, 0, 1000)), audio = good.substr(44), data = "data";
   std::string topBit = good, allBits = good;
@@ -91,9 +86,8 @@ void AddWavCases(std::vector<Case>& cases) {
       {"pcm32.wav", Wav(1, 1, 32, audio), "24"}, {"float32.wav", Wav(3, 1, 32, audio), "24"},
       {"stereo24.wav", Wav(1, 2, 24, audio), "mono"}, {"no_channels.wav", Wav(1, 0, 24, audio), "mono"},
       {"extensible24.wav", Wav(0xFFFE, 1, 24, audio), ""}, {"extensible16.wav", Wav(0xFFFE, 1, 16, audio), "24"}};
-  // The good file cut at every byte of its header: the format marker needs 3
-  // bytes at 12, the channels 2 at 22, the bits 2 at 34, the data marker 4 at
-  // 36 and its size 4 at 40 (which the file operations rebuild).
+  // The good file cut at every byte of its header: the format marker needs 3 bytes at 12, the channels 2 at 22, the
+  // bits 2 at 34, the data marker 4 at 36 and its size 4 at 40 (which the file operations rebuild).
   for (std::size_t cut = 0; cut <= 44; ++cut) {
     wavs.push_back({"cut_" + std::to_string(cut) + ".wav", good.substr(0, cut),
                     cut < 15 ? "fmt" : cut < 24 ? "mono" : cut < 36 ? "24" : cut < 44 ? data : "", cut < 15 || (cut >= 36 && cut < 40)});
@@ -141,8 +135,8 @@ std::vector<Case> HostileCases() {
         "file called record.txt\nCreate the file or enter a different name\n"}, "mix.*", 0, 0,
        {"play.txt", "record.txt"}, {"good.wav"}, "", "",
        {{"good.wav", MonoWavBytes(std::vector<int>(5000, 5))}, {"good.txt", "good.wav\n-\n"}}},
-      // Answers of 100 KB to the first-run questions: numbers are bounded, a
-      // device name too long to open ends the program with no settings.
+      // Answers of 100 KB to the first-run questions: numbers are bounded, a device name too long to open ends the
+      // program with no settings.
       {"first run: numbers of 100 KB", "", "c " + Repeat(nines + " ", 3) + "null " + nines + " x\n", 0,
        {"Interface inputs  = 256\nInterface outputs = 256\nTracks (maximum)  = 256\n"}, "param\\.txt", 1, 0, {}, {"param.txt"}},
       {"first run: a device name of 100 KB", "", "c 2 2 2 " + std::string(102400, 'w') + " 1 x\n", 1,
@@ -164,9 +158,8 @@ std::vector<Case> HostileCases() {
     }
   }
   AddWavCases(cases);
-  // A word of 100 KB after each opening: the menus must bound it (checked:
-  // output that does not echo it over and over), and a number made of it
-  // must break nothing that follows. (Read as a name it is any long word.)
+  // A word of 100 KB after each opening: the menus must bound it (checked: output that does not echo it over and over),
+  // and a number made of it must break nothing that follows. (Read as a name it is any long word.)
   for (const std::string opening : {"", "i", "o", "e", "nn", "mtr", "pre", "cf", "aa", "tempo", "tempo 2", "tempo 3",
                                     "opt", "safe", "io.", "io. 1", ".io", "lio n", "lio n 1", "ll n", "ll n 1", "ll k",
                                     "i.l", "l.i", "pf", "pf a", "pf a name", "pf rem", "pf ac", "rf", "so a", "so r",
@@ -175,9 +168,8 @@ std::vector<Case> HostileCases() {
     cases.push_back({"100 KB after " + opening, Params("inputs\t1\nch\t1\ne\t1024\no\t2048\nrange\t1024\t2048\tverse\nloc\t1024\tchorus\n"),
                      opening + (opening.ends_with('_') ? "" : " ") + nines + " 1 2 d c 0 4 d c d c d 2 x x\n"});
   }
-  // Input that ends right after each opening (checked: the program ends at
-  // once) keeps whole every take recorded. A take name asked for input 2
-  // after input 1's was settled leaves no file for either.
+  // Input that ends right after each opening (checked: the program ends at once) keeps whole every take recorded. A
+  // take name asked for input 2 after input 1's was settled leaves no file for either.
   for (const std::string opening :
        {"", "+", "h", "lr", "lp", "i", "o", "e", "tempo", "tempo 2", "tempo 3", "tempo 1", "nn", "mtr", "pre", "cf", "aa",
         "opt", "opt sc", "safe", "io.", "io. 1", ".io", "lio", "lio n", "lio n 1", "lio k", "ll", "ll n", "ll n 1", "ll k",
@@ -206,8 +198,8 @@ std::vector<Case> FaultCases() {
   const std::string take = "audio_ch_1_[0-9]+\\.wav", stamped = "audio_ch_1_[0-9]+_stp_8192\\.wav";
   const std::string shortTake = Params("inputs\t1\nch\t1\ne\t0\no\t4096\n"), lateTake = Params("inputs\t1\nch\t1\ne\t8192\no\t12288\n");
   const std::string longTake = Params("inputs\t1\nch\t1\ne\t0\no\t20480\n"), settings = Params("inputs\t1\nch\t1\n");
-  // Past the end of the song: the punch-in writes in place, so the cap stops
-  // it where it grows the file, or before that, saving what it overwrites.
+  // Past the end of the song: the punch-in writes in place, so the cap stops it where it grows the file, or before
+  // that, saving what it overwrites.
   const std::string endTake = Params("inputs\t1\nch\t1\ne\t18432\no\t22528\n"), endStamped = "audio_ch_1_[0-9]+_stp_18432\\.wav";
   const std::string unpunched = "could not be punched into song.wav", unpadded = "could not be padded";
   const std::string full = "Could not write song.wav: File too large", dir = ": Is a directory";
@@ -216,8 +208,10 @@ std::vector<Case> FaultCases() {
       {"cap in a recording", longTake, "R del x\n", 0, {"was cut short: File too large", "_incomplete.wav"},
        "audio_ch_1_[0-9]+_incomplete\\.wav", 1, 30000},
       {"cap in a punch-in", endTake, "R ins x\n", 0, {full, unpunched}, endStamped, 1, 64000},
-      // The take (12332 bytes) fits under the cap; the record of the audio
-      // under it (its 12288 bytes, the header and its own fields) does not.
+      {"cap in a punch-in wholly past the end", Params("inputs\t1\nch\t1\ne\t20480\no\t24576\n"), "R ins x\n", 0,
+       {full, unpunched}, "audio_ch_1_[0-9]+_stp_20480\\.wav", 1, 64000},
+      // The take (12332 bytes) fits under the cap; the record of the audio under it (its 12288 bytes, the header and
+      // its own fields) does not.
       {"cap in saving the punched region", shortTake, "R ins x\n", 0,
        {"Could not save the audio under the punch-in into song.wav: File too large", unpunched}, take, 1, 12360},
       {"cap in a padding", lateTake, "R pad x\n", 0, {"Could not write temp_pad.wav: File too large", unpadded}, stamped, 1, 20000},
@@ -251,9 +245,8 @@ std::vector<Case> FaultCases() {
       {"the appended name a directory", shortTake, "R app mix o x\n", 0,
        {"File song_mix.wav exists!", "Could not rename audio_ch_1_"}, take, 1, 0, {"song_mix.wav"}},
   };
-  // The take replaced by a directory, or by junk without a data marker (which
-  // ends the program, as every file operation does on such a file), between
-  // the recording and the take command: the replaced take stays where it was.
+  // The take replaced by a directory, or by junk without a data marker (which ends the program, as every file operation
+  // does on such a file), between the recording and the take command: the replaced take stays where it was.
   for (const auto& [swap, input, says] : std::vector<std::tuple<Swap, std::string, std::vector<std::string>>>{
            {Swap::kDirectory, "pad x\n", {open, dir, unpadded}}, {Swap::kDirectory, "ins x\n", {open, unpunched}},
            {Swap::kDirectory, "del x\n", {"Could not delete audio_ch_1_", dir}},
@@ -302,8 +295,7 @@ void HostileInputTest::Check(const Case& c) const {
   }
   EXPECT_TRUE(c.atLeast.first.empty() || ReadFile(c.atLeast.first).size() >= c.atLeast.second) << c.atLeast.first;
   for (const std::string& dir : c.dirs) EXPECT_TRUE(fs::is_directory(project_ / dir)) << dir;
-  // A new file whose header claims more audio than it holds (the swapped-in
-  // junk aside) would pass for a good take.
+  // A new file whose header claims more audio than it holds (the swapped-in junk aside) would pass for a good take.
   for (const auto& [name, wav] : AudioFiles()) {
     const std::size_t data = before.contains(name) ? 0 : wav.find("data");
     EXPECT_TRUE(before.contains(name) || c.swap == Swap::kJunk ||

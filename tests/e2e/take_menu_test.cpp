@@ -20,7 +20,7 @@ class TakeMenuTest : public ProjectTest {
 };
 
 TEST_F(TakeMenuTest, ReplaceAsksAboutExistingFilesAndHonoursTheSafetySwitch) {
-  Params("e\t0\no\t2048\nsafe\t1\n");
+  Params("e\t1024\no\t3072\nsafe\t1\n");  // a take from 1024 replaces the file padded to the project start
   WriteWav("song.wav", std::vector<int>(100, 7));
   const RunResult r = Run("R rep n rep y r rep y W R rep y del\n");
   EXPECT_NE(r.out.find("The file safety switch is on.\n"
@@ -33,8 +33,9 @@ TEST_F(TakeMenuTest, ReplaceAsksAboutExistingFilesAndHonoursTheSafetySwitch) {
   // (The device's input goes on where the first take ended.)
   EXPECT_EQ(CountOf(r.out, "1 file exists!"), 2);
   const std::vector<int> song = ReadSamples("song.wav");
-  ASSERT_EQ(song.size(), 2048u);
-  EXPECT_EQ(song[2047] - song[0], 2047);
+  ASSERT_EQ(song.size(), 3072u);
+  EXPECT_EQ(std::vector<int>(song.begin(), song.begin() + 1024), std::vector<int>(1024, 0));
+  EXPECT_EQ(song[3071] - song[1024], 2047);
   EXPECT_EQ(Wavs(), std::vector<std::string>{"song.wav"});
 }
 

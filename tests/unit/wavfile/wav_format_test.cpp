@@ -17,12 +17,6 @@ using namespace std::string_literals;
 // Says what the readers tell, on standard output as the program does.
 TerminalDialog dialog;
 
-std::string Le(std::uint64_t value, int widthBytes) {
-  std::string out;
-  for (int i = 0; i < widthBytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-  return out;
-}
-
 // An id, a 4-byte size (the payload's unless another is declared) and the payload.
 std::string Chunk(const char* id, const std::string& payload, std::int64_t declared = -1) {
   return id + Le(declared < 0 ? payload.size() : static_cast<std::uint64_t>(declared), 4) + payload;
