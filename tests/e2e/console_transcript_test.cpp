@@ -60,7 +60,7 @@ const Transcript kTranscripts[] = {
     // grid.
     {.name = "PositionsRoundUpToTheGrantedPeriod", .params = "buf\t1000\ni\t1\no\t1001\ne\t1000\nmem\t-5\n"
      "range\t1\t1999\tverse one\nloc\t2500\tchorus\n", .input = "s x\n", .out = {"-------------------------\nNote: The "
-             "record.txt file is empty!\n-------------------------\n", "Play\t1000\t4\t44100\t2\n", "\nStored Settings\n\n"}, .notOut = {"Driver did not return"},
+             "record.txt file is empty!\n-------------------------\n-------------------------\nRequested", "Play\t1000\t4\t44100\t2\n", "\nStored Settings\n\n"}, .notOut = {"Driver did not return"},
      .saved = {"i\t1000\no\t2000\ne\t1000", "mem\t0", "range\t1000\t2000\tverse one", "loc\t3000\tchorus"}},
     // 2 s in, 1 s punch, 10 s out, all on the block grid already.
     {.name = "StatusInSeconds", .params = "i\t88064\ne\t44032\no\t440320\nmem\t0\n", .input = "x\n",
