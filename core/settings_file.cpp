@@ -49,10 +49,15 @@ std::int64_t ParseInteger(std::string_view text) {
                   : static_cast<std::int64_t>(magnitude);
 }
 
-// The file's integers pass through 32-bit ints, as atoi stored them.
+// The file's counts and switches pass through 32-bit ints, as atoi stored
+// them. Positions are whole 64-bit sample numbers: a session of 12.4 hours at
+// 48 kHz passes 2^31 samples, and every position below that is written as it
+// always was.
 std::int32_t Low32(std::int64_t value) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
+
+long long Position(std::int64_t samples) { return static_cast<long long>(samples); }
 
 // strtod, then stored as a 32-bit float (values beyond float become infinite
 // instead of an undefined conversion).
@@ -178,8 +183,8 @@ void ReadRangeLine(SessionState& s, const IndexedLine& line, int& slot, Settings
   const std::string_view endText = tab1 == std::string_view::npos
                                        ? std::string_view{}
                                        : text.substr(tab1 + 1, tab2 - (tab1 + 1));
-  s.rangeStart[slot] = Low32(ParseInteger(startText));
-  s.rangeEnd[slot] = Low32(ParseInteger(endText));
+  s.rangeStart[slot] = ParseInteger(startText);
+  s.rangeEnd[slot] = ParseInteger(endText);
   if (name.empty()) {
     SetText(s.rangeNames[slot], "range" + std::to_string(slot + 1));
     ++result.rangesWithoutName;
@@ -195,7 +200,7 @@ void ReadLocateLine(SessionState& s, const IndexedLine& line, int& slot) {
   const bool hasNameField = tab != std::string_view::npos;
   if (line.last && (!hasNameField || tab + 1 == text.size())) return;
 
-  s.locatePoints[slot] = Low32(ParseInteger(text.substr(0, tab)));
+  s.locatePoints[slot] = ParseInteger(text.substr(0, tab));
   // A hand-written "loc<TAB>pos" line without a name keeps the slot's name.
   if (hasNameField) SetText(s.locateNames[slot], text.substr(tab + 1));
   if (slot < kLocateCount - 1) ++slot;
@@ -239,13 +244,13 @@ void HandlePlainKey(SessionState& s, std::string_view key, std::string_view valu
   } else if (key == "safe") {
     s.safeMode = Low32(ParseInteger(value));
   } else if (key == "i") {
-    s.inPoint = Low32(ParseInteger(value));
+    s.inPoint = ParseInteger(value);
   } else if (key == "o") {
-    s.outPoint = Low32(ParseInteger(value));
+    s.outPoint = ParseInteger(value);
   } else if (key == "e") {
-    s.punchPoint = Low32(ParseInteger(value));
+    s.punchPoint = ParseInteger(value);
   } else if (key == "mem") {
-    s.memoryPoint = Low32(ParseInteger(value));
+    s.memoryPoint = ParseInteger(value);
   } else if (key == "nudge") {
     s.nudge = ParseDecimal(value);
   } else if (key == "proll") {
@@ -403,14 +408,14 @@ std::string BuildSettingsText(const SessionState& s, int clampedPeriod) {
   AppendFirstRunRows(out, s, clampedPeriod);
   AppendFormat(out, "clock\t%s\n", ClockWord(s.clockMode));
   AppendFormat(out, "peak\t%s\n", s.peakCheck == 0 ? "np" : "cp");
-  AppendFormat(out, "i\t%i\n", Low32(s.inPoint));
-  AppendFormat(out, "o\t%i\n", Low32(s.outPoint));
-  AppendFormat(out, "e\t%i\n", Low32(s.punchPoint));
+  AppendFormat(out, "i\t%lld\n", Position(s.inPoint));
+  AppendFormat(out, "o\t%lld\n", Position(s.outPoint));
+  AppendFormat(out, "e\t%lld\n", Position(s.punchPoint));
   AppendFormat(out, "nudge\t%.4f\n", static_cast<double>(s.nudge));
   AppendFormat(out, "proll\t%.3f\n", static_cast<double>(s.preroll));
   AppendFormat(out, "aud\t%.2f\n", static_cast<double>(s.auditionLength));
   AppendFormat(out, "xfade\t%.1f\n", static_cast<double>(s.crossfade));
-  AppendFormat(out, "mem\t%i\n", Low32(s.memoryPoint));
+  AppendFormat(out, "mem\t%lld\n", Position(s.memoryPoint));
   AppendFormat(out, "odcomp\t%i\n", s.odcomp);
   AppendFormat(out, "mix\t%i\n", s.mixMode);
   AppendFormat(out, "meter\t%i\n", s.meterRange);
@@ -437,15 +442,14 @@ std::string BuildSettingsText(const SessionState& s, int clampedPeriod) {
   for (int r = 0; r < kRangeCount; ++r) {
     if (s.rangeStart[r] > 0 || s.rangeEnd[r] > 0) {
       const std::string name(TextOf(s.rangeNames[r]));
-      AppendFormat(out, "range\t%i\t%i\t%s\n", Low32(s.rangeStart[r]), Low32(s.rangeEnd[r]),
-                   name.c_str());
+      AppendFormat(out, "range\t%lld\t%lld\t%s\n", Position(s.rangeStart[r]), Position(s.rangeEnd[r]), name.c_str());
     }
   }
   out += "\nLocate Points:\n";
   for (int l = 0; l < kLocateCount; ++l) {
     if (s.locatePoints[l] != 0) {
       const std::string name(TextOf(s.locateNames[l]));
-      AppendFormat(out, "loc\t%i\t%s\n", Low32(s.locatePoints[l]), name.c_str());
+      AppendFormat(out, "loc\t%lld\t%s\n", Position(s.locatePoints[l]), name.c_str());
     }
   }
 

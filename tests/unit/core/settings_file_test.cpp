@@ -42,8 +42,8 @@ TEST_F(SettingsFileTest, KnownStateWritesItsExactTextAndReadsItBack) {
   auto s = Defaults();
   s->tracks = s->inputs = s->outputs = 2, s->channelPan[1] = -100.0f;
   s->solo[0] = 2, s->solo[1] = 1;  // only exactly 1 means soloed
-  // Positions are written through 32-bit ints, so longer ones do not survive.
-  s->inPoint = 3000000000LL, s->rangeStart[4] = 4294967296LL + 5;
+  // Positions past 2^31 samples (12.4 h at 48 kHz) and 2^40 are saved whole.
+  s->inPoint = 2147483648LL, s->rangeStart[4] = 1099511627776LL + 5;
   s->rangeEnd[4] = 88200, SetText(s->rangeNames[4], "verse one");
   s->rangeEnd[10] = 5000, SetText(s->rangeNames[10], "tail");  // only the end set: still stored
   s->locatePoints[1] = 22050, SetText(s->locateNames[1], "intro");
@@ -51,11 +51,11 @@ TEST_F(SettingsFileTest, KnownStateWritesItsExactTextAndReadsItBack) {
   const std::string text = BuildSettingsText(*s, 256);
   EXPECT_EQ(text,
             "dv\tdefault\nsr\t44100\ninputs\t2\noutputs\t2\nch\t2\nbuf\t256\nint\t1\n"
-            "clock\tuc\npeak\tcp\ni\t-1294967296\no\t0\ne\t0\nnudge\t0.2500\nproll\t0.000\naud\t3.00\n"
+            "clock\tuc\npeak\tcp\ni\t2147483648\no\t0\ne\t0\nnudge\t0.2500\nproll\t0.000\naud\t3.00\n"
             "xfade\t0.0\nmem\t0\nodcomp\t4\nmix\t0\nmeter\t-30\ntmode\t0\ntempo\t120.00\n"
             "sig\t4\nsafe\t0\n\nVolume Settings:\nv\t1\t0.00\nv\t2\t0.00\n\nPan Settings:\n"
             "p\t1\t0\np\t2\t-100\n\nSolo Settings:\nsolo\t2\n\nTime Ranges:\n"
-            "range\t5\t88200\tverse one\nrange\t0\t5000\ttail\n\nLocate Points:\nloc\t22050\tintro\n\n"
+            "range\t1099511627781\t88200\tverse one\nrange\t0\t5000\ttail\n\nLocate Points:\nloc\t22050\tintro\n\n"
             "Playlist Files:\nplay\t1\tplay.txt\n\nRecordlist Files:\nrec\t1\trecord.txt\n\n"
             "Bus Assignments:\nbus\t1\t1,2,\n\nBus Volumes (dB):\nbusvl\t1\t-6.50\n");
   WriteFile(kSettingsFileName, "old");
@@ -76,9 +76,9 @@ TEST(GetParams, ReadsWhatEachLineMeans) {
       {"clock\tsc\nclock\tuc\n", "\nclock\tsc\n"}, {"mix\t7\n", "\nmix\t0\n"},  // uc never sets
       {"tmode\t-1\n", "\ntmode\t0\n"}, {"aud\t-2\n", "\naud\t0.00\n"}, {"peak\tnp\n", "\npeak\tnp\n"},
       {"nudge\t0.125\n", "\nnudge\t0.1250\n"}, {"range\t7\t9\ta  b\tc\n", "\nrange\t7\t9\ta  b\tc\n"},
-      // Numbers: leading blanks and sign, base 10, positions cut to 32 bits, saturation.
-      {"sr\t  +48000xyz\n", "\nsr\t48000\n"}, {"meter\t0x40\n", "\nmeter\t0\n"}, {"o\t4294967297\n", "\no\t1\n"},
-      {"e\t99999999999999999999999\n", "\ne\t-1\n"}, {"tempo\t1.2e2\n", "\ntempo\t120.00\n"},
+      // Numbers: leading blanks and sign, base 10, counts cut to 32 bits, positions 64-bit, saturation.
+      {"sr\t  +48000xyz\n", "\nsr\t48000\n"}, {"meter\t0x40\n", "\nmeter\t0\n"}, {"sr\t4294967297\n", "\nsr\t1\n"},
+      {"o\t4294967297\n", "\no\t4294967297\n"}, {"e\t99999999999999999999999\n", "\ne\t9223372036854775807\n"}, {"tempo\t1.2e2\n", "\ntempo\t120.00\n"},
       {"proll\t1e300\n", "\nproll\tinf\n"}, {"sr\n\n48000\n", "\nsr\t48000\n"},
       // Keys: case-sensitive, any word may be one, and the text ends at a NUL.
       {"SR\t48000\n", "\nsr\t44100\n"}, {"sr\t48000 tempo\t90\n", "\ntempo\t120.00\n"}, {"junk dv\tx\n", "dv\tx\n"},
