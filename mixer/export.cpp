@@ -33,14 +33,16 @@ int ChannelSlots(const SessionState& s, const ListLines& lines) {
   return std::min({lines.count, s.tracks, kMaxChannels});
 }
 
+// Every line up to the 256 channel slots is checked, so a bad file is told
+// even on a line beyond the tracks in use; only those take part.
 void CheckTracks(const SessionState& s, ExportTracks& tracks, UserDialog& dialog) {
   const ListLines lines = SplitListLines(tracks.listText);
-  for (int k = 0; k < ChannelSlots(s, lines); ++k) {
+  for (int k = 0; k < std::min(lines.count, kMaxChannels); ++k) {
     if (IsSkipLine(lines.lines[k])) continue;
     const std::string path(lines.lines[k]);
     const std::optional<TrackInfo> track = CheckPlayableTrack(path.c_str(), dialog);
-    tracks.flags[k] = track ? 1 : 0;
-    if (!track) continue;
+    if (!track || k >= ChannelSlots(s, lines)) continue;
+    tracks.flags[k] = 1;
     tracks.dataOffset[k] = track->dataOffsetBytes;
     tracks.length[k] = track->lengthSamples;
   }

@@ -29,10 +29,10 @@ struct ExportTracks {
   std::array<std::int64_t, kMaxChannels> length{};      // samples the file holds
 };
 
-// Reads the current playlist and checks each listed track of channels
-// 1..tracks (a rejected file is told and left out), then recomputes the
-// channel gains of the tracks that take part, repairing out-of-range volumes
-// and pans. False, after telling why, when the playlist cannot be read.
+// Reads the current playlist and checks each listed track up to the 256
+// channel slots (a rejected file is told; those of channels 1..tracks that
+// pass take part), then recomputes the channel gains of the tracks that take
+// part, repairing out-of-range volumes and pans. False, after telling why, when the playlist cannot be read.
 [[nodiscard]] bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks, UserDialog& dialog);
 
 // Mixes in point .. out point (which must be positive) and writes the files

@@ -241,9 +241,10 @@ const Transcript kTranscripts[] = {
     {.name = "RecordingRefusesAMissingStop", .input = "R yes c c x\n",
      .out = {">> Stop time is not set!\nEnter 'c' to continue and fix\n\n>> Stop time is the same as record start!\n"
              "Enter 'c' to continue and fix\n"}, .notOut = {"Recording..."}, .record = "a.wav\n"},
-    {.name = "ExportRefusesAnEmptyRange", .params = "ch\t2\ni\t4096\no\t4096\n", .input = "exp-i x\n",
-     .out = {"Cannot export until in and out points are set incorrectly.\n"},
-     .notOut = {"Enter mix filename", "Enter 'c' to continue"}, .play = "a.wav\n",
+    // The first pass checks every playlist line, beyond the two tracks too.
+    {.name = "ExportChecksEveryLineAndRefusesAnEmptyRange", .params = "ch\t2\ni\t4096\no\t4096\n", .input = "exp-i x\n",
+     .out = {"called late.wav!!\n", "Cannot export until in and out points are set incorrectly.\n"},
+     .notOut = {"Enter mix filename", "Enter 'c' to continue"}, .play = "a.wav\n-\nlate.wav\n",
      .files = {{"a.wav", MonoWavBytes(Ramp(5000))}}},
     {.name = "ARecordingDrawsTheLevelMeter", .params = "e\t0\no\t44100\n", .input = "R del x\n",
      .out = {"Recording...\n", "\t -30 dB ["}, .record = "voice.wav\n"},
