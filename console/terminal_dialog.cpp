@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "console/input.h"
 #include "core/program_exit.h"
@@ -76,7 +77,9 @@ std::string NoticeText(const Notice& n) {
     case NoticeKind::BackupMade: return "Copied " + n.path + " to " + n.otherPath + "\n";
 
     case NoticeKind::UndoRecordUnreadable:
-      return "Could not read " + n.path + ": " + (n.error != 0 ? std::strerror(n.error) : "it is damaged") + "\n";
+      return "Could not read " + n.path + ": " + (n.error != 0 ? std::strerror(n.error) : "it is damaged") + "\n" +
+             "It is never applied, and no punch-in can be made while it is there: move " +
+             std::filesystem::absolute(n.path).string() + " out of the project to punch in again\n";
     case NoticeKind::UndoFailed:
       return "Could not undo the punch-in into " + n.path + ": " + ReasonOf(n.error) + "\nIts old audio is kept in " +
              n.otherPath + "\n";

@@ -77,7 +77,10 @@ TEST_F(TakeFileTest, AnInterruptedPunchInIsPutBackAtStartUnlessItsRecordIsDamage
   const std::string record = ReadFile("punch-in.undo");
   WriteFile("punch-in.undo", record.substr(0, record.size() - 1));
   const std::string torn = ReadFile("track.wav");
-  EXPECT_EQ(CapturedStdout([] { RecoverInterruptedPunch(dialog); }), "Could not read punch-in.undo: it is damaged\n");
+  EXPECT_EQ(CapturedStdout([] { RecoverInterruptedPunch(dialog); }),
+            "Could not read punch-in.undo: it is damaged\nIt is never applied, and no punch-in can be made while it is "
+            "there: move " + (std::filesystem::current_path() / "punch-in.undo").string() + " out of the project to "
+            "punch in again\n");
   EXPECT_EQ(ReadFile("track.wav"), torn);
   EXPECT_TRUE(Exists("punch-in.undo"));
 
