@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "console/input.h"
+#include "console/overwrite_question.h"
 #include "core/list_text.h"
 #include "wavfile/take_files.h"
 #include "wavfile/wav_format.h"
@@ -70,44 +71,6 @@ std::string ReadSuffix() {
   return std::string(WordOf(word).substr(0, kMaxSuffix));
 }
 
-bool FileReadable(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::fclose(file);
-  return true;
-}
-
-// Counts the files of the first `count` list entries that exist. When some
-// do, asks whether to overwrite them: true to go on, false to go back to the
-// menu. "W" sets `overwriteAll`.
-bool ConfirmOverwrite(int count, std::string_view list, bool& overwriteAll) {
-  const ListLines lines = SplitListLines(list);
-  int existing = 0;
-  for (int i = 0; i < count && i < lines.count; ++i) {
-    if (lines.lines[i] != "-" && FileReadable(std::string(lines.lines[i]))) ++existing;
-  }
-  if (existing == 0) return true;
-  std::printf("-------------------------\n");
-  if (existing == 1) {
-    std::printf("1 file exists!\n");
-  } else {
-    std::printf("%i files exists!\n", existing);
-  }
-  for (;;) {
-    std::printf("Enter 'w' to overwrite\n");
-    std::printf("Enter 'W' to overwrite and don't ask again.\n");
-    std::printf("Enter 'r' to return to previous menu.\n");
-    WordBuffer answer{};
-    ReadWord(answer);
-    const std::string_view word = WordOf(answer);
-    if (word == "w") return true;
-    if (word == "W") {
-      overwriteAll = true;
-      return true;
-    }
-    if (word == "r") return false;
-  }
-}
 
 // Renames each recorded channel's take file to "<record base>_<suffix>.wav",
 // asking before replacing an existing file.

@@ -165,14 +165,13 @@ bool CreateMixFile(const SessionState& s, std::string name, std::int64_t frames,
 
 bool CreateMixFiles(const SessionState& s, ExportLayout layout, std::string_view baseName, std::int64_t frames,
                     MixFiles& mix, UserDialog& dialog) {
-  const std::string base(baseName);
-  if (layout == ExportLayout::Interleaved) {
-    mix.count = 1;
-    return CreateMixFile(s, base + ".wav", frames, 2, mix.files[0], dialog);
+  const std::vector<std::string> names = MixFileNames(layout, baseName);
+  mix.count = static_cast<int>(names.size());
+  const std::uint32_t channels = layout == ExportLayout::Interleaved ? 2 : 1;
+  for (int i = 0; i < mix.count; ++i) {
+    if (!CreateMixFile(s, names[i], frames, channels, mix.files[i], dialog)) return false;
   }
-  mix.count = 2;
-  return CreateMixFile(s, base + "_L.wav", frames, 1, mix.files[0], dialog) &&
-         CreateMixFile(s, base + "_R.wav", frames, 1, mix.files[1], dialog);
+  return true;
 }
 
 bool Append(PendingMixFile& mix, const void* data, std::size_t bytes, UserDialog& dialog) {
@@ -234,6 +233,13 @@ bool PlaceMixFiles(MixFiles& mix, UserDialog& dialog) {
 }
 
 }  // namespace
+
+std::vector<std::string> MixFileNames(ExportLayout layout, std::string_view baseName) {
+  if (baseName.ends_with(".wav")) baseName.remove_suffix(4);
+  const std::string base(baseName);
+  if (layout == ExportLayout::Interleaved) return {base + ".wav"};
+  return {base + "_L.wav", base + "_R.wav"};
+}
 
 bool PrepareExport(SessionState& s, ChannelGains& gains, ExportTracks& tracks, UserDialog& dialog) {
   const char* playlist = s.playlistFiles[0].data();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/session_state.h"
 #include "core/user_dialog.h"
@@ -28,6 +29,10 @@ struct ExportTracks {
   std::array<std::int64_t, kMaxChannels> dataOffset{};  // file offset of the first sample
   std::array<std::int64_t, kMaxChannels> length{};      // samples the file holds
 };
+
+// The files an export under `baseName` writes; a name typed with ".wav"
+// gets no second one.
+std::vector<std::string> MixFileNames(ExportLayout layout, std::string_view baseName);
 
 // Reads the current playlist and checks each listed track up to the 256
 // channel slots (a rejected file is told; those of channels 1..tracks that

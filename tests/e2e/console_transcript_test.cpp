@@ -246,6 +246,13 @@ const Transcript kTranscripts[] = {
      .out = {"called late.wav!!\n", "Cannot export until in and out points are set incorrectly.\n"},
      .notOut = {"Enter mix filename", "Enter 'c' to continue"}, .play = "a.wav\n-\nlate.wav\n",
      .files = {{"a.wav", MonoWavBytes(Ramp(5000))}}},
+    // A listed track is never replaced by a mix; another file only after "w"; ".wav" is not doubled.
+    {.name = "ExportNeverReplacesATrackAndAsksBeforeOtherFiles", .params = "ch\t1\ni\t0\no\t4096\n",
+     .input = "exp-i a.wav c exp-i old r c exp-s new.wav c x\n",
+     .out = {"a.wav is a track in play.txt: a mix is never written over it\nNothing was exported.\n",
+             "-------------------------\n1 file exists!\nEnter 'w' to overwrite\n", "Nothing was exported.\n"},
+     .play = "a.wav\n", .files = {{"a.wav", MonoWavBytes(Ramp(5000))}, {"old.wav", MonoWavBytes({1})}},
+     .exist = {"new_L.wav", "new_R.wav"}},
     {.name = "ARecordingDrawsTheLevelMeter", .params = "e\t0\no\t44100\n", .input = "R del x\n",
      .out = {"Recording...\n", "\t -30 dB ["}, .record = "voice.wav\n"},
     // The minimal interface shows the take menu as one line, again after an unknown word.

@@ -86,8 +86,9 @@ TEST_F(ExportTest, ExportsMatchThePlainMixModel) {
     SCOPED_TRACE("mix mode " + std::to_string(mode));
     WriteParams("inputs\t2\noutputs\t2\nbuf\t16\nch\t" + std::to_string(kTracks) + "\nmix\t" + std::to_string(mode) +
                 "\ni\t" + std::to_string(in) + "\no\t" + std::to_string(in + frames) + "\n" + mixer);
-    const RunResult r = Run("exp-i mix c x\n");
+    const RunResult r = Run("exp-i mix w c x\n");  // the mix of the mode before is replaced
     ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(CountOf(r.out, "1 file exists!\nEnter 'w' to overwrite\n"), mode == 0 ? 0 : 1);
     EXPECT_NE(r.out.find("Progress: 0 %\rExport Progress: 30 %\rExport Progress: 60 %\rExport Progress: 90 %\n"),
               std::string::npos);
     std::vector<std::vector<std::uint8_t>> chunks(kTracks, std::vector<std::uint8_t>(3 * frames, 0));
