@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -475,8 +476,13 @@ std::string BuildSettingsText(const SessionState& s, int clampedPeriod) {
   }
   out += "\nBus Volumes (dB):\n";
   for (int bus = 1; bus <= kBusCount; ++bus) {
-    if (s.busVolume[bus - 1] != 0.0f) {
-      AppendFormat(out, "busvl\t%i\t%.2f\n", bus, static_cast<double>(s.busVolume[bus - 1]));
+    // 0 dB is not written, and neither is a level that prints as 0.00 (a
+    // hand-edited 1e-40): read back it would be 0 dB, and the next save
+    // would drop the line, so a file would change on every save.
+    char level[64];
+    std::snprintf(level, sizeof level, "%.2f", static_cast<double>(s.busVolume[bus - 1]));
+    if (std::strcmp(level, "0.00") != 0 && std::strcmp(level, "-0.00") != 0) {
+      AppendFormat(out, "busvl\t%i\t%s\n", bus, level);
     }
   }
   return out;
