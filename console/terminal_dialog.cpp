@@ -46,6 +46,9 @@ std::string NoticeText(const Notice& n) {
     case NoticeKind::NoFormatChunk: return "Can't find format chunk in wave file!\n";
     case NoticeKind::TrackNotMono: return n.path + " is not a mono file and will not be played\n";
     case NoticeKind::TrackNot24Bit: return n.path + " is not a 24 bit file and will not be played\n";
+    case NoticeKind::TrackOtherRate:
+      return n.path + " is a " + std::to_string(n.number) + " Hz file, not " + std::to_string(n.total) +
+             " Hz, and will not be played\n";
     case NoticeKind::TrackWithoutData: return "Cannot find data block in file " + n.path + "!\n";
     case NoticeKind::TakeNotMono: return "Mono files only\n";
     case NoticeKind::TakeNot24Bit: return "24 bit wave files only!\n";

@@ -20,6 +20,7 @@ enum class NoticeKind {
   TrackNotMono,            // path: will not be played
   TrackNot24Bit,           // path: will not be played
   TrackWithoutData,        // path: a track without a data block
+  TrackOtherRate,          // path, number: its rate, total: the project's; will not be played
   TakeNotMono,             // a take to be measured is not mono
   TakeNot24Bit,            // a take to be measured is not 24-bit
   NoDataBlock,             // a file whose audio cannot be found

@@ -101,7 +101,7 @@ void ArmPlayback(const SessionState& s, const ListLines& play, bool soloOnly, co
   for (int c = 0; c < count; ++c) {
     if (IsSkipLine(play.lines[c])) continue;
     const std::string path(play.lines[c]);
-    const std::optional<TrackInfo> track = CheckPlayableTrack(path.c_str(), dialog);
+    const std::optional<TrackInfo> track = CheckPlayableTrack(path.c_str(), dialog, s.sampleRate);
     if (!track) continue;
     if (soloOnly && s.solo[c] != 1) continue;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -40,7 +40,7 @@ void CheckTracks(const SessionState& s, ExportTracks& tracks, UserDialog& dialog
   for (int k = 0; k < std::min(lines.count, kMaxChannels); ++k) {
     if (IsSkipLine(lines.lines[k])) continue;
     const std::string path(lines.lines[k]);
-    const std::optional<TrackInfo> track = CheckPlayableTrack(path.c_str(), dialog);
+    const std::optional<TrackInfo> track = CheckPlayableTrack(path.c_str(), dialog, s.sampleRate);
     if (!track || k >= ChannelSlots(s, lines)) continue;
     tracks.flags[k] = 1;
     tracks.dataOffset[k] = track->dataOffsetBytes;

@@ -175,15 +175,22 @@ TrackInfo InspectTrackFile(const char* path) {
   return InspectTrack(file.get());
 }
 
-std::optional<TrackInfo> CheckPlayableTrack(const char* path, UserDialog& dialog) {
+std::optional<TrackInfo> CheckPlayableTrack(const char* path, UserDialog& dialog, std::uint32_t projectRateHz) {
   const TrackInfo info = InspectTrackFile(path);
   if (ToldMissingOrUnformatted(info, path, dialog)) return std::nullopt;
   switch (info.check) {
     case TrackCheck::NotMono: dialog.Tell({NoticeKind::TrackNotMono, path}); return std::nullopt;
     case TrackCheck::Not24Bit: dialog.Tell({NoticeKind::TrackNot24Bit, path}); return std::nullopt;
     case TrackCheck::NoData: dialog.Tell({NoticeKind::TrackWithoutData, path}); return std::nullopt;
-    default: return info;
+    default: break;
   }
+  // Played at the project's rate, a track of another rate would sound at
+  // the wrong pitch and speed.
+  if (projectRateHz != 0 && info.rateHz != projectRateHz) {
+    dialog.Tell({NoticeKind::TrackOtherRate, path, {}, 0, info.rateHz, projectRateHz});
+    return std::nullopt;
+  }
+  return info;
 }
 
 std::int64_t TrackLengthSamples(const char* path, UserDialog& dialog) {

@@ -96,9 +96,11 @@ struct TrackInfo {
 // Reads the header facts of a track file; tells nothing.
 TrackInfo InspectTrackFile(const char* path);
 
-// A track for playing or mixing: its facts when it is mono, 24-bit and has
-// a data block; otherwise nothing, after telling why it will not be played.
-[[nodiscard]] std::optional<TrackInfo> CheckPlayableTrack(const char* path, UserDialog& dialog);
+// A track for playing or mixing: its facts when it is mono, 24-bit, has a
+// data block and, when `projectRateHz` is given, that sample rate; otherwise
+// nothing, after telling why it will not be played.
+[[nodiscard]] std::optional<TrackInfo> CheckPlayableTrack(const char* path, UserDialog& dialog,
+                                                          std::uint32_t projectRateHz = 0);
 
 // Length in samples, or 0 after telling why when the file is missing or not
 // a mono 24-bit file with a data marker.

@@ -253,6 +253,10 @@ const Transcript kTranscripts[] = {
              "-------------------------\n1 file exists!\nEnter 'w' to overwrite\n", "Nothing was exported.\n"},
      .play = "a.wav\n", .files = {{"a.wav", MonoWavBytes(Ramp(5000))}, {"old.wav", MonoWavBytes({1})}},
      .exist = {"new_L.wav", "new_R.wav"}},
+    {.name = "TracksAtAnotherRateAreNeitherPlayedNorMixed", .params = "sr\t48000\nch\t2\ni\t0\no\t4096\n",
+     .input = "p exp-i mix c x\n", .out = {"slow.wav is a 44100 Hz file, not 48000 Hz, and will not be played\n",
+     "Playing...", "slow.wav is a 44100 Hz", "Mixing channels  2\n"}, .play = "slow.wav\nfast.wav\n",
+     .files = {{"slow.wav", MonoWavBytes(Ramp(100))}, {"fast.wav", MonoWavBytes(Ramp(100), 48000)}}, .exist = {"mix.wav"}},
     {.name = "ARecordingDrawsTheLevelMeter", .params = "e\t0\no\t44100\n", .input = "R del x\n",
      .out = {"Recording...\n", "\t -30 dB ["}, .record = "voice.wav\n"},
     // The minimal interface shows the take menu as one line, again after an unknown word.
