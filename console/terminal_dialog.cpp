@@ -133,7 +133,11 @@ std::string NoticeText(const Notice& n) {
       return "The file named " + n.path +
              " already exists!\nEnter a different take name or 'w' to overwrite this file\n"
              "or 'W' to overwrite all similar conflicts\n";
-    case NoticeKind::TakeUnopened: return "Can't open " + n.path + " for recording\n";
+    case NoticeKind::TakeUnopened:
+      return "Can't open " + n.path + " for recording" + (n.error != 0 ? std::string(": ") + std::strerror(n.error) : "") +
+             "\n";
+    case NoticeKind::NothingToRecord:
+      return "Nothing to record: no input of " + n.path + " has a take file, so the run does not start\n";
     case NoticeKind::TakeCutShort:
       return "Recording into " + n.path + " on input " + std::to_string(n.number) +
              " was cut short: " + std::strerror(n.error) + "\n";

@@ -200,19 +200,16 @@ void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& 
       continue;
     }
     const std::string& name = names[c];
-    const bool usable = CreateWavFile(name.c_str(), s.sampleRate, kTrackBits, 0, 1) &&
-                        CheckPlayableTrack(name.c_str(), dialog);
+    IoResult made = CreateWavFile(name.c_str(), s.sampleRate, kTrackBits, 0, 1);
     // Not O_APPEND: the header's sizes are rewritten in place while the
     // audio goes on at the end.
-    int fd = usable ? ::open(name.c_str(), O_WRONLY | O_CLOEXEC) : -1;
-    if (fd >= 0 && ::lseek(fd, 0, SEEK_END) < 0) {
-      ::close(fd);
-      fd = -1;
-    }
-    if (fd < 0) {
+    int fd = made && CheckPlayableTrack(name.c_str(), dialog) ? ::open(name.c_str(), O_WRONLY | O_CLOEXEC) : -1;
+    if (made && (fd < 0 || ::lseek(fd, 0, SEEK_END) < 0)) made = IoResult::FromErrno();
+    if (!made && fd >= 0) ::close(fd);
+    if (!made || fd < 0) {
       // This input records nothing; the take menu must not treat whatever
       // stands under that name as a new take.
-      dialog.Tell({NoticeKind::TakeUnopened, name});
+      dialog.Tell({NoticeKind::TakeUnopened, name, {}, made.error});
       plan.recordArmed[c] = 0;
       recording.takeList += "-\n";
       continue;
@@ -389,6 +386,13 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   if (shape.records) {
     plan->takeLength = s.outPoint - s.punchPoint;
     CreateTakes(s, rec, request, transport, *plan, recording, dialog);
+    // A run that records nothing would play the whole stretch and then
+    // offer a take menu for no takes.
+    if (std::none_of(plan->takeFiles.begin(), plan->takeFiles.end(), [](const UniqueFd& fd) { return bool(fd); })) {
+      dialog.Tell({NoticeKind::NothingToRecord, s.recordlistFiles[0].data()});
+      RestorePreRoll(s, transport);
+      return recording;
+    }
   }
 
   plan->startPosition = shape.plays ? s.inPoint : shape.records ? s.punchPoint : 0;

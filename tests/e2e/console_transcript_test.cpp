@@ -257,6 +257,10 @@ const Transcript kTranscripts[] = {
      .input = "p exp-i mix c x\n", .out = {"slow.wav is a 44100 Hz file, not 48000 Hz, and will not be played\n",
      "Playing...", "slow.wav is a 44100 Hz", "Mixing channels  2\n"}, .play = "slow.wav\nfast.wav\n",
      .files = {{"slow.wav", MonoWavBytes(Ramp(100))}, {"fast.wav", MonoWavBytes(Ramp(100), 48000)}}, .exist = {"mix.wav"}},
+    // Nothing armed: the run does not start, and no take menu comes.
+    {.name = "ARecordingWithNothingArmedDoesNotStart", .params = "o\t4096\n", .input = "R x\n",
+     .out = {"Nothing to record: no input of record.txt has a take file, so the run does not start\n"},
+     .notOut = {"Recording...", "take handling"}, .record = "-\n"},
     {.name = "ARecordingDrawsTheLevelMeter", .params = "e\t0\no\t44100\n", .input = "R del x\n",
      .out = {"Recording...\n", "\t -30 dB ["}, .record = "voice.wav\n"},
     // The minimal interface shows the take menu as one line, again after an unknown word.
@@ -275,7 +279,7 @@ const Transcript kTranscripts[] = {
      .params = "ch\t2\nmix\t1\ni\t44032\ne\t88064\no\t176128\nproll\t2.0\nsolo\t2\n", .input = "sp ai ri del s x\n",
      .out = {"Playing...\nTracks are soloed\n", "Output Channel Peaks:\nchannel 1: -81.49 dBFS\nchannel 2: -81.49 "
              "dBFS\n", "Setting pre-roll\nplay 0 rec 44032 stop 176128\n"},
-     .saved = {"i\t44032\no\t176128\ne\t88064"}, .record = "-\n-\n", .play = "loud.wav\nquiet.wav\n",
+     .saved = {"i\t44032\no\t176128\ne\t88064"}, .record = "-\nin2.wav\n", .play = "loud.wav\nquiet.wav\n",
      .files = {{"loud.wav", MonoWavBytes(std::vector<int>(50000, 100000))},
                {"quiet.wav", MonoWavBytes(std::vector<int>(50000, 1000))}}},
 };

@@ -236,7 +236,7 @@ std::vector<Case> FaultCases() {
        take, 1, 0, {"punch-in.undo"}},
       {"the mix work file a directory", mix, "exp-i mix c x\n", 0, {"Can't create mix.wav for the mix: Is a directory"}, "",
        1, 0, {"mix.wav.part"}},
-      {"the take name a directory", shortTake, "R_take w x\n", 0, {"Can't open song_take.wav for recording"}, "", 1, 0,
+      {"the take name a directory", shortTake, "R_take w x\n", 0, {"Can't open song_take.wav for recording: Is a directory\nNothing to record"}, "", 1, 0,
        {"song_take.wav"}},
       {"the record file a directory for rep", shortTake, "R rep w x\n", 0, {" to dir.wav: Is a directory"}, take, 1, 0,
        {"dir.wav"}, {}, "dir.wav\n"},
