@@ -116,9 +116,18 @@ SetupFailureText FailureText(const DeviceSetup& setup) {
     case DeviceSetupStep::OpenCapture: return {"unable to open pcm record device: %s\n", stderr};
     case DeviceSetupStep::CaptureFormat: return {"Problem setting recording format: %s\n", stderr};
     case DeviceSetupStep::CaptureParameters: return {"Could not set record hardware parameters: %s\n", stdout};
+    case DeviceSetupStep::Grant:
     case DeviceSetupStep::None: break;
   }
   return {nullptr, stdout};
+}
+
+// A stream that does not serve the project: what it offers against what the
+// project needs.
+void ReportGrant(const char* stream, const StreamReport& granted, int channels, unsigned int rate) {
+  if (GrantServes(granted, channels, rate)) return;
+  std::fprintf(stderr, "The device grants %u %s channels at %u Hz; the project needs %i at %u Hz\n", granted.channels,
+               stream, granted.rate, channels, rate);
 }
 
 }  // namespace
@@ -131,6 +140,13 @@ void ReportDeviceSetup(const DeviceSetup& setup) {
     PrintTableRow("Play", setup.playback);
     PrintTableRow("Record", setup.capture);
     std::printf("-----------------------------------------\n\n");
+  }
+  if (setup.failedStep == DeviceSetupStep::Grant) {
+    std::fflush(stdout);
+    ReportGrant("playback", setup.playback, setup.outputsAsked, setup.rateAsked);
+    ReportGrant("capture", setup.capture, setup.inputsAsked, setup.rateAsked);
+    std::fprintf(stderr, "Use a plughw: device to convert, or change inputs, outputs or sr in param.txt\n");
+    throw ProgramExit{1};
   }
   const SetupFailureText failure = FailureText(setup);
   if (failure.format == nullptr) return;

@@ -55,7 +55,8 @@ int RequestSampleFormat(snd_pcm_t* pcm, snd_pcm_hw_params_t* params) {
 // grants shows in the driver table.
 void RequestGeometry(snd_pcm_t* pcm, snd_pcm_hw_params_t* params, int channels, unsigned int rate,
                      snd_pcm_uframes_t periodFrames, snd_pcm_uframes_t bufferFrames) {
-  snd_pcm_hw_params_set_channels(pcm, params, static_cast<unsigned int>(std::max(channels, 0)));
+  unsigned int count = static_cast<unsigned int>(std::max(channels, 0));
+  snd_pcm_hw_params_set_channels_near(pcm, params, &count);
   snd_pcm_hw_params_set_rate_near(pcm, params, &rate, nullptr);
   snd_pcm_hw_params_set_period_size_near(pcm, params, &periodFrames, nullptr);
   snd_pcm_hw_params_set_buffer_size_near(pcm, params, &bufferFrames);
@@ -114,7 +115,18 @@ DeviceSetup OpenAudioDevices(const SessionState& state, AudioDevices& devices) {
   devices.playbackBufferFrames = setup.playback.bufferFrames;
   devices.captureBufferFrames = setup.capture.bufferFrames;
   if (captureErr < 0) return Failed(setup, DeviceSetupStep::CaptureParameters, captureErr);
+  setup.outputsAsked = state.outputs;
+  setup.inputsAsked = state.inputs;
+  setup.rateAsked = state.sampleRate;
+  if (!GrantServes(setup.playback, state.outputs, state.sampleRate) ||
+      !GrantServes(setup.capture, state.inputs, state.sampleRate)) {
+    return Failed(setup, DeviceSetupStep::Grant, 0);
+  }
   return setup;
+}
+
+bool GrantServes(const StreamReport& report, int channels, unsigned int rate) {
+  return static_cast<int>(report.channels) >= channels && report.rate == rate;
 }
 
 void PrepareDevicesForRun(AudioDevices& devices, bool capture, bool playback) {

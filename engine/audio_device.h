@@ -53,6 +53,7 @@ enum class DeviceSetupStep {
   OpenCapture,
   CaptureFormat,
   CaptureParameters,
+  Grant,  // a stream has fewer channels than the project needs, or another rate
 };
 
 // How the set-up went: the step that failed with its ALSA error, and what
@@ -64,7 +65,16 @@ struct DeviceSetup {
   bool granted = false;        // both streams were configured far enough to read back
   StreamReport playback;
   StreamReport capture;
+  // What the project asked for, to compare with what was granted.
+  int outputsAsked = 0;
+  int inputsAsked = 0;
+  unsigned int rateAsked = 0;
 };
+
+// Whether a stream that was granted `report` serves `channels` channels at
+// the project's rate: recording or playing them otherwise would give
+// silent channels or takes labelled with the wrong rate.
+bool GrantServes(const StreamReport& report, int channels, unsigned int rate);
 
 // Opens and configures both devices. The program cannot go on when a step
 // failed.

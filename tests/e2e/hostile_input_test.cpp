@@ -57,7 +57,8 @@ std::string Wav(int tag, int channels, int bits, const std::string& audio, const
 // Every numeric key of the settings file, plain and indexed, set to `v`.
 std::string EveryNumericKey(const std::string& v, bool measures) {
   std::string text = "dv\tnull\n";
-  for (const char* key : {"sr", "inputs", "outputs", "ch", "buf", "odcomp", "meter", "sig", "safe", "i", "o", "e",
+  // The rate is left to the device test: most values of it are no rate a device runs at.
+  for (const char* key : {"inputs", "outputs", "ch", "buf", "odcomp", "meter", "sig", "safe", "i", "o", "e",
                           "mem", "nudge", "proll", "xfade", "tempo", "aud", "int", "mix", "solo"}) {
     text += std::string(key) + "\t" + v + "\n";
   }

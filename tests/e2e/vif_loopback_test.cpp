@@ -11,6 +11,20 @@
 namespace sondrel::e2e {
 namespace {
 
+// A device that cannot serve the project ends the set-up with status 1: fewer channels than a first run asks for
+// (and no param.txt is written), or a rate below the device's range.
+TEST_F(VifLoopTest, ADeviceThatCannotServeTheProjectEndsTheSetUp) {
+  WriteVif(2, 2, 1024, "", 0, "channels 2");
+  std::filesystem::remove(project_ / "param.txt");
+  const std::string hint = "Use a plughw: device to convert, or change inputs, outputs or sr in param.txt\n";
+  EXPECT_EQ(RunChecked("c 3 2 3 vif 2 x\n", 1).err,
+            "The device grants 2 capture channels at 48000 Hz; the project needs 3 at 48000 Hz\n" + hint);
+  EXPECT_FALSE(Exists("param.txt"));
+  WriteVif(2, 2, 1024, "sr\t500\n");
+  EXPECT_NE(RunChecked("x\n", 1).err.find("playback channels at 1000 Hz; the project needs 2 at 500 Hz\n"),
+            std::string::npos);
+}
+
 std::int64_t RoundUp(std::int64_t value, int block) { return (value + block - 1) / block * block; }
 
 // The transport starts capturing once it has written (P + C) x B + K frames
