@@ -29,6 +29,12 @@ std::string Percent(const Notice& n) {
   return text;
 }
 
+std::string Megabytes(std::int64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
 // number samples at total samples per second.
 std::string Seconds(const Notice& n) {
   char text[32];
@@ -136,6 +142,9 @@ std::string NoticeText(const Notice& n) {
     case NoticeKind::TakeUnopened:
       return "Can't open " + n.path + " for recording" + (n.error != 0 ? std::string(": ") + std::strerror(n.error) : "") +
              "\n";
+    case NoticeKind::NoRoomForTakes:
+      return "Not enough disk space for the takes: they need " + Megabytes(n.number) + " MB, " + Megabytes(n.total) +
+             " MB are free, so the run does not start\n";
     case NoticeKind::NothingToRecord:
       return "Nothing to record: no input of " + n.path + " has a take file, so the run does not start\n";
     case NoticeKind::TakeCutShort:

@@ -1,6 +1,7 @@
 #include "core/file_io.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace sondrel {
 
@@ -26,6 +27,12 @@ IoResult ReplaceFileDurably(const char* path, const char* workPath, std::string_
   // Make the rename itself durable; the new file is in place either way.
   SyncProjectDirectory();
   return result;
+}
+
+std::int64_t FreeBytes(const char* path) {
+  struct statvfs fs {};
+  if (::statvfs(path, &fs) != 0) return -1;
+  return static_cast<std::int64_t>(fs.f_bavail) * static_cast<std::int64_t>(fs.f_frsize);
 }
 
 }  // namespace sondrel

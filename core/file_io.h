@@ -148,6 +148,10 @@ inline IoResult FlushToDisk(int fd) {
 // and `path` is untouched.
 IoResult ReplaceFileDurably(const char* path, const char* workPath, std::string_view text);
 
+// Bytes an unprivileged writer may still put on the file system holding
+// `path`; -1 when that cannot be found out.
+std::int64_t FreeBytes(const char* path);
+
 // A rename or unlink is only durable once the directory holding it is.
 inline void SyncProjectDirectory() {
   const int dir = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -86,6 +86,7 @@ enum class NoticeKind {
   TakeNameTaken,          // path: asks for another take name, "w" or "W"
   TakeUnopened,           // path: the take that cannot record, error: why (0: told already)
   NothingToRecord,        // path: the recordlist; no take file could be made, so the run does not start
+  NoRoomForTakes,         // number: bytes the takes need, total: bytes free; the run does not start
   TakeCutShort,           // path, number: the input
   IncompleteNameTaken,    // path: the name an incomplete take would get
   IncompleteTakeKept,     // path: the name it was kept under

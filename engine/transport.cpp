@@ -227,6 +227,17 @@ void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& 
   }
 }
 
+// Whether the project's file system can hold every armed take whole. A full
+// disk would otherwise show only after the run, with the performance cut.
+bool RoomForTakes(const RunPlan& plan, UserDialog& dialog) {
+  const auto armed = std::count(plan.recordArmed.begin(), plan.recordArmed.end(), 1);
+  const std::int64_t needed = armed * (static_cast<std::int64_t>(kWavHeaderBytes) + plan.takeLength * kTrackBytesPerSample);
+  const std::int64_t free = FreeBytes(".");
+  if (free < 0 || needed <= free) return true;
+  dialog.Tell({NoticeKind::NoRoomForTakes, {}, {}, 0, needed, free});
+  return false;
+}
+
 std::int64_t MonitorLengthSamples(float seconds, std::uint32_t rate) {
   const double samples = static_cast<double>(seconds) * rate;
   // "inf", or digits too many for a float, is no length at all: nothing can
@@ -385,6 +396,10 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   }
   if (shape.records) {
     plan->takeLength = s.outPoint - s.punchPoint;
+    if (!RoomForTakes(*plan, dialog)) {
+      RestorePreRoll(s, transport);
+      return recording;
+    }
     CreateTakes(s, rec, request, transport, *plan, recording, dialog);
     // A run that records nothing would play the whole stretch and then
     // offer a take menu for no takes.

@@ -257,6 +257,10 @@ const Transcript kTranscripts[] = {
      .input = "p exp-i mix c x\n", .out = {"slow.wav is a 44100 Hz file, not 48000 Hz, and will not be played\n",
      "Playing...", "slow.wav is a 44100 Hz", "Mixing channels  2\n"}, .play = "slow.wav\nfast.wav\n",
      .files = {{"slow.wav", MonoWavBytes(Ramp(100))}, {"fast.wav", MonoWavBytes(Ramp(100), 48000)}}, .exist = {"mix.wav"}},
+    // 2^40 samples of take do not fit on the disk: the run does not start.
+    {.name = "ARecordingTheDiskCannotHoldDoesNotStart", .params = "o\t1099511627776\n", .input = "R x\n",
+     .out = {"Not enough disk space for the takes: they need 3298534.9 MB, "}, .notOut = {"Recording..."},
+     .record = "a.wav\n"},
     // Nothing armed: the run does not start, and no take menu comes.
     {.name = "ARecordingWithNothingArmedDoesNotStart", .params = "o\t4096\n", .input = "R x\n",
      .out = {"Nothing to record: no input of record.txt has a take file, so the run does not start\n"},
