@@ -38,7 +38,8 @@ std::string Megabytes(std::int64_t bytes) {
 // number samples at total samples per second.
 std::string Seconds(const Notice& n) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.2f", n.total > 0 ? static_cast<double>(n.number) / static_cast<double>(n.total) : 0.0);
+  const double seconds = n.total > 0 ? static_cast<double>(n.number) / static_cast<double>(n.total) : 0.0;
+  std::snprintf(text, sizeof text, "%.2f", seconds);
   return text;
 }
 
@@ -140,8 +141,8 @@ std::string NoticeText(const Notice& n) {
              " already exists!\nEnter a different take name or 'w' to overwrite this file\n"
              "or 'W' to overwrite all similar conflicts\n";
     case NoticeKind::TakeUnopened:
-      return "Can't open " + n.path + " for recording" + (n.error != 0 ? std::string(": ") + std::strerror(n.error) : "") +
-             "\n";
+      return "Can't open " + n.path + " for recording" +
+             (n.error != 0 ? std::string(": ") + std::strerror(n.error) : std::string()) + "\n";
     case NoticeKind::NoRoomForTakes:
       return "Not enough disk space for the takes: they need " + Megabytes(n.number) + " MB, " + Megabytes(n.total) +
              " MB are free, so the run does not start\n";
@@ -155,7 +156,8 @@ std::string NoticeText(const Notice& n) {
     case NoticeKind::RecordingJournalNotSaved:
       return std::string("Could not note the takes in recording.takes: ") + ReasonOf(n.error) +
              "\nIf the program is cut off, their sizes will not be fixed at the next start\n";
-    case NoticeKind::CutOffTakeKept: return "A recording was cut off: " + n.path + " was kept with " + Seconds(n) + " sec\n";
+    case NoticeKind::CutOffTakeKept:
+      return "A recording was cut off: " + n.path + " was kept with " + Seconds(n) + " sec\n";
     case NoticeKind::CutOffTakeMissing: return "A recording was cut off: " + n.path + " is no longer there\n";
     case NoticeKind::CutOffTakeUnfixable:
       return "A recording was cut off: " + n.path + " is not a take whose sizes can be fixed; it is left as it is\n";

@@ -178,9 +178,10 @@ std::int64_t NextTakeNumber(const SessionState& s, const ListLines& rec, const R
 }
 
 // Creates one take file per armed input, its header declaring no audio yet
-// (the loop keeps it up to date), and lists them for the take menu. Every name is settled before any
-// file is made: input that ends at a conflict question must not leave
-// header-only files behind that claim to be takes.
+// (the loop keeps it up to date), and lists them for the take menu. Every
+// name is settled before any file is made: input that ends at a conflict
+// question must not leave header-only files behind that claim to be takes.
+// The names are then noted for the next start, in case the run is cut off.
 void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& request, TransportState& t,
                  RunPlan& plan, Recording& recording, UserDialog& dialog) {
   PresetNaming naming;
@@ -230,11 +231,13 @@ void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& 
 // Whether the project's file system can hold every armed take whole. A full
 // disk would otherwise show only after the run, with the performance cut.
 bool RoomForTakes(const RunPlan& plan, UserDialog& dialog) {
-  const auto armed = std::count(plan.recordArmed.begin(), plan.recordArmed.end(), 1);
-  const std::int64_t needed = armed * (static_cast<std::int64_t>(kWavHeaderBytes) + plan.takeLength * kTrackBytesPerSample);
+  const auto armed = static_cast<double>(std::count(plan.recordArmed.begin(), plan.recordArmed.end(), 1));
+  // In floating point: a hand-edited stop near 2^62 samples must not overflow.
+  const double needed = armed * (static_cast<double>(kWavHeaderBytes) +
+                                 static_cast<double>(plan.takeLength) * kTrackBytesPerSample);
   const std::int64_t free = FreeBytes(".");
-  if (free < 0 || needed <= free) return true;
-  dialog.Tell({NoticeKind::NoRoomForTakes, {}, {}, 0, needed, free});
+  if (free < 0 || needed <= static_cast<double>(free)) return true;
+  dialog.Tell({NoticeKind::NoRoomForTakes, {}, {}, 0, static_cast<std::int64_t>(std::min(needed, 9.0e18)), free});
   return false;
 }
 
