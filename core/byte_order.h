@@ -20,6 +20,16 @@ constexpr std::int64_t ReadLe32(const std::uint8_t* bytes) {
   return static_cast<std::int32_t>(u);
 }
 
+constexpr std::uint64_t ReadLe64(const std::uint8_t* bytes) {
+  std::uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
+  return value;
+}
+
+constexpr void WriteLe64(std::uint64_t value, std::uint8_t* dest) {
+  for (int i = 0; i < 8; ++i) dest[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
 constexpr void WriteLe16(std::uint16_t value, std::uint8_t* dest) {
   dest[0] = static_cast<std::uint8_t>(value & 0xFF);
   dest[1] = static_cast<std::uint8_t>(value >> 8);

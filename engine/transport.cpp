@@ -201,10 +201,11 @@ void CreateTakes(const SessionState& s, const ListLines& rec, const RunRequest& 
       continue;
     }
     const std::string& name = names[c];
-    IoResult made = CreateWavFile(name.c_str(), s.sampleRate, kTrackBits, 0, 1);
+    // Laid out for the planned length: a take past 4 GiB is RF64 from the start.
+    IoResult made = CreateWavFile(name.c_str(), s.sampleRate, kTrackBits, 0, 1, plan.takeLength);
     // Not O_APPEND: the header's sizes are rewritten in place while the
     // audio goes on at the end.
-    int fd = made && CheckPlayableTrack(name.c_str(), dialog) ? ::open(name.c_str(), O_WRONLY | O_CLOEXEC) : -1;
+    int fd = made && CheckPlayableTrack(name.c_str(), dialog) ? ::open(name.c_str(), O_RDWR | O_CLOEXEC) : -1;
     if (made && (fd < 0 || ::lseek(fd, 0, SEEK_END) < 0)) made = IoResult::FromErrno();
     if (!made && fd >= 0) ::close(fd);
     if (!made || fd < 0) {

@@ -25,52 +25,93 @@ void EncodeSamples24(const std::int64_t* samples, std::uint8_t* bytes, std::int6
 
 // ---- Header ---------------------------------------------------------------
 
-WavHeader MakeHeaderBytes(std::uint32_t rateHz, std::uint32_t bits, std::int64_t frames, std::uint32_t channels) {
-  // 64-bit unsigned arithmetic wraps modulo 2^64, which keeps every field
-  // right modulo 2^32 even for absurd frame counts.
+namespace {
+
+bool NeedsRf64(std::uint64_t dataBytes) { return dataBytes + 36 > 0xFFFFFFFFu; }
+
+}  // namespace
+
+WavHeader MakeHeaderBytes(std::uint32_t rateHz, std::uint32_t bits, std::int64_t frames, std::uint32_t channels,
+                          std::int64_t layoutFrames) {
   const std::uint64_t bytesPerSample = bits / 8;
-  const std::uint64_t dataBytes = bytesPerSample * channels * static_cast<std::uint64_t>(frames);
+  const std::uint64_t frameBytes = bytesPerSample * channels;
+  const std::uint64_t dataBytes = frameBytes * static_cast<std::uint64_t>(frames);
   const std::uint64_t byteRate = bytesPerSample * rateHz * channels;
   const std::uint64_t blockAlign = (std::uint64_t{bits} * channels) / 8;
+  const bool rf64 = NeedsRf64(frameBytes * static_cast<std::uint64_t>(layoutFrames < 0 ? frames : layoutFrames));
 
-  WavHeader h{};
-  std::memcpy(&h[0], "RIFF", 4);
-  WriteLe32(dataBytes + 36, &h[4]);
+  WavHeader h(rf64 ? kRf64HeaderBytes : kWavHeaderBytes);
+  std::size_t at = 12;
+  std::memcpy(&h[0], rf64 ? "RF64" : "RIFF", 4);
+  WriteLe32(rf64 ? 0xFFFFFFFFu : dataBytes + 36, &h[4]);
   std::memcpy(&h[8], "WAVE", 4);
-  std::memcpy(&h[12], "fmt ", 4);
-  WriteLe32(16, &h[16]);
-  WriteLe16(1, &h[20]);  // PCM
-  WriteLe16(static_cast<std::uint16_t>(channels), &h[22]);
-  WriteLe32(rateHz, &h[24]);
-  WriteLe32(byteRate, &h[28]);
-  WriteLe16(static_cast<std::uint16_t>(blockAlign), &h[32]);
-  WriteLe16(static_cast<std::uint16_t>(bits), &h[34]);
-  std::memcpy(&h[36], "data", 4);
-  WriteLe32(dataBytes, &h[40]);
+  if (rf64) {
+    std::memcpy(&h[12], "ds64", 4);
+    WriteLe32(28, &h[16]);
+    WriteLe64(dataBytes + kRf64HeaderBytes - 8, &h[kDs64RiffSizeAt]);
+    WriteLe64(dataBytes, &h[kDs64DataSizeAt]);
+    WriteLe64(static_cast<std::uint64_t>(frames), &h[kDs64DataSizeAt + 8]);
+    at = 48;  // after the ds64 chunk and its empty table
+  }
+  std::memcpy(&h[at], "fmt ", 4);
+  WriteLe32(16, &h[at + 4]);
+  WriteLe16(1, &h[at + 8]);  // PCM
+  WriteLe16(static_cast<std::uint16_t>(channels), &h[at + 10]);
+  WriteLe32(rateHz, &h[at + 12]);
+  WriteLe32(byteRate, &h[at + 16]);
+  WriteLe16(static_cast<std::uint16_t>(blockAlign), &h[at + 20]);
+  WriteLe16(static_cast<std::uint16_t>(bits), &h[at + 22]);
+  std::memcpy(&h[at + 24], "data", 4);
+  WriteLe32(rf64 ? 0xFFFFFFFFu : dataBytes, &h[at + 28]);
   return h;
 }
 
 IoResult CreateWavFile(const char* path, std::uint32_t rateHz, std::uint32_t bits, std::int64_t frames,
-                       std::uint32_t channels) {
-  const WavHeader header = MakeHeaderBytes(rateHz, bits, frames, channels);
+                       std::uint32_t channels, std::int64_t layoutFrames) {
+  const WavHeader header = MakeHeaderBytes(rateHz, bits, frames, channels, layoutFrames);
   FilePtr file = OpenFile(path, "wb");
   if (!file) return IoResult::FromErrno();
   if (const IoResult written = WriteAll(file.get(), header.data(), header.size()); !written) return written;
   return CloseFile(file);
 }
 
+namespace {
+
+IoResult PutField(int fd, std::int64_t offset, const std::uint8_t* bytes, std::size_t size) {
+  const ssize_t written = ::pwrite(fd, bytes, size, static_cast<off_t>(offset));
+  if (written < 0) return IoResult::FromErrno();
+  if (static_cast<std::size_t>(written) != size) return IoResult::Failed(EIO);
+  return {};
+}
+
+}  // namespace
+
+// The ds64 RIFF size, data size and frame count of a file whose data starts
+// at `dataStart` and holds `dataBytes` in frames of `frameBytes`: 24 bytes.
+void MakeDs64Sizes(std::uint64_t dataStart, std::uint64_t dataBytes, std::uint64_t frameBytes, std::uint8_t* fields) {
+  WriteLe64(dataStart + dataBytes - 8, &fields[0]);
+  WriteLe64(dataBytes, &fields[8]);
+  WriteLe64(frameBytes == 0 ? 0 : dataBytes / frameBytes, &fields[16]);
+}
+
 IoResult WriteTakeSizes(int fd, std::int64_t samples) {
   const std::uint64_t dataBytes = kTrackBytesPerSample * static_cast<std::uint64_t>(samples);
+  // The layout was chosen when the file was made; a descriptor that cannot
+  // be read from fails here rather than have an RF64 header taken for plain.
+  std::uint8_t id[4] = {};
+  const ssize_t got = ::pread(fd, id, sizeof id, 0);
+  if (got < 0) return IoResult::FromErrno();
+  if (got == 4 && std::memcmp(id, "RF64", 4) == 0) {
+    std::uint8_t fields[24];
+    MakeDs64Sizes(kRf64HeaderBytes, dataBytes, kTrackBytesPerSample, fields);
+    return PutField(fd, kDs64RiffSizeAt, fields, sizeof fields);
+  }
   std::uint8_t riffSize[4];
   std::uint8_t dataSize[4];
   WriteLe32(dataBytes + 36, riffSize);
   WriteLe32(dataBytes, dataSize);
-  for (const auto& [offset, field] : {std::pair{4, riffSize}, std::pair{40, dataSize}}) {
-    const ssize_t written = ::pwrite(fd, field, 4, offset);
-    if (written < 0) return IoResult::FromErrno();
-    if (written != 4) return IoResult::Failed(EIO);
-  }
-  return {};
+  if (const IoResult written = PutField(fd, 4, riffSize, 4); !written) return written;
+  return PutField(fd, 40, dataSize, 4);
 }
 
 // ---- Marker scan ----------------------------------------------------------
@@ -130,10 +171,25 @@ std::int64_t PlayableLength(std::int64_t declaredBytes, std::int64_t fileSizeByt
   return std::min<std::uint64_t>(declaredSamples, static_cast<std::uint64_t>(actualSamples));
 }
 
+// An RF64 file: "RF64" first, the ds64 chunk right after "WAVE" and the
+// data marker after the ds64 sizes, which then stand in for the 32-bit fields.
+bool UsesDs64(std::FILE* file, std::int64_t dataAt) {
+  std::uint8_t head[kDs64DataSizeAt + 8] = {};
+  return dataAt >= kDs64DataSizeAt + 16 && ReadAt(file, 0, head, sizeof head) &&
+         std::memcmp(head, "RF64", 4) == 0 && std::memcmp(head + 12, "ds64", 4) == 0;
+}
+
+std::optional<std::int64_t> DeclaredDataBytes(std::FILE* file, std::int64_t dataAt) {
+  if (!UsesDs64(file, dataAt)) return ReadField32(file, dataAt + 4);
+  std::uint8_t raw[8] = {};
+  if (!ReadAt(file, dataAt + 4, raw, 4) || !ReadAt(file, kDs64DataSizeAt, raw, sizeof raw)) return std::nullopt;
+  return static_cast<std::int64_t>(ReadLe64(raw));
+}
+
 void ReadDataFacts(std::FILE* file, TrackInfo& info) {
   const std::optional<std::int64_t> dataAt = FindDataMarker(file);
   if (!dataAt) return;
-  const std::optional<std::int64_t> declaredBytes = ReadField32(file, *dataAt + 4);
+  const std::optional<std::int64_t> declaredBytes = DeclaredDataBytes(file, *dataAt);
   // A data marker without a complete size field after it is no data block.
   if (!declaredBytes) return;
   info.dataOffsetBytes = *dataAt + 8;
@@ -219,6 +275,21 @@ IoResult WriteSizeFields(std::FILE* file, std::int64_t dataAt) {
   const std::int64_t sizeBytes = FileSizeBytes(file);
   if (sizeBytes < 0) return IoResult::FromErrno();
   const std::int64_t endBytes = std::max(sizeBytes, dataAt + 8);
+  if (UsesDs64(file, dataAt)) {
+    // The 32-bit fields stay 0xFFFFFFFF; the frame is the format's.
+    const std::optional<std::int64_t> fmtAt = FindFormatMarker(file);
+    const std::int64_t frameBytes =
+        fmtAt ? std::int64_t{ReadField16(file, *fmtAt + 10)} * ReadField16(file, *fmtAt + 22) / 8 : 0;
+    std::uint8_t fields[24];
+    MakeDs64Sizes(static_cast<std::uint64_t>(dataAt + 8), static_cast<std::uint64_t>(endBytes - (dataAt + 8)),
+                  static_cast<std::uint64_t>(frameBytes), fields);
+    if (endBytes > sizeBytes) {
+      // Grows the file to hold the data size field, as the plain branch does.
+      const std::uint8_t none[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+      if (const IoResult written = WriteAt(file, dataAt + 4, none, sizeof none); !written) return written;
+    }
+    return WriteAt(file, kDs64RiffSizeAt, fields, sizeof fields);
+  }
   std::uint8_t dataSize[4];
   std::uint8_t riffSize[4];
   WriteLe32(static_cast<std::uint64_t>(endBytes - (dataAt + 8)), dataSize);

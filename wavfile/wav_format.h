@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "core/audio_constants.h"
 #include "core/byte_order.h"
@@ -30,10 +31,16 @@
 namespace sondrel {
 
 inline constexpr std::size_t kWavHeaderBytes = 44;
+// A file whose data passes 4 GiB is RF64: "RF64" in place of "RIFF", a
+// "ds64" chunk after "WAVE" carrying the 64-bit RIFF size, data size and
+// frame count, and both 32-bit size fields set to 0xFFFFFFFF.
+inline constexpr std::size_t kRf64HeaderBytes = 80;
+inline constexpr std::int64_t kDs64RiffSizeAt = 20;
+inline constexpr std::int64_t kDs64DataSizeAt = 28;
 // Markers are looked for at even offsets 2 .. this one, inclusive.
 inline constexpr std::int64_t kMarkerScanLastOffsetBytes = 131072;
 
-using WavHeader = std::array<std::uint8_t, kWavHeaderBytes>;
+using WavHeader = std::vector<std::uint8_t>;
 
 // ---- Sample conversions -------------------------------------------------
 
@@ -56,21 +63,29 @@ void EncodeSamples24(const std::int64_t* samples, std::uint8_t* bytes, std::int6
 
 // ---- Header and marker scan ---------------------------------------------
 
-// The 44 header bytes for `frames` frames. Each 4-byte field holds its value
-// modulo 2^32, each 2-byte field modulo 2^16.
-WavHeader MakeHeaderBytes(std::uint32_t rateHz, std::uint32_t bits, std::int64_t frames, std::uint32_t channels);
+// The header bytes for `frames` frames: the plain 44 while the RIFF size of
+// `layoutFrames` frames (`frames` when not given) fits 32 bits, else the 80
+// of RF64. Each 2-byte field holds its value modulo 2^16.
+WavHeader MakeHeaderBytes(std::uint32_t rateHz, std::uint32_t bits, std::int64_t frames, std::uint32_t channels,
+                          std::int64_t layoutFrames = -1);
 
-// Creates or truncates `path` and writes exactly the 44 header bytes. On
-// failure the errno of the call that failed; the caller tells the user.
+// Creates or truncates `path` and writes exactly the header bytes, laid out
+// for `layoutFrames` (a take planned that long that declares no audio yet)
+// or for `frames`. On failure the errno of the call that failed; the caller
+// tells the user.
 [[nodiscard]] IoResult CreateWavFile(const char* path, std::uint32_t rateHz, std::uint32_t bits, std::int64_t frames,
-                                     std::uint32_t channels);
+                                     std::uint32_t channels, std::int64_t layoutFrames = -1);
 
-// Sets both size fields of a file made by CreateWavFile (mono, 24-bit, the
-// 44-byte header) to `samples`, wherever the descriptor's offset stands.
+// Sets the size fields of a file made by CreateWavFile (mono, 24-bit, plain
+// or RF64) to `samples`, wherever the descriptor's offset stands.
 // Two 4-byte positioned writes and nothing allocated: a recording brings its
 // takes' headers up to date while it runs, so a take read after a crash
 // claims no more than it holds.
 [[nodiscard]] IoResult WriteTakeSizes(int fd, std::int64_t samples);
+
+// The 24 bytes of an RF64 file's ds64 sizes (RIFF size, data size, frame
+// count) for data starting at byte `dataStart` and holding `dataBytes`.
+void MakeDs64Sizes(std::uint64_t dataStart, std::uint64_t dataBytes, std::uint64_t frameBytes, std::uint8_t* fields);
 
 // Offset of the first even offset in 2 .. kMarkerScanLastOffsetBytes where
 // the file holds "fmt" / "data"; nothing when there is none (a marker that

@@ -47,6 +47,16 @@ std::uint32_t Field32(std::string_view bytes, std::int64_t at) {
   return static_cast<std::uint32_t>(sondrel::ReadLe32(reinterpret_cast<const std::uint8_t*>(bytes.data() + at)));
 }
 
+std::uint64_t Field64(std::string_view bytes, std::int64_t at) {
+  return sondrel::ReadLe64(reinterpret_cast<const std::uint8_t*>(bytes.data() + at));
+}
+
+// RF64: with the data marker after the ds64 chunk, its 64-bit sizes stand
+// in for the 32-bit fields.
+bool UsesDs64(std::string_view bytes, std::int64_t dataAt) {
+  return dataAt >= 44 && bytes.substr(0, 4) == "RF64" && bytes.substr(12, 4) == "ds64";
+}
+
 // The first even offset from 2 to the scan's end where the whole marker lies
 // in the file, the plain way (no memcmp: libFuzzer hooks it). Not
 // instrumented for coverage: its branches say nothing about the program,
@@ -96,9 +106,11 @@ std::int64_t CheckReaders(std::string_view bytes, const Markers& markers) {
   FUZZ_CHECK(markers.fmt && markers.data && accepted->channels == 1 && accepted->bits == 24);
   const std::int64_t held = static_cast<std::int64_t>(bytes.size()) - accepted->dataOffsetBytes;
   FUZZ_CHECK(accepted->dataOffsetBytes == *markers.data + 8 && held >= 0);
-  const std::uint32_t declared = Field32(bytes, *markers.data + 4);
-  FUZZ_CHECK(length >= 0 && length * 3 <= held && length <= declared / 3);
-  FUZZ_CHECK(length == held / 3 || length == declared / 3);
+  const std::uint64_t declared =
+      UsesDs64(bytes, *markers.data) ? Field64(bytes, 28) : Field32(bytes, *markers.data + 4);
+  const auto samples = static_cast<std::uint64_t>(length);
+  FUZZ_CHECK(length >= 0 && length * 3 <= held && samples <= declared / 3);
+  FUZZ_CHECK(length == held / 3 || samples == declared / 3);
   return length;
 }
 
@@ -117,6 +129,13 @@ void CheckFixSize(std::string_view before, const Markers& markers) {
   const std::string after{std::istreambuf_iterator<char>(file), {}};
   const auto end = static_cast<std::int64_t>(after.size());
   FUZZ_CHECK(end == std::max<std::int64_t>(static_cast<std::int64_t>(before.size()), data + 8));
+  if (UsesDs64(before, data)) {
+    // The ds64 sizes follow the file; the rest stays.
+    FUZZ_CHECK(after.substr(0, 20) == before.substr(0, 20) && after.substr(44, data - 40) == before.substr(44, data - 40));
+    FUZZ_CHECK(Field64(after, 20) == static_cast<std::uint64_t>(end - 8));
+    FUZZ_CHECK(Field64(after, 28) == static_cast<std::uint64_t>(end - data - 8));
+    return;
+  }
   FUZZ_CHECK(after.substr(0, 4) == before.substr(0, 4) && after.substr(8, data - 4) == before.substr(8, data - 4));
   FUZZ_CHECK(after.substr(data + 8) == before.substr(std::min<std::size_t>(data + 8, before.size())));
   FUZZ_CHECK(Field32(after, 4) == static_cast<std::uint32_t>(end - 8));

@@ -1,6 +1,11 @@
 #include "wavfile/wav_format.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include <string>
 #include <vector>
@@ -43,8 +48,42 @@ TEST_F(WavFileTest, HeaderOfANewFile) {
   WriteFile("t.wav", MonoWavBytes(Ramp(100)));
   ASSERT_TRUE(CreateWavFile("t.wav", 44100, 24, 0, 1));
   EXPECT_EQ(ReadFile("t.wav"), MonoWavBytes({}));
-  // Sizes hold their value modulo 2^32: 2^31 frames of 3 bytes give 2^31.
-  EXPECT_EQ(ReadLe32(&MakeHeaderBytes(48000, 24, std::int64_t{1} << 31, 1)[40]), INT32_MIN);
+  EXPECT_EQ(MakeHeaderBytes(48000, 24, (0xFFFFFFFF - 36) / 3, 1).size(), 44u);  // the longest plain file
+}
+
+// The first bytes of a file too large to read whole.
+std::string Head(const char* path, std::size_t bytes) {
+  std::string head(bytes, '\0');
+  std::ifstream(path, std::ios::binary).read(head.data(), static_cast<std::streamsize>(bytes));
+  return head;
+}
+
+// Data past 4 GiB is RF64, read and fixed through its 64-bit sizes: a sparse
+// file of 2^31 frames (6 GiB, no blocks written) grown as a punch-in past its
+// end grows it, and a take planned that long whose running sizes sox and
+// libsndfile read.
+TEST_F(WavFileTest, FilesPast4GiBAreRf64) {
+  const std::int64_t frames = std::int64_t{1} << 31;
+  ASSERT_TRUE(CreateWavFile("big.wav", 48000, 24, frames, 1));
+  EXPECT_EQ(Head("big.wav", 80), "RF64" + Le(0xFFFFFFFF, 4) + "WAVEds64" + Le(28, 4) + Le(3 * frames + 72, 8) +
+                                     Le(3 * frames, 8) + Le(frames, 8) + Le(0, 4) + "fmt " + Le(16, 4) +
+                                     Le(1, 2) + Le(1, 2) + Le(48000, 4) + Le(144000, 4) + Le(3, 2) + Le(24, 2) +
+                                     "data" + Le(0xFFFFFFFF, 4));
+  std::filesystem::resize_file("big.wav", 80 + 3 * frames + 3000);
+  EXPECT_EQ(InspectTrackFile("big.wav").lengthSamples, frames);  // as the header declares
+  ASSERT_TRUE(FixSizeFields("big.wav", dialog));
+  EXPECT_EQ(Head("big.wav", 44).substr(20), Le(3 * frames + 3072, 8) + Le(3 * frames + 3000, 8) + Le(frames + 1000, 8));
+  EXPECT_EQ(InspectTrackFile("big.wav").lengthSamples, frames + 1000);
+
+  ASSERT_TRUE(CreateWavFile("take.wav", 48000, 24, 0, 1, frames));
+  const int fd = ::open("take.wav", O_RDWR);  // as a recording opens its takes: not O_APPEND
+  ASSERT_TRUE(::lseek(fd, 0, SEEK_END) == 80 && WriteAll(fd, MonoWavBytes(Ramp(1000)).substr(44).data(), 3000) &&
+              WriteTakeSizes(fd, 1000));
+  ::close(fd);
+  EXPECT_EQ(InspectTrackFile("take.wav").lengthSamples, 1000);
+  EXPECT_EQ(Shell("soxi -s take.wav && sox take.wav -t s24 - | od -An -tx1 | head -1"),
+            "1000\n 00 00 00 01 00 00 02 00 00 03 00 00 04 00 00 05\n");
+  EXPECT_NE(Shell("sndfile-info take.wav").find("Frames      : 1000\n"), std::string::npos);
 }
 
 // Both extremes and both signs, and nothing past the samples asked for.
