@@ -84,8 +84,6 @@ IoResult PutField(int fd, std::int64_t offset, const std::uint8_t* bytes, std::s
   return {};
 }
 
-}  // namespace
-
 // The ds64 RIFF size, data size and frame count of a file whose data starts
 // at `dataStart` and holds `dataBytes` in frames of `frameBytes`: 24 bytes.
 void MakeDs64Sizes(std::uint64_t dataStart, std::uint64_t dataBytes, std::uint64_t frameBytes, std::uint8_t* fields) {
@@ -93,6 +91,8 @@ void MakeDs64Sizes(std::uint64_t dataStart, std::uint64_t dataBytes, std::uint64
   WriteLe64(dataBytes, &fields[8]);
   WriteLe64(frameBytes == 0 ? 0 : dataBytes / frameBytes, &fields[16]);
 }
+
+}  // namespace
 
 IoResult WriteTakeSizes(int fd, std::int64_t samples) {
   const std::uint64_t dataBytes = kTrackBytesPerSample * static_cast<std::uint64_t>(samples);

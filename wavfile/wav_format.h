@@ -83,10 +83,6 @@ WavHeader MakeHeaderBytes(std::uint32_t rateHz, std::uint32_t bits, std::int64_t
 // claims no more than it holds.
 [[nodiscard]] IoResult WriteTakeSizes(int fd, std::int64_t samples);
 
-// The 24 bytes of an RF64 file's ds64 sizes (RIFF size, data size, frame
-// count) for data starting at byte `dataStart` and holding `dataBytes`.
-void MakeDs64Sizes(std::uint64_t dataStart, std::uint64_t dataBytes, std::uint64_t frameBytes, std::uint8_t* fields);
-
 // Offset of the first even offset in 2 .. kMarkerScanLastOffsetBytes where
 // the file holds "fmt" / "data"; nothing when there is none (a marker that
 // would run past the end of the file does not count).
