@@ -58,10 +58,9 @@ std::string Head(const char* path, std::size_t bytes) {
   return head;
 }
 
-// Data past 4 GiB is RF64, read and fixed through its 64-bit sizes: a sparse
-// file of 2^31 frames (6 GiB, no blocks written) grown as a punch-in past its
-// end grows it, and a take planned that long whose running sizes sox and
-// libsndfile read.
+// Data past 4 GiB is RF64, read and fixed through its 64-bit sizes: a sparse file of 2^31 frames (6 GiB, no
+// blocks written) grown as a punch-in past its end grows it, and a take planned that long whose running sizes
+// sox and libsndfile read.
 TEST_F(WavFileTest, FilesPast4GiBAreRf64) {
   const std::int64_t frames = std::int64_t{1} << 31;
   ASSERT_TRUE(CreateWavFile("big.wav", 48000, 24, frames, 1));
