@@ -55,7 +55,8 @@ void StartConsole(ConsoleState& console) {
                          "Created param.txt file\n");
     s.settingsCreated = 0;
   }
-  AllocateTransportBuffers(console.buffers, s.tracks, console.devices.chunkFrames);
+  AllocateTransportBuffers(console.buffers, s.tracks, s.inputs, s.sampleRate, console.devices.chunkFrames);
+  ReportRealtimeSupport(PrepareRealtime());
   console.meter = MeterScaleFromRange(s.meterRange);
   ComputeDerivedLengths(console);
   RoundPositionsToBlocks(s, console.devices.blockFrames);

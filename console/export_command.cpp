@@ -61,7 +61,7 @@ bool ExportUnderAskedName(ConsoleState& console, ExportLayout layout, ExportTrac
   if (!MayWrite(console.s, MixFileNames(layout, WordOf(baseName)))) return false;
   MixPeaks peaks;
   const bool exported = ExportMix(console.s, layout, WordOf(baseName), tracks, console.transport.gains,
-                                  console.buffers.channelPointers[0], *console.transport.mixWork, peaks,
+                                  console.buffers.play.pointers[0], *console.transport.mixWork, peaks,
                                   console.dialog);
   if (exported) PrintExportPeaks(console.s, peaks);
   return exported;

@@ -58,6 +58,19 @@ void PrintXrunCounts(int underruns, int overruns) {
   if (overruns > 0) std::printf("\nRecord Overruns = %i\n", overruns);
 }
 
+// Said once after the run, not as it happens: the loop cannot print.
+void PrintDiskSilence(const SessionState& s, std::int64_t playbackFrames, std::int64_t captureFrames) {
+  const auto seconds = [&s](std::int64_t frames) {
+    return static_cast<double>(s.sampleRate == 0 ? 0.0f : SamplesToSeconds(frames, s.sampleRate));
+  };
+  if (playbackFrames > 0) {
+    std::printf("\nThe disk was too slow: %.2f sec of the playback was silence\n", seconds(playbackFrames));
+  }
+  if (captureFrames > 0) {
+    std::printf("\nThe disk was too slow: %.2f sec of each take is silence\n", seconds(captureFrames));
+  }
+}
+
 void PrintPosition(const SessionState& s, const char* label, std::int64_t position) {
   if (s.tempoMode == 0) {
     std::printf("%s = %.2f sec\n", label, static_cast<double>(SamplesToSeconds(position, s.sampleRate)));
@@ -154,6 +167,15 @@ void ReportDeviceSetup(const DeviceSetup& setup) {
   std::fprintf(failure.stream, failure.format, snd_strerror(setup.alsaError));
   std::fflush(failure.stream);
   throw ProgramExit{1};
+}
+
+void ReportRealtimeSupport(const RealtimeSupport& support) {
+  if (support.priorityAllowed && support.memoryLocked) return;
+  std::fflush(stdout);
+  std::fprintf(stderr,
+               "Real-time priority or locked memory is not allowed, so a busy machine may break the sound up: "
+               "add \"@audio - rtprio 95\" and \"@audio - memlock unlimited\" to /etc/security/limits.conf "
+               "and join the audio group\n");
 }
 
 void PrintPeakLine(std::int64_t peak, int number, PeakLabel label) {
@@ -264,6 +286,7 @@ void TerminalRunDisplay::RunFinished(const RunSummary& summary) {
   }
   if (summary.plays) PrintOutputPeaks(s_.mixMode, *summary.mixPeaks);
   PrintXrunCounts(summary.underruns, summary.overruns);
+  PrintDiskSilence(s_, summary.playbackStarvedFrames, summary.captureDroppedFrames);
 }
 
 }  // namespace sondrel

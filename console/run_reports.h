@@ -8,6 +8,7 @@
 #include "console/stop_key.h"
 #include "core/session_state.h"
 #include "engine/audio_device.h"
+#include "engine/realtime.h"
 #include "engine/run_observer.h"
 #include "mixer/mixing.h"
 
@@ -16,6 +17,10 @@ namespace sondrel {
 // The driver table of what the devices granted, and why a set-up failed:
 // a failed set-up ends the program with status 1.
 void ReportDeviceSetup(const DeviceSetup& setup);
+
+// One line on standard error when the loop cannot run at real-time
+// priority or keep its memory locked, saying how to allow both.
+void ReportRealtimeSupport(const RealtimeSupport& support);
 
 enum class PeakLabel { Channel, BusLeft, BusRight };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 namespace sondrel {
@@ -62,6 +63,30 @@ void RequestGeometry(snd_pcm_t* pcm, snd_pcm_hw_params_t* params, int channels, 
   snd_pcm_hw_params_set_buffer_size_near(pcm, params, &bufferFrames);
 }
 
+// How the loop drives a stream. It wakes once a period has room (playback)
+// or has arrived (capture). Playback starts once its buffer holds every
+// whole period it fits, never nearly empty; capture starts on the loop's
+// first read or its own start. Neither stream stops at an xrun: it runs on
+// the card's clock, playback in silence, capture over what was not read,
+// and the loop skips the lost stretch by counting it, which keeps every
+// later frame at its place. A device that refuses these keeps its
+// defaults and the loop recovers from the xruns it reports.
+void SetSoftwareParameters(snd_pcm_t* pcm, snd_pcm_uframes_t periodFrames, snd_pcm_uframes_t startFrames) {
+  snd_pcm_sw_params_t* params = nullptr;
+  snd_pcm_sw_params_alloca(&params);
+  if (snd_pcm_sw_params_current(pcm, params) < 0) return;
+  snd_pcm_uframes_t boundary = 0;
+  snd_pcm_sw_params_get_boundary(params, &boundary);
+  snd_pcm_sw_params_set_avail_min(pcm, params, periodFrames);
+  snd_pcm_sw_params_set_start_threshold(pcm, params, startFrames);
+  snd_pcm_sw_params_set_stop_threshold(pcm, params, boundary);
+  // What plays after the last frame written is silence, not the old
+  // contents of the buffer.
+  snd_pcm_sw_params_set_silence_threshold(pcm, params, 0);
+  snd_pcm_sw_params_set_silence_size(pcm, params, boundary);
+  snd_pcm_sw_params(pcm, params);
+}
+
 }  // namespace
 
 void PcmCloser::operator()(snd_pcm_t* pcm) const {
@@ -115,6 +140,9 @@ DeviceSetup OpenAudioDevices(const SessionState& state, AudioDevices& devices) {
   devices.playbackBufferFrames = setup.playback.bufferFrames;
   devices.captureBufferFrames = setup.capture.bufferFrames;
   if (captureErr < 0) return Failed(setup, DeviceSetupStep::CaptureParameters, captureErr);
+  SetSoftwareParameters(devices.playback.get(), block, std::max<snd_pcm_uframes_t>(
+                                                         setup.playback.bufferFrames / std::max<snd_pcm_uframes_t>(block, 1) * block, 1));
+  SetSoftwareParameters(devices.capture.get(), setup.capture.periodFrames, 1);
   setup.outputsAsked = state.outputs;
   setup.inputsAsked = state.inputs;
   setup.rateAsked = state.sampleRate;
@@ -143,21 +171,51 @@ void CloseAudioDevices(AudioDevices& devices) {
   if (devices.capture) snd_pcm_close(devices.capture.release());
 }
 
-void AllocateTransportBuffers(TransportBuffers& buffers, int tracks, int chunkFrames) {
-  // The stereo mix always lands in channels 0 and 1, whatever the track count.
-  buffers.channels = std::clamp(tracks, 2, kMaxChannels);
-  buffers.strideBytes = static_cast<std::size_t>(std::max(chunkFrames, kChunkFrames)) * kTrackBytesPerSample;
-  for (int set = 0; set < 4; ++set) {
-    buffers.sets[set].assign(buffers.strideBytes * static_cast<std::size_t>(buffers.channels), 0);
-    buffers.channelPointers[set].fill(nullptr);
-    for (int c = 0; c < buffers.channels; ++c) {
-      buffers.channelPointers[set][c] = buffers.sets[set].data() + buffers.strideBytes * static_cast<std::size_t>(c);
+namespace {
+
+constexpr double kRingBytesLimit = 128.0 * 1024 * 1024;
+
+int RingSlots(int channels, double seconds, int heldSlots, unsigned int rateHz) {
+  const double slotBytes = static_cast<double>(std::max(channels, 1)) * kChunkBytes;
+  const double wanted = std::ceil(seconds * rateHz / kChunkFrames) + heldSlots;
+  return static_cast<int>(std::clamp(std::min(wanted, kRingBytesLimit / slotBytes), 4.0, 1024.0));
+}
+
+void AllocateRing(ChunkRing& ring, int slots, int channels, std::size_t strideBytes) {
+  ring.slots = slots;
+  ring.channels = channels;
+  ring.strideBytes = strideBytes;
+  const std::size_t slotBytes = strideBytes * static_cast<std::size_t>(channels);
+  ring.bytes.assign(slotBytes * static_cast<std::size_t>(slots), 0);
+  ring.pointers.assign(static_cast<std::size_t>(slots), ChunkPointers{});
+  for (std::size_t slot = 0; slot < ring.pointers.size(); ++slot) {
+    for (int c = 0; c < channels; ++c) {
+      ring.pointers[slot][c] = ring.bytes.data() + slot * slotBytes + strideBytes * static_cast<std::size_t>(c);
     }
   }
 }
 
+}  // namespace
+
+int PlayRingSlots(int channels, unsigned int rateHz) { return RingSlots(channels, 1.0, 2, rateHz); }
+
+int CaptureRingSlots(int channels, unsigned int rateHz) { return RingSlots(channels, 2.0, 1, rateHz); }
+
+void AllocateTransportBuffers(TransportBuffers& buffers, int tracks, int inputs, unsigned int rateHz,
+                              int chunkFrames) {
+  // The stereo mix always lands in channels 0 and 1, whatever the track count.
+  buffers.channels = std::clamp(tracks, 2, kMaxChannels);
+  const int captureChannels = std::clamp(inputs, 1, buffers.channels);
+  const auto stride = static_cast<std::size_t>(std::max(chunkFrames, kChunkFrames)) * kTrackBytesPerSample;
+  AllocateRing(buffers.play, PlayRingSlots(buffers.channels, rateHz), buffers.channels, stride);
+  AllocateRing(buffers.capture, CaptureRingSlots(captureChannels, rateHz), captureChannels, stride);
+  AllocateRing(buffers.spare, 2, buffers.channels, stride);
+}
+
 void ZeroTransportBuffers(TransportBuffers& buffers) {
-  for (auto& set : buffers.sets) std::fill(set.begin(), set.end(), std::uint8_t{0});
+  for (ChunkRing* ring : {&buffers.play, &buffers.capture, &buffers.spare}) {
+    std::fill(ring->bytes.begin(), ring->bytes.end(), std::uint8_t{0});
+  }
 }
 
 }  // namespace sondrel

@@ -10,11 +10,11 @@
 #include <memory>
 #include <vector>
 
-#include "core/session_state.h"
 #include "core/audio_constants.h"
+#include "core/session_state.h"
+#include "mixer/mixing.h"
 
 namespace sondrel {
-
 
 struct PcmCloser {
   void operator()(snd_pcm_t* pcm) const;
@@ -87,17 +87,40 @@ void PrepareDevicesForRun(AudioDevices& devices, bool capture, bool playback);
 // Drains playback then capture, closes playback then capture.
 void CloseAudioDevices(AudioDevices& devices);
 
-// The four alternating chunk buffer sets of the transport, allocated once at
-// console start so the real-time path never allocates. Channel c of a set
-// starts c * strideBytes into it.
-struct TransportBuffers {
+// Chunks of track audio in one allocation: each slot holds `channels`
+// stretches of one chunk, channel c of a slot starting c * strideBytes in.
+struct ChunkRing {
+  int slots = 0;
   int channels = 0;
   std::size_t strideBytes = 0;
-  std::array<std::vector<std::uint8_t>, 4> sets;
-  std::array<std::array<std::uint8_t*, kMaxChannels>, 4> channelPointers{};
+  std::vector<std::uint8_t> bytes;
+  std::vector<ChunkPointers> pointers;  // per slot; null past `channels`
 };
 
-void AllocateTransportBuffers(TransportBuffers& buffers, int tracks, int chunkFrames);
+// The transport's chunk memory, allocated once at console start (and
+// touched, so locked memory holds it) so the real-time path never
+// allocates. The play ring holds the tracks read ahead of the loop, the
+// capture ring what was captured until the disk has written it.
+struct TransportBuffers {
+  int channels = 0;  // of the play ring: the tracks, at least the stereo pair
+  ChunkRing play;
+  ChunkRing capture;
+  // Slot 0: silence, played when a chunk is not there. Slot 1: where capture
+  // goes when the capture ring is full.
+  ChunkRing spare;
+};
+
+// The play ring's depth: two chunks the loop holds (the one playing and the
+// one loaded next) and read-ahead for a second of audio at `rateHz`. The
+// worst stall measured inside one read of a busy disk was 142 ms; a second
+// rides out seven of those in a row. The capture ring holds two seconds:
+// what was captured is kept that long while the disk cannot write it.
+// Neither ring takes more than 128 MiB (4 slots at least).
+int PlayRingSlots(int channels, unsigned int rateHz);
+int CaptureRingSlots(int channels, unsigned int rateHz);
+
+void AllocateTransportBuffers(TransportBuffers& buffers, int tracks, int inputs, unsigned int rateHz,
+                              int chunkFrames);
 void ZeroTransportBuffers(TransportBuffers& buffers);
 
 }  // namespace sondrel

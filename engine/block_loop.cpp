@@ -5,36 +5,45 @@
 #include <cstring>
 #include <span>
 
-#include "core/file_io.h"
 #include "core/interruption.h"
-#include "wavfile/wav_format.h"
+#include "engine/disk_streams.h"
+#include "engine/realtime.h"
 
 namespace sondrel {
 
 namespace {
 
-constexpr int kPlaySets[2] = {0, 1};
-constexpr int kCaptureSets[2] = {2, 3};
 // More than a second at the usual rates: far beyond any interface's delay.
 constexpr std::int64_t kMaxCompensationFrames = 65536;
+// How long one look at the disk thread waits while a chunk is late.
+constexpr int kDiskWaitMicroseconds = 500;
 
 struct LoopState {
   int block = 0;  // frames per device transfer
   int chunk = 0;  // frames per file transfer, a whole number of blocks
+  std::int64_t playbackBufferFrames = 0;
+  std::int64_t captureBufferFrames = 0;
+  int waitMilliseconds = 0;  // a device that does not wake the loop by then is looked at anyway
   std::int64_t captureThreshold = 0;
 
-  std::int64_t loadPosition = 0;
-  int playSet = 0;  // index into kPlaySets being written to the device
+  // Playback: the chunk being written to the device and the one after it.
+  std::int64_t loadPosition = 0;  // timeline position after the loaded chunk
+  std::int64_t nextChunk = 0;     // index of the next chunk to load
+  const ChunkPointers* playing = nullptr;
+  const ChunkPointers* loaded = nullptr;
   int chunkOffset = 0;
   bool loadDue = true;
 
-  int captureSet = 0;  // index into kCaptureSets being filled
+  // Capture: the chunk being filled, in the capture ring or, when that is
+  // full, in a spare slot whose audio is metered but not kept.
+  const ChunkPointers* capturing = nullptr;
+  bool capturingSpare = false;
   int captureOffset = 0;
   std::int64_t captureCounter = 0;
   bool captureStarted = false;
   std::int64_t recorded = 0;
   bool moreToRecord = true;
-  std::int64_t sizesWrittenAt = 0;  // samples the takes' headers declare
+  std::int64_t silencePending = 0;  // take samples lost to a full ring, not yet handed over
 
   std::int64_t recordPosition = 0;   // record-only runs: position of the next block read
   std::int64_t monitorPosition = 0;  // monitor runs: frames captured so far
@@ -53,52 +62,71 @@ struct Loop {
   RunPlan& plan;
   const LoopSettings& settings;
   RunMeasures& measures;
+  DiskStreams& disk;
   LoopState state;
 
   const SessionState& session() const { return *settings.session; }
 };
 
-// ------------------------------------------------------------ file transfer
+// ------------------------------------------------------------ late disk
 
-// Fills one channel's chunk with the file's samples for the timeline stretch
-// that starts `fileStart` samples into the file (negative: before the file
-// begins). Whatever the file does not cover is silence.
-void FillFromFile(std::uint8_t* chunk, int frames, int fd, std::int64_t dataOffset, std::int64_t length,
-                  std::int64_t fileStart) {
-  const std::int64_t first = std::max<std::int64_t>(0, fileStart);
-  const std::int64_t end = std::min<std::int64_t>(length, fileStart + frames);
-  const std::size_t chunkBytes = static_cast<std::size_t>(frames) * kTrackBytesPerSample;
-  if (end <= first || fd < 0) {
-    std::memset(chunk, 0, chunkBytes);
-    return;
+// Whether the loop can still wait for the disk thread: no stream that runs
+// is within a block of running dry (playback) or over (capture). A stream
+// in an error state loses nothing by the wait, and one that has not started
+// cannot run out at all. The devices alone decide, never a timeout: a device
+// whose clock stands still while nobody waits on it (the tests' unpaced
+// interface) then gets the same audio in every run, however slow the disk.
+bool DevicesHaveSlack(const Loop& loop) {
+  const LoopState& st = loop.state;
+  if (loop.plan.plays && snd_pcm_state(loop.devices.playback.get()) == SND_PCM_STATE_RUNNING) {
+    snd_pcm_sframes_t queued = 0;
+    if (snd_pcm_delay(loop.devices.playback.get(), &queued) == 0 && queued <= st.block) return false;
   }
-  const auto leadBytes = static_cast<std::size_t>(first - fileStart) * kTrackBytesPerSample;
-  std::memset(chunk, 0, leadBytes);
-  const auto wanted = static_cast<std::size_t>(end - first) * kTrackBytesPerSample;
-  const std::size_t got = ReadUpTo(fd, dataOffset + first * kTrackBytesPerSample, chunk + leadBytes, wanted);
-  std::memset(chunk + leadBytes + got, 0, chunkBytes - leadBytes - got);
+  if (st.captureStarted && snd_pcm_state(loop.devices.capture.get()) == SND_PCM_STATE_RUNNING) {
+    const snd_pcm_sframes_t waiting = snd_pcm_avail(loop.devices.capture.get());
+    if (waiting >= 0 && waiting >= st.captureBufferFrames - st.block) return false;
+  }
+  return true;
 }
+
+// Play chunk `index`, waited for while the devices have slack, or null.
+const ChunkPointers* AwaitPlayChunk(Loop& loop, std::int64_t index) {
+  for (;;) {
+    if (const ChunkPointers* chunk = loop.disk.PlayChunk(index)) return chunk;
+    if (!DevicesHaveSlack(loop)) return nullptr;
+    loop.disk.WaitForDisk(kDiskWaitMicroseconds);
+  }
+}
+
+const ChunkPointers* AwaitCaptureSlot(Loop& loop) {
+  for (;;) {
+    if (const ChunkPointers* slot = loop.disk.CaptureSlot()) return slot;
+    if (!DevicesHaveSlack(loop)) return nullptr;
+    loop.disk.WaitForDisk(kDiskWaitMicroseconds);
+  }
+}
+
+// -------------------------------------------------------- play chunks
 
 // The old take of a channel being recorded over is heard up to the punch
 // point and not after it.
-void MuteReplacedFromPunch(Loop& loop, int set, std::int64_t chunkStart) {
+void MuteReplacedFromPunch(const Loop& loop, const ChunkPointers& chunk, std::int64_t chunkStart) {
   const RunPlan& plan = loop.plan;
   const int frames = loop.state.chunk;
   if (chunkStart + frames - 1 < plan.punchPoint) return;
   const std::int64_t from = std::max<std::int64_t>(0, plan.punchPoint - chunkStart);
   for (int c = 0; c < kMaxChannels; ++c) {
-    std::uint8_t* chunk = loop.buffers.channelPointers[set][c];
-    if (plan.replace[c] != 1 || chunk == nullptr) continue;
-    std::memset(chunk + from * kTrackBytesPerSample, 0, static_cast<std::size_t>(frames - from) * kTrackBytesPerSample);
+    if (plan.replace[c] != 1 || chunk[c] == nullptr) continue;
+    std::memset(chunk[c] + from * kTrackBytesPerSample, 0, static_cast<std::size_t>(frames - from) * kTrackBytesPerSample);
   }
 }
 
 // Mixes a loaded chunk in place, 4096 frames at a time.
-void MixLoadedChunk(Loop& loop, int set) {
+void MixLoadedChunk(Loop& loop, const ChunkPointers& chunk) {
   const SessionState& s = loop.session();
   if (s.mixMode < 1 || s.mixMode > 3) return;
   for (int offset = 0; offset < loop.state.chunk; offset += kChunkFrames) {
-    ChunkPointers chunks = loop.buffers.channelPointers[set];
+    ChunkPointers chunks = chunk;
     for (auto& p : chunks) {
       if (p != nullptr) p += static_cast<std::size_t>(offset) * kTrackBytesPerSample;
     }
@@ -115,19 +143,24 @@ void MixLoadedChunk(Loop& loop, int set) {
   }
 }
 
+// Takes the chunk after the one starting to play from the disk thread. A
+// chunk the disk has not read in time is played as silence.
 void LoadPlayChunk(Loop& loop) {
   LoopState& st = loop.state;
-  const RunPlan& plan = loop.plan;
-  const int set = kPlaySets[1 - st.playSet];
-  const std::int64_t chunkStart = st.loadPosition;
-  for (int c = 0; c < kMaxChannels; ++c) {
-    if (plan.playArmed[c] != 1 || loop.buffers.channelPointers[set][c] == nullptr) continue;
-    FillFromFile(loop.buffers.channelPointers[set][c], st.chunk, plan.playFiles[c].Get(), plan.dataOffset[c],
-                 plan.length[c], chunkStart - plan.timelineStart[c]);
+  const std::int64_t index = st.nextChunk++;
+  const ChunkPointers* chunk = AwaitPlayChunk(loop, index);
+  if (chunk != nullptr) {
+    if (loop.plan.records) MuteReplacedFromPunch(loop, *chunk, st.loadPosition);
+    MixLoadedChunk(loop, *chunk);
+  } else {
+    loop.disk.SkipPlayChunk(index);
+    loop.measures.playbackStarvedFrames += st.chunk;
+    chunk = &loop.buffers.spare.pointers[0];
   }
-  if (plan.records) MuteReplacedFromPunch(loop, set, chunkStart);
+  st.loaded = chunk;
   st.loadPosition += st.chunk;
-  MixLoadedChunk(loop, set);
+  // The chunk playing is the one before; everything older is done with.
+  loop.disk.ReleasePlayChunksBefore(std::max<std::int64_t>(index - 1, 0));
 }
 
 // ----------------------------------------------------------------- display
@@ -151,14 +184,14 @@ void RefreshRunningDisplay(Loop& loop, std::int64_t position) {
 
 // ------------------------------------------------------------------ devices
 
-void FillPointers(const TransportBuffers& buffers, int set, int channels, int offsetFrames,
+void FillPointers(const ChunkPointers& chunk, int channels, int offsetFrames,
                   std::array<void*, kMaxChannels>& pointers) {
   for (int c = 0; c < channels; ++c) {
-    pointers[c] = buffers.channelPointers[set][c] + static_cast<std::size_t>(offsetFrames) * kTrackBytesPerSample;
+    pointers[c] = chunk[c] + static_cast<std::size_t>(offsetFrames) * kTrackBytesPerSample;
   }
 }
 
-int Channels(int count, const TransportBuffers& buffers) { return std::clamp(count, 0, buffers.channels); }
+int Channels(int count, int available) { return std::clamp(count, 0, available); }
 
 // A block the device did not deliver is silence, never what the buffer held
 // from an earlier chunk.
@@ -172,67 +205,33 @@ void SilenceLostFrames(const std::array<void*, kMaxChannels>& pointers, int chan
   }
 }
 
-// Reads one block of every input into `set` at `offsetFrames`, handling an
-// overrun. The block counts as read whatever happened, so takes keep their
-// length and timing.
-void ReadCaptureBlock(Loop& loop, int set, int offsetFrames) {
-  const int inputs = Channels(loop.session().inputs, loop.buffers);
-  std::array<void*, kMaxChannels> pointers{};
-  FillPointers(loop.buffers, set, inputs, offsetFrames, pointers);
-  const snd_pcm_sframes_t got =
-      snd_pcm_readn(loop.devices.capture.get(), pointers.data(), static_cast<snd_pcm_uframes_t>(loop.state.block));
-  SilenceLostFrames(pointers, inputs, got, loop.state.block);
-  if (got == -EPIPE) {
-    loop.settings.observer->MarkOverrun();
-    ++loop.measures.overruns;
-    snd_pcm_prepare(loop.devices.capture.get());
-  }
-}
-
 // --------------------------------------------------------------- recording
 
-// Writes `samples` of every armed input's chunk to its take, after checking
-// the peaks of its first `peakFrames`.
-void WriteTakeChunk(Loop& loop, int set, std::int64_t samples, int peakFrames) {
-  const RunPlan& plan = loop.plan;
-  RunMeasures& m = loop.measures;
+void CheckChunkPeaks(Loop& loop, const ChunkPointers& chunk, int frames) {
   const SessionState& s = loop.session();
+  if (s.peakCheck != 1) return;
+  RunMeasures& m = loop.measures;
   for (int c = 0; c < kMaxChannels && c < s.inputs; ++c) {
-    if (plan.recordArmed[c] != 1) continue;
-    const std::uint8_t* chunk = loop.buffers.channelPointers[set][c];
-    if (s.peakCheck == 1) CheckPeak(c, peakFrames, m.inputPeak.data(), chunk, &m.intervalPeak, &m.intervalPeakChannel);
-    if (!plan.takeFiles[c] || m.takeWriteFailed[c] == 1) continue;
-    const IoResult written =
-        WriteAll(plan.takeFiles[c].Get(), chunk, static_cast<std::size_t>(samples) * kTrackBytesPerSample);
-    if (!written) {
-      // A full disk or a vanished file: keep what was written and report
-      // it after the run, which sets the take aside with sizes that say
-      // what it holds.
-      m.takeWriteFailed[c] = 1;
-      m.takeWriteErrno[c] = written.error;
-    }
+    if (loop.plan.recordArmed[c] != 1 || chunk[c] == nullptr) continue;
+    CheckPeak(c, frames, m.inputPeak.data(), chunk[c], &m.intervalPeak, &m.intervalPeakChannel);
   }
 }
 
-// Brings every take's header up to the samples written so far: a take that
-// a crash or a kill cuts off then claims at most about a second more than it
-// holds, whatever reads it before the next start fixes it.
-void WriteRunningTakeSizes(Loop& loop) {
-  const RunPlan& plan = loop.plan;
-  RunMeasures& m = loop.measures;
-  for (int c = 0; c < kMaxChannels && c < loop.session().inputs; ++c) {
-    if (plan.recordArmed[c] != 1 || !plan.takeFiles[c] || m.takeWriteFailed[c] == 1) continue;
-    if (const IoResult written = WriteTakeSizes(plan.takeFiles[c].Get(), loop.state.recorded); !written) {
-      m.takeWriteFailed[c] = 1;
-      m.takeWriteErrno[c] = written.error;
-    }
+// Hands `samples` of the chunk being captured to the disk thread, or, when
+// it went to the spare slot, counts them as silence the takes are owed.
+void HandOverCapturedChunk(Loop& loop, std::int64_t samples) {
+  LoopState& st = loop.state;
+  if (st.capturingSpare) {
+    st.silencePending += samples;
+    loop.measures.captureDroppedFrames += samples;
+    return;
   }
-  loop.state.sizesWrittenAt = loop.state.recorded;
+  loop.disk.HandOverCapture(samples, st.silencePending);
+  st.silencePending = 0;
 }
 
 void HandleCompletedCapture(Loop& loop) {
   LoopState& st = loop.state;
-  const int set = kCaptureSets[st.captureSet];
   const std::int64_t left = loop.plan.takeLength - st.recorded;
   std::int64_t count = st.chunk;
   if (left <= st.chunk) {
@@ -241,85 +240,207 @@ void HandleCompletedCapture(Loop& loop) {
     // the take is complete once a chunk finds nothing left to write.
     st.moreToRecord = left > 0;
   }
-  st.captureSet = 1 - st.captureSet;
-  st.captureOffset = 0;
-  if (st.moreToRecord) WriteTakeChunk(loop, set, count, st.chunk);
-  st.recorded += count;
-  // Before the next chunk could take the headers more than a second behind.
-  if (st.moreToRecord && st.recorded - st.sizesWrittenAt + st.chunk > loop.session().sampleRate) {
-    WriteRunningTakeSizes(loop);
+  if (st.moreToRecord) {
+    CheckChunkPeaks(loop, *st.capturing, st.chunk);
+    HandOverCapturedChunk(loop, count);
   }
+  st.recorded += count;
+  st.capturing = nullptr;
+  st.captureOffset = 0;
 }
 
 // A recording stopped part way through a chunk keeps the blocks of it
 // already captured, up to the take's length.
 void WriteCapturedPart(Loop& loop) {
   LoopState& st = loop.state;
-  if (!loop.plan.records || !st.captureStarted || !st.moreToRecord) return;
+  if (!loop.plan.records || !st.captureStarted || !st.moreToRecord || st.capturing == nullptr) return;
   const std::int64_t count = std::min<std::int64_t>(st.captureOffset, loop.plan.takeLength - st.recorded);
   if (count <= 0) return;
-  WriteTakeChunk(loop, kCaptureSets[st.captureSet], count, static_cast<int>(count));
+  CheckChunkPeaks(loop, *st.capturing, static_cast<int>(count));
+  HandOverCapturedChunk(loop, count);
   st.recorded += count;
 }
 
-void CaptureStep(Loop& loop) {
+// The chunk the next captured frames go to.
+const ChunkPointers& CaptureChunk(Loop& loop) {
   LoopState& st = loop.state;
-  ReadCaptureBlock(loop, kCaptureSets[st.captureSet], st.captureOffset);
-  st.captureOffset += st.block;
-  st.captureStarted = true;
+  if (st.capturing == nullptr) {
+    st.capturing = AwaitCaptureSlot(loop);
+    st.capturingSpare = st.capturing == nullptr;
+    if (st.capturingSpare) st.capturing = &loop.buffers.spare.pointers[1];
+  }
+  return *st.capturing;
+}
+
+// `frames` more frames of the take were captured (or lost).
+void AdvanceCapture(Loop& loop, int frames) {
+  LoopState& st = loop.state;
+  st.captureOffset += frames;
   if (st.captureOffset >= st.chunk) HandleCompletedCapture(loop);
   if (!loop.plan.plays) {
-    st.recordPosition += st.block;
+    st.recordPosition += frames;
     if (st.recordPosition - st.lastDisplay > loop.settings.refreshInterval) RefreshRunningDisplay(loop, st.recordPosition);
   }
 }
 
+// Reads `frames` of every input into the chunk being captured, handling an
+// overrun the device reports. The frames count as read whatever happened,
+// so takes keep their length and timing.
+void ReadCapture(Loop& loop, int frames) {
+  snd_pcm_t* capture = loop.devices.capture.get();
+  const int inputs = Channels(loop.session().inputs, loop.buffers.capture.channels);
+  std::array<void*, kMaxChannels> pointers{};
+  FillPointers(CaptureChunk(loop), inputs, loop.state.captureOffset, pointers);
+  const snd_pcm_sframes_t got = snd_pcm_readn(capture, pointers.data(), static_cast<snd_pcm_uframes_t>(frames));
+  SilenceLostFrames(pointers, inputs, got, frames);
+  if (got == -EPIPE) {
+    loop.settings.observer->MarkOverrun();
+    ++loop.measures.overruns;
+    snd_pcm_prepare(capture);
+    snd_pcm_start(capture);
+  }
+  AdvanceCapture(loop, frames);
+}
+
+// The capture ran on while the loop was held up (the process stopped, the
+// machine too busy): the oldest `frames` were overwritten. They are skipped
+// on the device and are silence in the takes, so every later sample stays
+// at its place.
+void SkipLostCapture(Loop& loop, snd_pcm_sframes_t frames) {
+  LoopState& st = loop.state;
+  loop.settings.observer->MarkOverrun();
+  ++loop.measures.overruns;
+  snd_pcm_forward(loop.devices.capture.get(), static_cast<snd_pcm_uframes_t>(frames));
+  const int inputs = Channels(loop.session().inputs, loop.buffers.capture.channels);
+  while (frames > 0 && st.moreToRecord) {
+    const int count = static_cast<int>(std::min<snd_pcm_sframes_t>(frames, st.chunk - st.captureOffset));
+    std::array<void*, kMaxChannels> pointers{};
+    FillPointers(CaptureChunk(loop), inputs, st.captureOffset, pointers);
+    SilenceLostFrames(pointers, inputs, 0, count);
+    AdvanceCapture(loop, count);
+    frames -= count;
+  }
+}
+
+void StartCapture(Loop& loop) {
+  loop.state.captureStarted = true;
+  snd_pcm_start(loop.devices.capture.get());
+}
+
+// Reads every whole block the capture holds. Returns whether it moved.
+bool CapturePass(Loop& loop) {
+  LoopState& st = loop.state;
+  snd_pcm_sframes_t avail = snd_pcm_avail_update(loop.devices.capture.get());
+  // A device in error gets a read anyway: the read reports the error, and
+  // the run keeps moving instead of waiting for audio that never comes.
+  if (avail < 0) avail = st.block;
+  if (avail > st.captureBufferFrames) {
+    SkipLostCapture(loop, avail - st.captureBufferFrames);
+    avail = st.captureBufferFrames;
+  }
+  bool moved = false;
+  while (st.moreToRecord) {
+    const int frames = std::min(st.block, st.chunk - st.captureOffset);
+    if (avail < frames) break;
+    ReadCapture(loop, frames);
+    avail -= frames;
+    moved = true;
+  }
+  return moved;
+}
+
 // ---------------------------------------------------------------- playback
 
-void PlayStep(Loop& loop, snd_pcm_sframes_t frames) {
+// `frames` of the timeline were handed to the device (or lost on the way).
+void AdvancePlayback(Loop& loop, int frames) {
   LoopState& st = loop.state;
-  if (st.loadDue) {
-    LoadPlayChunk(loop);
-    st.loadDue = false;
-  }
-  const int outputs = Channels(loop.session().outputs, loop.buffers);
-  std::array<void*, kMaxChannels> pointers{};
-  FillPointers(loop.buffers, kPlaySets[st.playSet], outputs, st.chunkOffset, pointers);
-  snd_pcm_sframes_t written = 0;
-  if (frames > 0) {
-    written = snd_pcm_writen(loop.devices.playback.get(), pointers.data(), static_cast<snd_pcm_uframes_t>(frames));
-  }
-  // The block counts as played whatever happened: after an underrun the
-  // rest of the timeline stays where it belongs (a gap, not a delay).
-  st.chunkOffset += static_cast<int>(frames);
+  st.chunkOffset += frames;
   if (loop.plan.records && !st.captureStarted && st.loadPosition + st.chunkOffset >= loop.plan.punchPoint) {
     st.captureCounter += frames;
   }
   if (st.chunkOffset >= st.chunk) {
-    st.playSet = 1 - st.playSet;
+    st.playing = st.loaded;
     st.chunkOffset = 0;
     st.loadDue = true;
   }
+  if (loop.plan.records && !st.captureStarted && st.captureCounter >= st.captureThreshold) StartCapture(loop);
+}
+
+void WriteBlock(Loop& loop, int frames) {
+  LoopState& st = loop.state;
+  snd_pcm_t* playback = loop.devices.playback.get();
+  const int outputs = Channels(loop.session().outputs, loop.buffers.channels);
+  std::array<void*, kMaxChannels> pointers{};
+  FillPointers(*st.playing, outputs, st.chunkOffset, pointers);
+  const snd_pcm_sframes_t written = snd_pcm_writen(playback, pointers.data(), static_cast<snd_pcm_uframes_t>(frames));
+  // The block counts as played whatever happened: after an underrun the
+  // rest of the timeline stays where it belongs (a gap, not a delay).
+  AdvancePlayback(loop, frames);
   if (written == -EPIPE) {
     loop.settings.observer->MarkUnderrun();
     ++loop.measures.underruns;
-    snd_pcm_prepare(loop.devices.playback.get());
+    snd_pcm_prepare(playback);
   }
 }
 
-// Frames to hand the playback device this pass.
-snd_pcm_sframes_t FramesToWrite(Loop& loop) {
+// The playback ran dry while the loop was held up and played on in silence:
+// the timeline skips what it should have played meanwhile.
+void SkipLostPlayback(Loop& loop, snd_pcm_sframes_t frames) {
   LoopState& st = loop.state;
-  snd_pcm_sframes_t frames = st.block;
-  // Until capture starts, a recording run writes whole blocks and lets the
-  // blocking write set the pace.
-  if (!(loop.plan.records && !st.captureStarted)) {
-    frames = snd_pcm_avail_update(loop.devices.playback.get());
-    // A device in error gets a block anyway: the write reports the error,
-    // and the run keeps moving instead of waiting for space that never comes.
-    if (frames < 0) frames = st.block;
+  loop.settings.observer->MarkUnderrun();
+  ++loop.measures.underruns;
+  snd_pcm_forward(loop.devices.playback.get(), static_cast<snd_pcm_uframes_t>(frames));
+  while (frames > 0) {
+    if (st.loadDue) {
+      LoadPlayChunk(loop);
+      st.loadDue = false;
+    }
+    const int count = static_cast<int>(std::min<snd_pcm_sframes_t>(frames, st.chunk - st.chunkOffset));
+    AdvancePlayback(loop, count);
+    frames -= count;
   }
-  return std::min<snd_pcm_sframes_t>({frames, st.block, st.chunk - st.chunkOffset});
+}
+
+bool StopReached(const Loop& loop);
+
+std::int64_t PlayPosition(const LoopState& st) { return st.loadPosition + st.chunkOffset - st.chunk; }
+
+// Writes every whole block the playback device has room for, loading each
+// chunk as it starts to play. Returns whether it moved.
+bool PlayPass(Loop& loop) {
+  LoopState& st = loop.state;
+  snd_pcm_sframes_t avail = snd_pcm_avail_update(loop.devices.playback.get());
+  // A device in error gets a block anyway: the write reports the error, and
+  // the run keeps moving instead of waiting for space that never comes.
+  if (avail < 0) avail = st.block;
+  if (avail > st.playbackBufferFrames) {
+    SkipLostPlayback(loop, avail - st.playbackBufferFrames);
+    avail = st.playbackBufferFrames;
+  }
+  bool moved = false;
+  // A run that only plays looks at the clock and loads the next chunk even
+  // when the device has no room yet; a recording run does both with the
+  // block that follows, after the capture it follows.
+  bool mayIdle = !loop.plan.records;
+  for (;;) {
+    const int frames = std::min(st.block, st.chunk - st.chunkOffset);
+    if (avail < frames && !mayIdle) break;
+    mayIdle = false;
+    // The display refreshes before each block, as the clock reaches it.
+    if (PlayPosition(st) - st.lastDisplay >= loop.settings.refreshInterval) RefreshRunningDisplay(loop, PlayPosition(st));
+    if (st.loadDue) {
+      LoadPlayChunk(loop);
+      st.loadDue = false;
+      moved = true;
+      if (StopReached(loop)) break;
+    }
+    if (avail < frames) break;
+    WriteBlock(loop, frames);
+    avail -= frames;
+    moved = true;
+    if (StopReached(loop)) break;
+  }
+  return moved;
 }
 
 // ---------------------------------------------------------------- monitors
@@ -327,13 +448,22 @@ snd_pcm_sframes_t FramesToWrite(Loop& loop) {
 void MonitorStep(Loop& loop) {
   LoopState& st = loop.state;
   RunMeasures& m = loop.measures;
-  const int set = kCaptureSets[0];
-  ReadCaptureBlock(loop, set, 0);
+  const ChunkPointers& chunk = loop.buffers.capture.pointers[0];
+  const int inputs = Channels(loop.session().inputs, loop.buffers.capture.channels);
+  std::array<void*, kMaxChannels> pointers{};
+  FillPointers(chunk, inputs, 0, pointers);
+  const snd_pcm_sframes_t got =
+      snd_pcm_readn(loop.devices.capture.get(), pointers.data(), static_cast<snd_pcm_uframes_t>(st.block));
+  SilenceLostFrames(pointers, inputs, got, st.block);
+  if (got == -EPIPE) {
+    loop.settings.observer->MarkOverrun();
+    ++m.overruns;
+    snd_pcm_prepare(loop.devices.capture.get());
+  }
   st.monitorPosition += st.block;
   for (int i = 0; i < st.monitoredCount; ++i) {
     const int c = st.monitored[i] - 1;
-    CheckPeak(c, st.block, m.inputPeak.data(), loop.buffers.channelPointers[set][c], &m.intervalPeak,
-              &m.intervalPeakChannel);
+    CheckPeak(c, st.block, m.inputPeak.data(), chunk[c], &m.intervalPeak, &m.intervalPeakChannel);
   }
   st.monitoredSinceDisplay += st.block;
   if (st.monitoredSinceDisplay > 16383) {
@@ -351,7 +481,12 @@ void StartLoop(Loop& loop) {
   const SessionState& s = loop.session();
   st.block = std::max(loop.devices.blockFrames, 1);
   st.chunk = std::max(loop.devices.chunkFrames, st.block);
-  const std::int64_t periods = static_cast<std::int64_t>(loop.devices.playbackBufferFrames) / st.block;
+  st.playbackBufferFrames = static_cast<std::int64_t>(loop.devices.playbackBufferFrames);
+  st.captureBufferFrames = static_cast<std::int64_t>(loop.devices.captureBufferFrames);
+  const std::int64_t bufferMs = 1000 * std::max(st.playbackBufferFrames, st.captureBufferFrames) /
+                                std::max<std::int64_t>(s.sampleRate, 1);
+  st.waitMilliseconds = static_cast<int>(std::clamp<std::int64_t>(2 * bufferMs, 10, 1000));
+  const std::int64_t periods = st.playbackBufferFrames / st.block;
   // A compensation from a hand-edited param.txt may be absurd: capture
   // that waited for billions of blocks would never start, and a recording
   // run ends only once its take is complete.
@@ -365,16 +500,25 @@ void StartLoop(Loop& loop) {
   st.loadPosition = plan.startPosition;
   st.recordPosition = plan.startPosition;
   st.lastDisplay = plan.startPosition;
+  // Every run starts with a chunk of silence.
+  st.playing = &loop.buffers.spare.pointers[0];
   const int inputs = std::clamp(s.inputs, 0, kMaxChannels);
   for (int c = 0; c < inputs; ++c) {
     if (plan.monitors && plan.recordArmed[c] == 1) st.monitored[st.monitoredCount++] = c + 1;
   }
 }
 
+// Sleeps until the device the loop follows can take or give a period: the
+// capture once it runs, else the playback.
+void WaitForDevices(const Loop& loop) {
+  const bool followsCapture = loop.state.captureStarted || !loop.plan.plays;
+  snd_pcm_wait(followsCapture ? loop.devices.capture.get() : loop.devices.playback.get(), loop.state.waitMilliseconds);
+}
+
 // Where the run is on its running clock.
 std::int64_t ClockPosition(const Loop& loop) {
   const LoopState& st = loop.state;
-  if (loop.plan.plays) return st.loadPosition + st.chunkOffset - st.chunk;
+  if (loop.plan.plays) return PlayPosition(st);
   if (loop.plan.records) return st.recordPosition;
   return st.monitorPosition;
 }
@@ -390,37 +534,47 @@ bool StopReached(const Loop& loop) {
   return st.loadPosition - st.chunk >= loop.plan.stopPosition;
 }
 
+void RunPasses(Loop& loop) {
+  LoopState& st = loop.state;
+  const RunPlan& plan = loop.plan;
+  for (;;) {
+    // Once capture runs it sets the pace: what it brings in is taken
+    // before the playback is topped up.
+    bool moved = st.captureStarted && CapturePass(loop);
+    if (plan.plays && !StopReached(loop)) moved = PlayPass(loop) || moved;
+    if (plan.records && !plan.plays && !st.captureStarted) {
+      StartCapture(loop);
+      moved = true;
+    }
+    if (plan.monitors) {
+      MonitorStep(loop);
+      moved = true;
+    }
+    if (StopReached(loop)) return;
+    if (StopRequested(loop)) {
+      WriteCapturedPart(loop);
+      loop.measures.stopped = true;
+      loop.measures.stopPosition = ClockPosition(loop);
+      return;
+    }
+    if (!moved) WaitForDevices(loop);
+  }
+}
+
 }  // namespace
 
 void RunBlockLoop(AudioDevices& devices, TransportBuffers& buffers, RunPlan& plan, const LoopSettings& settings,
                   RunMeasures& measures) {
-  Loop loop{devices, buffers, plan, settings, measures, {}};
+  const int chunk = std::max(devices.chunkFrames, std::max(devices.blockFrames, 1));
+  DiskStreams disk(buffers, plan, chunk, settings.session->sampleRate, settings.session->inputs);
+  Loop loop{devices, buffers, plan, settings, measures, disk, {}};
   StartLoop(loop);
-  LoopState& st = loop.state;
-  const bool playsOnly = plan.plays && !plan.records;
-  for (;;) {
-    snd_pcm_sframes_t frames = 0;
-    if (plan.plays) frames = FramesToWrite(loop);
-    if (plan.records && !plan.plays && snd_pcm_avail_update(devices.capture.get()) <= 0) {
-      snd_pcm_wait(devices.capture.get(), 1);
-    }
-    if (playsOnly && frames == 0) snd_pcm_wait(devices.playback.get(), 1);
-    if (plan.plays) {
-      const std::int64_t position = st.loadPosition + st.chunkOffset - st.chunk;
-      if (position - st.lastDisplay >= settings.refreshInterval) RefreshRunningDisplay(loop, position);
-      PlayStep(loop, frames);
-    }
-    if (plan.records && st.captureCounter >= st.captureThreshold) CaptureStep(loop);
-    if (plan.monitors) MonitorStep(loop);
-    if (StopReached(loop)) break;
-    if (StopRequested(loop)) {
-      WriteCapturedPart(loop);
-      measures.stopped = true;
-      measures.stopPosition = ClockPosition(loop);
-      break;
-    }
+  {
+    const RealtimePriority priority;
+    RunPasses(loop);
   }
-  measures.recordedSamples = std::min(st.recorded, plan.takeLength);
+  disk.Finish(loop.state.silencePending, measures);
+  measures.recordedSamples = std::min(loop.state.recorded, plan.takeLength);
 }
 
 }  // namespace sondrel

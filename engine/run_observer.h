@@ -36,6 +36,11 @@ struct RunSummary {
   int overruns = 0;
   bool stopped = false;           // stopped by the user before its stop point
   std::int64_t stopPosition = 0;  // where, on the running clock
+  // Silence the disk caused: timeline frames played silent because their
+  // chunk was not read in time, take samples left silent because the
+  // captured audio could not be written in time.
+  std::int64_t playbackStarvedFrames = 0;
+  std::int64_t captureDroppedFrames = 0;
 };
 
 class RunObserver {

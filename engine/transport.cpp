@@ -269,6 +269,8 @@ void ReportFinishedRun(const SessionState& s, const RunShape& shape, const RunPl
   summary.overruns = m.overruns;
   summary.stopped = m.stopped;
   summary.stopPosition = m.stopPosition;
+  summary.playbackStarvedFrames = m.playbackStarvedFrames;
+  summary.captureDroppedFrames = m.captureDroppedFrames;
   observer.RunFinished(summary);
 }
 

@@ -1,0 +1,229 @@
+#include "engine/disk_streams.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "wavfile/wav_format.h"
+
+namespace sondrel {
+
+namespace {
+
+UniqueFd NewWakeFd() { return UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)); }
+
+void Wake(const UniqueFd& fd) {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t ignored = ::write(fd.Get(), &one, sizeof one);
+}
+
+void WaitOn(const UniqueFd& fd, int microseconds) {
+  pollfd wake{fd.Get(), POLLIN, 0};
+  const timespec timeout{microseconds / 1000000, static_cast<long>(microseconds % 1000000) * 1000};
+  if (::ppoll(&wake, 1, &timeout, nullptr) > 0) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t ignored = ::read(fd.Get(), &count, sizeof count);
+  }
+}
+
+// Fills one channel's chunk with the file's samples for the timeline stretch
+// that starts `fileStart` samples into the file (negative: before the file
+// begins). Whatever the file does not cover is silence.
+void FillFromFile(std::uint8_t* chunk, int frames, int fd, std::int64_t dataOffset, std::int64_t length,
+                  std::int64_t fileStart) {
+  const std::int64_t first = std::max<std::int64_t>(0, fileStart);
+  const std::int64_t end = std::min<std::int64_t>(length, fileStart + frames);
+  const std::size_t chunkBytes = static_cast<std::size_t>(frames) * kTrackBytesPerSample;
+  if (end <= first || fd < 0) {
+    std::memset(chunk, 0, chunkBytes);
+    return;
+  }
+  const auto leadBytes = static_cast<std::size_t>(first - fileStart) * kTrackBytesPerSample;
+  std::memset(chunk, 0, leadBytes);
+  const auto wanted = static_cast<std::size_t>(end - first) * kTrackBytesPerSample;
+  const std::size_t got = ReadUpTo(fd, dataOffset + first * kTrackBytesPerSample, chunk + leadBytes, wanted);
+  std::memset(chunk + leadBytes + got, 0, chunkBytes - leadBytes - got);
+}
+
+// The interruption signals go to the loop's thread, whose waits they cut
+// short; the disk thread never sees them.
+class InterruptionsBlocked {
+ public:
+  InterruptionsBlocked() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+    pthread_sigmask(SIG_BLOCK, &signals, &previous_);
+  }
+  ~InterruptionsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  InterruptionsBlocked(const InterruptionsBlocked&) = delete;
+  InterruptionsBlocked& operator=(const InterruptionsBlocked&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+}  // namespace
+
+DiskStreams::DiskStreams(TransportBuffers& buffers, const RunPlan& plan, int chunkFrames, std::uint32_t rateHz,
+                         int inputs)
+    : buffers_(buffers),
+      plan_(plan),
+      chunkFrames_(chunkFrames),
+      rateHz_(rateHz),
+      inputs_(std::clamp(inputs, 0, kMaxChannels)),
+      playMarks_(static_cast<std::size_t>(buffers.play.slots)),
+      captureMarks_(static_cast<std::size_t>(buffers.capture.slots)),
+      diskWake_(NewWakeFd()),
+      loopWake_(NewWakeFd()) {
+  const InterruptionsBlocked blocked;  // the new thread inherits the mask
+  thread_ = std::thread([this] { Run(); });
+}
+
+DiskStreams::~DiskStreams() {
+  if (!thread_.joinable()) return;
+  finishing_.store(true, std::memory_order_release);
+  WakeDisk();
+  thread_.join();
+}
+
+// ------------------------------------------------------------ loop side
+
+const ChunkPointers* DiskStreams::PlayChunk(std::int64_t index) {
+  const auto slot = static_cast<std::size_t>(index % buffers_.play.slots);
+  if (playMarks_[slot].chunk.load(std::memory_order_acquire) != index) return nullptr;
+  return &buffers_.play.pointers[slot];
+}
+
+void DiskStreams::SkipPlayChunk(std::int64_t index) { playWanted_.store(index + 1, std::memory_order_release); }
+
+void DiskStreams::ReleasePlayChunksBefore(std::int64_t index) {
+  playReleased_.store(index, std::memory_order_release);
+  WakeDisk();
+}
+
+const ChunkPointers* DiskStreams::CaptureSlot() {
+  if (captureHandedOver_ >= captureWritten_.load(std::memory_order_acquire) + buffers_.capture.slots) return nullptr;
+  return &buffers_.capture.pointers[static_cast<std::size_t>(captureHandedOver_ % buffers_.capture.slots)];
+}
+
+void DiskStreams::HandOverCapture(std::int64_t samples, std::int64_t silentBefore) {
+  SlotMark& mark = captureMarks_[static_cast<std::size_t>(captureHandedOver_ % buffers_.capture.slots)];
+  mark.samples = samples;
+  mark.silentBefore = silentBefore;
+  mark.chunk.store(captureHandedOver_, std::memory_order_release);
+  ++captureHandedOver_;
+  WakeDisk();
+}
+
+void DiskStreams::WaitForDisk(int microseconds) const { WaitOn(loopWake_, microseconds); }
+
+void DiskStreams::Finish(std::int64_t trailingSilence, RunMeasures& measures) {
+  trailingSilence_ = trailingSilence;
+  finishing_.store(true, std::memory_order_release);
+  WakeDisk();
+  if (thread_.joinable()) thread_.join();
+  for (int c = 0; c < kMaxChannels; ++c) {
+    if (writeFailed_[c] != 1 || measures.takeWriteFailed[c] == 1) continue;
+    measures.takeWriteFailed[c] = 1;
+    measures.takeWriteErrno[c] = writeErrno_[c];
+  }
+}
+
+void DiskStreams::WakeDisk() const { Wake(diskWake_); }
+void DiskStreams::WakeLoop() const { Wake(loopWake_); }
+
+// ------------------------------------------------------------ disk side
+
+void DiskStreams::Run() {
+  for (;;) {
+    const bool finishing = finishing_.load(std::memory_order_acquire);
+    bool moved = false;
+    if (plan_.plays && !finishing) moved = ReadAhead();
+    if (plan_.records) moved = WriteBehind() || moved;
+    if (finishing && !moved) break;
+    if (!moved) WaitOn(diskWake_, 100000);
+  }
+  if (plan_.records) WriteSilence(trailingSilence_);
+}
+
+bool DiskStreams::ReadAhead() {
+  const std::int64_t index = std::max(nextRead_, playWanted_.load(std::memory_order_acquire));
+  if (index >= playReleased_.load(std::memory_order_acquire) + buffers_.play.slots) return false;
+  const auto slot = static_cast<std::size_t>(index % buffers_.play.slots);
+  FillPlaySlot(index, buffers_.play.pointers[slot]);
+  playMarks_[slot].chunk.store(index, std::memory_order_release);
+  nextRead_ = index + 1;
+  WakeLoop();
+  return true;
+}
+
+void DiskStreams::FillPlaySlot(std::int64_t index, const ChunkPointers& slot) {
+  const std::int64_t chunkStart = plan_.startPosition + index * chunkFrames_;
+  for (int c = 0; c < kMaxChannels; ++c) {
+    if (plan_.playArmed[c] != 1 || slot[c] == nullptr) continue;
+    FillFromFile(slot[c], chunkFrames_, plan_.playFiles[c].Get(), plan_.dataOffset[c], plan_.length[c],
+                 chunkStart - plan_.timelineStart[c]);
+  }
+}
+
+bool DiskStreams::WriteBehind() {
+  const std::int64_t index = captureWritten_.load(std::memory_order_relaxed);
+  const auto slot = static_cast<std::size_t>(index % buffers_.capture.slots);
+  const SlotMark& mark = captureMarks_[slot];
+  if (mark.chunk.load(std::memory_order_acquire) != index) return false;
+  WriteSilence(mark.silentBefore);
+  WriteTakes(buffers_.capture.pointers[slot].data(), mark.samples);
+  captureWritten_.store(index + 1, std::memory_order_release);
+  WakeLoop();
+  return true;
+}
+
+// Writes `samples` of every armed input's channel to its take. A full disk
+// or a vanished file: what was written is kept, and the failure reported
+// after the run, which sets the take aside with sizes that say what it holds.
+void DiskStreams::WriteTakes(const std::uint8_t* const* channels, std::int64_t samples) {
+  if (samples <= 0) return;
+  const std::uint8_t* silence = buffers_.spare.pointers[0][0];
+  for (int c = 0; c < inputs_; ++c) {
+    if (plan_.recordArmed[c] != 1 || !plan_.takeFiles[c] || writeFailed_[c] == 1) continue;
+    const std::uint8_t* data = c < buffers_.capture.channels && channels != nullptr ? channels[c] : silence;
+    const IoResult written =
+        WriteAll(plan_.takeFiles[c].Get(), data, static_cast<std::size_t>(samples) * kTrackBytesPerSample);
+    if (!written) {
+      writeFailed_[c] = 1;
+      writeErrno_[c] = written.error;
+    }
+  }
+  samplesWritten_ += samples;
+  // A take that a crash or a kill cuts off then claims at most about a
+  // second more than it holds, whatever reads it before the next start
+  // fixes it.
+  if (samplesWritten_ - sizesWrittenAt_ + chunkFrames_ > static_cast<std::int64_t>(rateHz_)) WriteRunningTakeSizes();
+}
+
+void DiskStreams::WriteSilence(std::int64_t samples) {
+  while (samples > 0) {
+    const std::int64_t count = std::min<std::int64_t>(samples, chunkFrames_);
+    WriteTakes(nullptr, count);
+    samples -= count;
+  }
+}
+
+void DiskStreams::WriteRunningTakeSizes() {
+  for (int c = 0; c < inputs_; ++c) {
+    if (plan_.recordArmed[c] != 1 || !plan_.takeFiles[c] || writeFailed_[c] == 1) continue;
+    if (const IoResult written = WriteTakeSizes(plan_.takeFiles[c].Get(), samplesWritten_); !written) {
+      writeFailed_[c] = 1;
+      writeErrno_[c] = written.error;
+    }
+  }
+  sizesWrittenAt_ = samplesWritten_;
+}
+
+}  // namespace sondrel
