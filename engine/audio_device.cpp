@@ -173,7 +173,7 @@ void CloseAudioDevices(AudioDevices& devices) {
 
 namespace {
 
-constexpr double kRingBytesLimit = 128.0 * 1024 * 1024;
+constexpr double kRingBytesLimit = 32.0 * 1024 * 1024;
 
 int RingSlots(int channels, double seconds, int heldSlots, unsigned int rateHz) {
   const double slotBytes = static_cast<double>(std::max(channels, 1)) * kChunkBytes;

@@ -1,20 +1,26 @@
-// The real-time loop allocates nothing once a run goes: on ALSA's null
-// device, which never makes it wait, every allocation made on the loop's
-// thread from its first pass until it returns is counted.
+// The real-time loop on ALSA's null device, which never makes it wait: it
+// allocates nothing once a run goes (every allocation on the loop's thread
+// from its first pass until it returns is counted), and a disk that cannot
+// keep up costs silence in the takes, never their length.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <string>
+#include <thread>
 
 #include "engine/block_loop.h"
 
-#if !defined(__SANITIZE_ADDRESS__)
 namespace {
 thread_local bool counting = false;
 std::atomic<int> allocations{0};
 }  // namespace
 
+// The sanitizers own the allocator.
+#if !defined(__SANITIZE_ADDRESS__)
 extern "C" void* __libc_malloc(std::size_t size);
 extern "C" void* __libc_calloc(std::size_t count, std::size_t size);
 extern "C" void* __libc_realloc(void* pointer, std::size_t size);
@@ -30,6 +36,7 @@ extern "C" void* realloc(void* pointer, std::size_t size) {
   if (counting) ++allocations;
   return __libc_realloc(pointer, size);
 }
+#endif
 
 namespace sondrel {
 namespace {
@@ -48,40 +55,75 @@ class CountingObserver final : public RunObserver {
   void RunFinished(const RunSummary&) override {}
 };
 
-TEST(BlockLoopTest, APlayAndRecordRunAllocatesNothingOnceItGoes) {
-  SessionState s;
-  s.tracks = s.inputs = s.outputs = 2;
-  SetText(s.deviceName, "null");
-  s.sampleRate = 48000;
-  s.periodFrames = 64;
-  s.mixMode = 1;
-  AudioDevices devices;
-  ASSERT_EQ(OpenAudioDevices(s, devices).failedStep, DeviceSetupStep::None);
-  TransportBuffers buffers;
-  AllocateTransportBuffers(buffers, s.tracks, s.inputs, s.sampleRate, devices.chunkFrames);
-  PrepareDevicesForRun(devices, true, true);
-
-  auto plan = std::make_unique<RunPlan>();
-  plan->plays = plan->records = true;
-  plan->stopPosition = plan->takeLength = 2 * 48000;
-  for (int c = 0; c < 2; ++c) {
-    plan->playArmed[c] = plan->recordArmed[c] = 1;
-    plan->playFiles[c] = UniqueFd(open("/dev/zero", O_RDONLY | O_CLOEXEC));
-    plan->takeFiles[c] = UniqueFd(open("/dev/null", O_WRONLY | O_CLOEXEC));
-    plan->length[c] = 48000;
+// A play and record run on ALSA's null device of `channels` tracks, inputs
+// and outputs, playing the first track (silence) and recording the first
+// input into `takeFd`.
+struct NullDeviceRun {
+  NullDeviceRun(int takeFd, int channels, std::uint32_t rateHz, std::int64_t length) {
+    s.tracks = s.inputs = s.outputs = channels;
+    SetText(s.deviceName, "null");
+    s.sampleRate = rateHz;
+    s.periodFrames = 64;
+    s.mixMode = 1;
+    EXPECT_EQ(OpenAudioDevices(s, devices).failedStep, DeviceSetupStep::None);
+    AllocateTransportBuffers(buffers, s.tracks, s.inputs, s.sampleRate, devices.chunkFrames);
+    PrepareDevicesForRun(devices, true, true);
+    plan->plays = plan->records = true;
+    plan->stopPosition = plan->takeLength = length;
+    plan->playArmed[0] = plan->recordArmed[0] = 1;
+    plan->playFiles[0] = UniqueFd(open("/dev/zero", O_RDONLY | O_CLOEXEC));
+    plan->takeFiles[0] = UniqueFd(takeFd);
+    plan->length[0] = length;
   }
+  void Run() {
+    LoopSettings settings{&s, &gains, mixWork.get(), &meter, MeterScaleFromRange(-30), &observer, 4800};
+    RunBlockLoop(devices, buffers, *plan, settings, *measures);
+  }
+  SessionState s;
+  AudioDevices devices;
+  TransportBuffers buffers;
+  std::unique_ptr<RunPlan> plan = std::make_unique<RunPlan>();
   ChannelGains gains;
-  auto mixWork = std::make_unique<MixWorkspace>();
+  std::unique_ptr<MixWorkspace> mixWork = std::make_unique<MixWorkspace>();
   MeterState meter;
   CountingObserver observer;
-  LoopSettings settings{&s, &gains, mixWork.get(), &meter, MeterScaleFromRange(-30), &observer, 4800};
-  auto measures = std::make_unique<RunMeasures>();
-  RunBlockLoop(devices, buffers, *plan, settings, *measures);
+  std::unique_ptr<RunMeasures> measures = std::make_unique<RunMeasures>();
+};
+
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(BlockLoopTest, APlayAndRecordRunAllocatesNothingOnceItGoes) {
+  NullDeviceRun run(open("/dev/null", O_WRONLY | O_CLOEXEC), 2, 48000, 96000);
+  run.Run();
   counting = false;
-  EXPECT_EQ(measures->recordedSamples, 2 * 48000);
+  EXPECT_EQ(run.measures->recordedSamples, 96000);
   EXPECT_EQ(allocations.load(), 0);
+}
+#endif
+
+// The take goes into a pipe nobody reads for a while: the capture ring (10
+// chunks of 256 channels) fills and further chunks are dropped, counted, and
+// written as silence once the reader comes, so the take keeps its length.
+// (Under a second of it at 96 kHz: the take's header is never rewritten,
+// which a pipe would refuse.)
+TEST(BlockLoopTest, ATakeTheDiskCannotKeepUpWithKeepsItsLength) {
+  int pipeFds[2];
+  ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+  fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
+  NullDeviceRun run(pipeFds[1], 256, 96000, 80000);
+  std::string take;
+  std::thread reader([&take, fd = pipeFds[0]] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    char bytes[65536];
+    for (ssize_t n; (n = read(fd, bytes, sizeof bytes)) > 0;) take.append(bytes, static_cast<std::size_t>(n));
+  });
+  run.Run();
+  run.plan.reset();  // closes the pipe
+  reader.join();
+  close(pipeFds[0]);
+  EXPECT_GT(run.measures->captureDroppedFrames, 0);
+  EXPECT_EQ(run.measures->takeWriteFailed[0], 0);
+  EXPECT_EQ(take.size(), 3u * 80000);
 }
 
 }  // namespace
 }  // namespace sondrel
-#endif
