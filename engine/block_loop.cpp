@@ -70,38 +70,58 @@ struct Loop {
 
 // ------------------------------------------------------------ late disk
 
-// Whether the loop can still wait for the disk thread: no stream that runs
-// is within a block of running dry (playback) or over (capture). A stream
-// in an error state loses nothing by the wait, and one that has not started
-// cannot run out at all. The devices alone decide, never a timeout: a device
-// whose clock stands still while nobody waits on it (the tests' unpaced
-// interface) then gets the same audio in every run, however slow the disk.
-bool DevicesHaveSlack(const Loop& loop) {
+// What the running streams hold: frames queued for playback and frames
+// captured but not read (-1 for a stream that is not running or in error).
+struct DeviceLevels {
+  snd_pcm_sframes_t queued = -1;
+  snd_pcm_sframes_t waiting = -1;
+};
+
+DeviceLevels ReadLevels(const Loop& loop) {
+  DeviceLevels levels;
+  snd_pcm_t* playback = loop.devices.playback.get();
+  if (loop.plan.plays && snd_pcm_state(playback) == SND_PCM_STATE_RUNNING &&
+      snd_pcm_delay(playback, &levels.queued) < 0) {
+    levels.queued = -1;
+  }
+  snd_pcm_t* capture = loop.devices.capture.get();
+  if (loop.state.captureStarted && snd_pcm_state(capture) == SND_PCM_STATE_RUNNING) {
+    levels.waiting = std::max<snd_pcm_sframes_t>(snd_pcm_avail(capture), -1);
+  }
+  return levels;
+}
+
+// Whether the loop can go on waiting for the disk thread: no stream that
+// runs has moved, since the wait began, to within a block of running dry
+// (playback) or over (capture). The devices alone decide, never a timeout:
+// a device whose clock stands still while nobody waits on it (ALSA's null
+// device, the tests' unpaced interface) gets the same audio in every run,
+// however slow the disk. A stream in an error state or not started loses
+// nothing by the wait.
+bool DevicesHaveSlack(const Loop& loop, const DeviceLevels& before) {
+  const DeviceLevels now = ReadLevels(loop);
   const LoopState& st = loop.state;
-  if (loop.plan.plays && snd_pcm_state(loop.devices.playback.get()) == SND_PCM_STATE_RUNNING) {
-    snd_pcm_sframes_t queued = 0;
-    if (snd_pcm_delay(loop.devices.playback.get(), &queued) == 0 && queued <= st.block) return false;
-  }
-  if (st.captureStarted && snd_pcm_state(loop.devices.capture.get()) == SND_PCM_STATE_RUNNING) {
-    const snd_pcm_sframes_t waiting = snd_pcm_avail(loop.devices.capture.get());
-    if (waiting >= 0 && waiting >= st.captureBufferFrames - st.block) return false;
-  }
-  return true;
+  const bool runningDry = now.queued >= 0 && now.queued != before.queued && now.queued <= st.block;
+  const bool runningOver =
+      now.waiting >= 0 && now.waiting != before.waiting && now.waiting >= st.captureBufferFrames - st.block;
+  return !runningDry && !runningOver;
 }
 
 // Play chunk `index`, waited for while the devices have slack, or null.
 const ChunkPointers* AwaitPlayChunk(Loop& loop, std::int64_t index) {
+  const DeviceLevels before = ReadLevels(loop);
   for (;;) {
     if (const ChunkPointers* chunk = loop.disk.PlayChunk(index)) return chunk;
-    if (!DevicesHaveSlack(loop)) return nullptr;
+    if (!DevicesHaveSlack(loop, before)) return nullptr;
     loop.disk.WaitForDisk(kDiskWaitMicroseconds);
   }
 }
 
 const ChunkPointers* AwaitCaptureSlot(Loop& loop) {
+  const DeviceLevels before = ReadLevels(loop);
   for (;;) {
     if (const ChunkPointers* slot = loop.disk.CaptureSlot()) return slot;
-    if (!DevicesHaveSlack(loop)) return nullptr;
+    if (!DevicesHaveSlack(loop, before)) return nullptr;
     loop.disk.WaitForDisk(kDiskWaitMicroseconds);
   }
 }

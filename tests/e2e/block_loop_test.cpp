@@ -1,7 +1,7 @@
-// The real-time loop on ALSA's null device, which never makes it wait: it
-// allocates nothing once a run goes (every allocation on the loop's thread
-// from its first pass until it returns is counted), and a disk that cannot
-// keep up costs silence in the takes, never their length.
+// The real-time loop run in-process: it allocates nothing once a run goes
+// (every allocation on the loop's thread from its first pass until it
+// returns is counted), and a disk that cannot keep up costs silence in the
+// takes, never their length.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "engine/block_loop.h"
+#include "tests/support/vif_loop.h"
 
 namespace {
 thread_local bool counting = false;
@@ -55,15 +56,15 @@ class CountingObserver final : public RunObserver {
   void RunFinished(const RunSummary&) override {}
 };
 
-// A play and record run on ALSA's null device of `channels` tracks, inputs
-// and outputs, playing the first track (silence) and recording the first
-// input into `takeFd`.
-struct NullDeviceRun {
-  NullDeviceRun(int takeFd, int channels, std::uint32_t rateHz, std::int64_t length) {
+// A play and record run on `device` of `channels` tracks, inputs and
+// outputs, playing the first track (silence) and recording the first input
+// into `takeFd`.
+struct LoopRun {
+  LoopRun(const char* device, int takeFd, int channels, std::uint32_t rateHz, std::int64_t length) {
     s.tracks = s.inputs = s.outputs = channels;
-    SetText(s.deviceName, "null");
+    SetText(s.deviceName, device);
     s.sampleRate = rateHz;
-    s.periodFrames = 64;
+    s.periodFrames = rateHz / 750;
     s.mixMode = 1;
     EXPECT_EQ(OpenAudioDevices(s, devices).failedStep, DeviceSetupStep::None);
     AllocateTransportBuffers(buffers, s.tracks, s.inputs, s.sampleRate, devices.chunkFrames);
@@ -92,7 +93,8 @@ struct NullDeviceRun {
 
 #if !defined(__SANITIZE_ADDRESS__)
 TEST(BlockLoopTest, APlayAndRecordRunAllocatesNothingOnceItGoes) {
-  NullDeviceRun run(open("/dev/null", O_WRONLY | O_CLOEXEC), 2, 48000, 96000);
+  // ALSA's null device never makes the loop wait.
+  LoopRun run("null", open("/dev/null", O_WRONLY | O_CLOEXEC), 2, 48000, 96000);
   run.Run();
   counting = false;
   EXPECT_EQ(run.measures->recordedSamples, 96000);
@@ -100,19 +102,25 @@ TEST(BlockLoopTest, APlayAndRecordRunAllocatesNothingOnceItGoes) {
 }
 #endif
 
-// The take goes into a pipe nobody reads for a while: the capture ring (10
-// chunks of 256 channels) fills and further chunks are dropped, counted, and
-// written as silence once the reader comes, so the take keeps its length.
-// (Under a second of it at 96 kHz: the take's header is never rewritten,
-// which a pipe would refuse.)
-TEST(BlockLoopTest, ATakeTheDiskCannotKeepUpWithKeepsItsLength) {
+using DiskStallTest = test::VifLoopTest;
+
+// On the paced interface, the take goes into a pipe nobody reads until the
+// run is over: the capture ring (10 chunks of 256 channels) fills, further
+// chunks are dropped and counted, and they are written as silence once the
+// reader comes, so the take keeps its length. (Under a second of it at
+// 96 kHz: the take's header is never rewritten, which a pipe would refuse.)
+TEST_F(DiskStallTest, ATakeTheDiskCannotKeepUpWithKeepsItsLength) {
+  WriteVif(256, 256, 1024, "", 0, "paced true channels 256");
+  const std::string home = getenv("HOME");
+  setenv("HOME", home_.c_str(), 1);
+  snd_config_update_free_global();
   int pipeFds[2];
   ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
   fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
-  NullDeviceRun run(pipeFds[1], 256, 96000, 80000);
+  LoopRun run("vif", pipeFds[1], 256, 96000, 80000);
   std::string take;
   std::thread reader([&take, fd = pipeFds[0]] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     char bytes[65536];
     for (ssize_t n; (n = read(fd, bytes, sizeof bytes)) > 0;) take.append(bytes, static_cast<std::size_t>(n));
   });
@@ -120,6 +128,8 @@ TEST(BlockLoopTest, ATakeTheDiskCannotKeepUpWithKeepsItsLength) {
   run.plan.reset();  // closes the pipe
   reader.join();
   close(pipeFds[0]);
+  setenv("HOME", home.c_str(), 1);
+  snd_config_update_free_global();
   EXPECT_GT(run.measures->captureDroppedFrames, 0);
   EXPECT_EQ(run.measures->takeWriteFailed[0], 0);
   EXPECT_EQ(take.size(), 3u * 80000);
