@@ -461,7 +461,7 @@ void RunConsole(SessionState& s) {
       RunPass(console);
       if (console.pending == PendingAction::Run) RunPending(console);
       if (console.pending == PendingAction::Exit) {
-        RunExitForm(s, console.devices, console.buffers, console.transport, console.dialog);
+        RunExitForm(s, console.devices, console.transport, console.dialog);
         std::printf("\n");
         return;
       }

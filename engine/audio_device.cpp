@@ -197,7 +197,7 @@ void AllocateRing(ChunkRing& ring, int slots, int channels, std::size_t strideBy
 
 }  // namespace
 
-int PlayRingSlots(int channels, unsigned int rateHz) { return RingSlots(channels, 1.0, 2, rateHz); }
+int PlayRingSlots(int channels, unsigned int rateHz) { return RingSlots(channels, 0.5, 2, rateHz); }
 
 int CaptureRingSlots(int channels, unsigned int rateHz) { return RingSlots(channels, 2.0, 1, rateHz); }
 
@@ -212,9 +212,11 @@ void AllocateTransportBuffers(TransportBuffers& buffers, int tracks, int inputs,
   AllocateRing(buffers.spare, 2, buffers.channels, stride);
 }
 
-void ZeroTransportBuffers(TransportBuffers& buffers) {
-  for (ChunkRing* ring : {&buffers.play, &buffers.capture, &buffers.spare}) {
-    std::fill(ring->bytes.begin(), ring->bytes.end(), std::uint8_t{0});
+void SilenceUnplayedChannels(TransportBuffers& buffers, const std::array<int, kMaxChannels>& playArmed) {
+  for (const ChunkPointers& slot : buffers.play.pointers) {
+    for (int c = 0; c < buffers.play.channels; ++c) {
+      if (playArmed[c] != 1) std::memset(slot[c], 0, buffers.play.strideBytes);
+    }
   }
 }
 

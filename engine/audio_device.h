@@ -111,17 +111,22 @@ struct TransportBuffers {
 };
 
 // The play ring's depth: two chunks the loop holds (the one playing and the
-// one loaded next) and read-ahead for a second of audio at `rateHz`. The
-// worst stall measured inside one read of a busy disk was 142 ms; a second
-// rides out seven of those in a row. The capture ring holds two seconds:
-// what was captured is kept that long while the disk cannot write it.
-// Neither ring takes more than 32 MiB (4 slots at least): at 256 tracks
-// that is 10 slots, 0.68 s read ahead at 48 kHz.
+// one loaded next) and read-ahead for half a second of audio at `rateHz`
+// (8 slots at 48 kHz). The worst stall measured inside one read of a busy
+// disk was 142 ms; half a second rides out three of those in a row, and a
+// deeper ring only spreads the copies over memory the caches cannot hold.
+// The capture ring holds two seconds: what was captured is kept that long
+// while the disk cannot write it. Neither ring takes more than 32 MiB (4
+// slots at least): at 256 inputs the capture ring has 10 slots, 0.85 s.
 int PlayRingSlots(int channels, unsigned int rateHz);
 int CaptureRingSlots(int channels, unsigned int rateHz);
 
 void AllocateTransportBuffers(TransportBuffers& buffers, int tracks, int inputs, unsigned int rateHz,
                               int chunkFrames);
-void ZeroTransportBuffers(TransportBuffers& buffers);
+// Silence in every play slot for the channels a run does not read from the
+// disk, so nothing of an earlier run is heard. The rest is written before
+// it is read: armed channels by the disk, mixes in full, captured audio by
+// the device; the spare silence is never written.
+void SilenceUnplayedChannels(TransportBuffers& buffers, const std::array<int, kMaxChannels>& playArmed);
 
 }  // namespace sondrel

@@ -15,8 +15,6 @@ namespace {
 
 // More than a second at the usual rates: far beyond any interface's delay.
 constexpr std::int64_t kMaxCompensationFrames = 65536;
-// How long one look at the disk thread waits while a chunk is late.
-constexpr int kDiskWaitMicroseconds = 500;
 
 struct LoopState {
   int block = 0;  // frames per device transfer
@@ -24,6 +22,7 @@ struct LoopState {
   std::int64_t playbackBufferFrames = 0;
   std::int64_t captureBufferFrames = 0;
   int waitMilliseconds = 0;  // a device that does not wake the loop by then is looked at anyway
+  int diskWaitMicroseconds = 0;  // the devices are looked at this often while a chunk is late
   std::int64_t captureThreshold = 0;
 
   // Playback: the chunk being written to the device and the one after it.
@@ -113,7 +112,7 @@ const ChunkPointers* AwaitPlayChunk(Loop& loop, std::int64_t index) {
   for (;;) {
     if (const ChunkPointers* chunk = loop.disk.PlayChunk(index)) return chunk;
     if (!DevicesHaveSlack(loop, before)) return nullptr;
-    loop.disk.WaitForDisk(kDiskWaitMicroseconds);
+    loop.disk.WaitForDisk(loop.state.diskWaitMicroseconds);
   }
 }
 
@@ -122,7 +121,7 @@ const ChunkPointers* AwaitCaptureSlot(Loop& loop) {
   for (;;) {
     if (const ChunkPointers* slot = loop.disk.CaptureSlot()) return slot;
     if (!DevicesHaveSlack(loop, before)) return nullptr;
-    loop.disk.WaitForDisk(kDiskWaitMicroseconds);
+    loop.disk.WaitForDisk(loop.state.diskWaitMicroseconds);
   }
 }
 
@@ -506,6 +505,9 @@ void StartLoop(Loop& loop) {
   const std::int64_t bufferMs = 1000 * std::max(st.playbackBufferFrames, st.captureBufferFrames) /
                                 std::max<std::int64_t>(s.sampleRate, 1);
   st.waitMilliseconds = static_cast<int>(std::clamp<std::int64_t>(2 * bufferMs, 10, 1000));
+  // Half a block: a stream found within a block of its edge still has time.
+  const std::int64_t blockUs = 1000000LL * st.block / std::max<std::int64_t>(s.sampleRate, 1);
+  st.diskWaitMicroseconds = static_cast<int>(std::clamp<std::int64_t>(blockUs / 2, 250, 20000));
   const std::int64_t periods = st.playbackBufferFrames / st.block;
   // A compensation from a hand-edited param.txt may be absurd: capture
   // that waited for billions of blocks would never start, and a recording

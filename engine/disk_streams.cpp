@@ -121,7 +121,16 @@ void DiskStreams::HandOverCapture(std::int64_t samples, std::int64_t silentBefor
   WakeDisk();
 }
 
-void DiskStreams::WaitForDisk(int microseconds) const { WaitOn(loopWake_, microseconds); }
+// Each side wakes the other only when it sleeps: a write to the other's
+// descriptor costs a system call and often a switch of tasks. A wake-up the
+// loop misses costs it one wait of its short timeout; the disk thread looks
+// for work once more after saying it sleeps, so it misses none.
+void DiskStreams::WaitForDisk(int microseconds) const {
+  loopSleeping_.store(true, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  WaitOn(loopWake_, microseconds);
+  loopSleeping_.store(false, std::memory_order_relaxed);
+}
 
 void DiskStreams::Finish(std::int64_t trailingSilence, RunMeasures& measures) {
   trailingSilence_ = trailingSilence;
@@ -135,19 +144,36 @@ void DiskStreams::Finish(std::int64_t trailingSilence, RunMeasures& measures) {
   }
 }
 
-void DiskStreams::WakeDisk() const { Wake(diskWake_); }
-void DiskStreams::WakeLoop() const { Wake(loopWake_); }
+void DiskStreams::WakeDisk() const {
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (diskSleeping_.load(std::memory_order_relaxed)) Wake(diskWake_);
+}
+
+void DiskStreams::WakeLoop() const {
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (loopSleeping_.load(std::memory_order_relaxed)) Wake(loopWake_);
+}
 
 // ------------------------------------------------------------ disk side
 
+// One chunk read and one written, where there is one to do. False when
+// there was nothing to do, or when the loop has finished and all is done.
+bool DiskStreams::Step(bool& done) {
+  const bool finishing = finishing_.load(std::memory_order_acquire);
+  bool moved = false;
+  if (plan_.plays && !finishing) moved = ReadAhead();
+  if (plan_.records) moved = WriteBehind() || moved;
+  done = finishing && !moved;
+  return moved;
+}
+
 void DiskStreams::Run() {
-  for (;;) {
-    const bool finishing = finishing_.load(std::memory_order_acquire);
-    bool moved = false;
-    if (plan_.plays && !finishing) moved = ReadAhead();
-    if (plan_.records) moved = WriteBehind() || moved;
-    if (finishing && !moved) break;
-    if (!moved) WaitOn(diskWake_, 100000);
+  for (bool done = false; !done;) {
+    if (Step(done) || done) continue;
+    diskSleeping_.store(true, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (!Step(done) && !done) WaitOn(diskWake_, 100000);
+    diskSleeping_.store(false, std::memory_order_relaxed);
   }
   if (plan_.records) WriteSilence(trailingSilence_);
 }

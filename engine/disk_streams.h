@@ -58,6 +58,7 @@ class DiskStreams {
 
  private:
   void Run();
+  bool Step(bool& done);
   bool ReadAhead();
   bool WriteBehind();
   void FillPlaySlot(std::int64_t index, const ChunkPointers& slot);
@@ -95,6 +96,8 @@ class DiskStreams {
   std::array<int, kMaxChannels> writeFailed_{};
   std::array<int, kMaxChannels> writeErrno_{};
 
+  mutable std::atomic<bool> loopSleeping_{false};
+  std::atomic<bool> diskSleeping_{false};
   UniqueFd diskWake_;  // eventfd: the loop handed something over
   UniqueFd loopWake_;  // eventfd: the disk thread read or wrote a chunk
   std::thread thread_;

@@ -430,7 +430,7 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   }
 
   auto measures = std::make_unique<RunMeasures>();
-  ZeroTransportBuffers(buffers);
+  SilenceUnplayedChannels(buffers, plan->playArmed);
   if (s.mixMode != 0) {
     ComputeChannelGains(s.channelPan, s.channelVolume, transport.gains, s.tracks, plan->playArmed, kGainScale,
                         dialog);
@@ -472,10 +472,8 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   return recording;
 }
 
-void RunExitForm(SessionState& s, AudioDevices& devices, TransportBuffers& buffers, TransportState& transport,
-                 UserDialog& dialog) {
+void RunExitForm(SessionState& s, AudioDevices& devices, TransportState& transport, UserDialog& dialog) {
   ReadBothLists(s, dialog);
-  ZeroTransportBuffers(buffers);
   PrepareDevicesForRun(devices, false, false);
   RestorePreRoll(s, transport);
   CloseAudioDevices(devices);

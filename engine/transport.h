@@ -87,7 +87,6 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
 // The console's exit: the current list files are read as for any run (asking
 // for another name while one is missing), nothing is armed or moved, a
 // pending pre-roll restore is done and the devices are drained and closed.
-void RunExitForm(SessionState& s, AudioDevices& devices, TransportBuffers& buffers, TransportState& transport,
-                 UserDialog& dialog);
+void RunExitForm(SessionState& s, AudioDevices& devices, TransportState& transport, UserDialog& dialog);
 
 }  // namespace sondrel
