@@ -346,17 +346,24 @@ void StartCapture(Loop& loop) {
   snd_pcm_start(loop.devices.capture.get());
 }
 
+// Frames the device has room for (playback) or holds (capture). A stream
+// that ran on past its buffer while the loop was held up has the lost
+// stretch skipped first. A device in error gets a block anyway: the
+// transfer reports the error, and the run keeps moving instead of waiting
+// for what never comes.
+snd_pcm_sframes_t FramesReady(Loop& loop, snd_pcm_t* pcm, std::int64_t bufferFrames,
+                              void (*skipLost)(Loop&, snd_pcm_sframes_t)) {
+  const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
+  if (avail < 0) return loop.state.block;
+  if (avail <= bufferFrames) return avail;
+  skipLost(loop, avail - bufferFrames);
+  return bufferFrames;
+}
+
 // Reads every whole block the capture holds. Returns whether it moved.
 bool CapturePass(Loop& loop) {
   LoopState& st = loop.state;
-  snd_pcm_sframes_t avail = snd_pcm_avail_update(loop.devices.capture.get());
-  // A device in error gets a read anyway: the read reports the error, and
-  // the run keeps moving instead of waiting for audio that never comes.
-  if (avail < 0) avail = st.block;
-  if (avail > st.captureBufferFrames) {
-    SkipLostCapture(loop, avail - st.captureBufferFrames);
-    avail = st.captureBufferFrames;
-  }
+  snd_pcm_sframes_t avail = FramesReady(loop, loop.devices.capture.get(), st.captureBufferFrames, SkipLostCapture);
   bool moved = false;
   while (st.moreToRecord) {
     const int frames = std::min(st.block, st.chunk - st.captureOffset);
@@ -428,14 +435,7 @@ std::int64_t PlayPosition(const LoopState& st) { return st.loadPosition + st.chu
 // chunk as it starts to play. Returns whether it moved.
 bool PlayPass(Loop& loop) {
   LoopState& st = loop.state;
-  snd_pcm_sframes_t avail = snd_pcm_avail_update(loop.devices.playback.get());
-  // A device in error gets a block anyway: the write reports the error, and
-  // the run keeps moving instead of waiting for space that never comes.
-  if (avail < 0) avail = st.block;
-  if (avail > st.playbackBufferFrames) {
-    SkipLostPlayback(loop, avail - st.playbackBufferFrames);
-    avail = st.playbackBufferFrames;
-  }
+  snd_pcm_sframes_t avail = FramesReady(loop, loop.devices.playback.get(), st.playbackBufferFrames, SkipLostPlayback);
   bool moved = false;
   // A run that only plays looks at the clock and loads the next chunk even
   // when the device has no room yet; a recording run does both with the
