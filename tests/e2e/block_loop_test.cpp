@@ -60,11 +60,11 @@ class CountingObserver final : public RunObserver {
 // outputs, playing the first track (silence) and recording the first input
 // into `takeFd`.
 struct LoopRun {
-  LoopRun(const char* device, int takeFd, int channels, std::uint32_t rateHz, std::int64_t length) {
+  LoopRun(const char* device, int takeFd, int channels, std::uint32_t rateHz, int period, std::int64_t length) {
     s.tracks = s.inputs = s.outputs = channels;
     SetText(s.deviceName, device);
     s.sampleRate = rateHz;
-    s.periodFrames = rateHz / 750;
+    s.periodFrames = period;
     s.mixMode = 1;
     EXPECT_EQ(OpenAudioDevices(s, devices).failedStep, DeviceSetupStep::None);
     AllocateTransportBuffers(buffers, s.tracks, s.inputs, s.sampleRate, devices.chunkFrames);
@@ -94,7 +94,7 @@ struct LoopRun {
 #if !defined(__SANITIZE_ADDRESS__)
 TEST(BlockLoopTest, APlayAndRecordRunAllocatesNothingOnceItGoes) {
   // ALSA's null device never makes the loop wait.
-  LoopRun run("null", open("/dev/null", O_WRONLY | O_CLOEXEC), 2, 48000, 96000);
+  LoopRun run("null", open("/dev/null", O_WRONLY | O_CLOEXEC), 2, 48000, 64, 96000);
   run.Run();
   counting = false;
   EXPECT_EQ(run.measures->recordedSamples, 96000);
@@ -104,7 +104,8 @@ TEST(BlockLoopTest, APlayAndRecordRunAllocatesNothingOnceItGoes) {
 
 using DiskStallTest = test::VifLoopTest;
 
-// On the paced interface, the take goes into a pipe nobody reads until the
+// On the paced interface (whose capture runs on past an overrun, as a card
+// told not to stop does), the take goes into a pipe nobody reads until the
 // run is over: the capture ring (10 chunks of 256 channels) fills, further
 // chunks are dropped and counted, and they are written as silence once the
 // reader comes, so the take keeps its length. (Under a second of it at
@@ -117,7 +118,7 @@ TEST_F(DiskStallTest, ATakeTheDiskCannotKeepUpWithKeepsItsLength) {
   int pipeFds[2];
   ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
   fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
-  LoopRun run("vif", pipeFds[1], 256, 96000, 80000);
+  LoopRun run("vif", pipeFds[1], 256, 96000, 1024, 80000);
   std::string take;
   std::thread reader([&take, fd = pipeFds[0]] {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
