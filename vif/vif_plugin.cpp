@@ -47,12 +47,16 @@ constexpr int kMaxChannels = 256;
 // Each channel has its own stretch of the shared file; a device that is
 // asked for fewer keeps the file small.
 constexpr int kDefaultChannels = 32;
-// The device buffer is at most this long (four periods of 4096 frames). The
-// FIFO holds three buffers: after an injected xrun a resuming stream queues a
-// whole buffer behind the lost period and the frames still playing.
+// The device buffer is at most this long (four periods of 4096 frames) for
+// a stream of the configured channel count. The FIFO holds three buffers:
+// after an injected xrun a resuming stream queues a whole buffer behind the
+// lost period and the frames still playing. ALSA lets a plugin limit only
+// the bytes of a buffer, so a stream of fewer channels may ask for a longer
+// one; it gets it, as on a card whose buffer memory is counted in bytes (see
+// SplitFifo and SplitWire).
 constexpr std::int64_t kMaxBufferFrames = 16384;
 constexpr std::int64_t kFifoFrames = 3 * kMaxBufferFrames;
-constexpr std::uint64_t kMagic = 0x3146495644'4e4f53ULL;  // "SONDVIF1"
+constexpr std::uint64_t kMagic = 0x3246495644'4e4f53ULL;  // "SONDVIF2"
 constexpr std::size_t kHeaderBytes = 4096;
 
 // ------------------------------------------------------------ configuration
@@ -171,11 +175,12 @@ struct PlaybackLine {
   std::int64_t written;  // next index the program writes
   std::int64_t played;   // frames below this index are played or discarded
   std::int64_t base;     // index of ALSA position 0 since the last prepare
+  std::int64_t fifoFrames;  // the length of each output's FIFO ring
   std::int32_t open;
   std::int32_t channels;
-  std::int32_t sounding;    // the FIFO is being played out
-  std::int32_t underrun;    // the FIFO ran dry while running
-  std::int32_t lostPeriod;  // an injected xrun waits for the program to prepare
+  std::int32_t sounding;     // the FIFO is being played out
+  std::int32_t underrun;     // the FIFO ran dry while running
+  std::int32_t lostPeriod;   // an injected xrun waits for the program to prepare
   std::int32_t draining;
 };
 
@@ -197,8 +202,9 @@ struct SharedHeader {
   std::uint64_t magic;
   std::int64_t channels;
   std::int64_t latency;
-  std::int64_t wireFrames;
-  std::int64_t now;  // the device clock, frames
+  std::int64_t wireFrames;  // the length of each ring of the wire
+  std::int64_t wireRings;   // how many channels the wire holds (see SplitWire)
+  std::int64_t now;         // the device clock, frames
   std::int64_t epochNs;
   std::int64_t rate;
   std::int64_t wireChannels;  // channels the outputs ever carried
@@ -293,7 +299,8 @@ class SharedFile {
 
   SharedHeader& header() const { return *reinterpret_cast<SharedHeader*>(map_); }
   std::uint8_t* fifo(int channel) const {
-    return map_ + kHeaderBytes + static_cast<std::size_t>(channel) * kFifoFrames * kBytesPerSample;
+    return map_ + kHeaderBytes +
+           static_cast<std::size_t>(channel) * static_cast<std::size_t>(header().play.fifoFrames) * kBytesPerSample;
   }
   std::uint8_t* wire(int channel) const {
     const SharedHeader& h = header();
@@ -307,6 +314,8 @@ class SharedFile {
     h.channels = config.channels;
     h.latency = config.latency;
     h.wireFrames = wire;
+    h.wireRings = config.channels;
+    h.play.fifoFrames = kFifoFrames;
     h.epochNs = MonotonicNs();
     pthread_mutexattr_t attr;
     pthread_mutexattr_init(&attr);
@@ -389,7 +398,8 @@ void ZeroRing(std::uint8_t* dst, std::int64_t pos, std::int64_t size, std::int64
 }
 
 // Moves the clock to `to`: the outputs put what the FIFO holds for each tick
-// on the wire, or silence where it holds nothing.
+// on the wire, or silence where it holds nothing. Only the channels an input
+// can read are kept on the wire.
 void Advance(const SharedFile& shared, std::int64_t to) {
   SharedHeader& h = shared.header();
   if (to <= h.now) return;
@@ -401,11 +411,11 @@ void Advance(const SharedFile& shared, std::int64_t to) {
     soundFrom = std::clamp(p.anchor + p.played, from, to);
     soundTo = std::clamp(p.anchor + p.written, soundFrom, to);
   }
-  for (int k = 0; k < h.wireChannels; ++k) {
+  for (int k = 0; k < std::min(h.wireChannels, h.wireRings); ++k) {
     std::uint8_t* wire = shared.wire(k);
     ZeroRing(wire, from, h.wireFrames, soundFrom - from);
     if (k < p.channels) {
-      CopyRing(wire, soundFrom, h.wireFrames, shared.fifo(k), soundFrom - p.anchor, kFifoFrames, soundTo - soundFrom);
+      CopyRing(wire, soundFrom, h.wireFrames, shared.fifo(k), soundFrom - p.anchor, p.fifoFrames, soundTo - soundFrom);
     } else {
       ZeroRing(wire, soundFrom, h.wireFrames, soundTo - soundFrom);
     }
@@ -533,12 +543,12 @@ snd_pcm_sframes_t WritePlayback(Vif& vif, const snd_pcm_channel_area_t* areas, s
   for (unsigned k = 0; k < vif.io.channels; ++k) {
     std::uint8_t* fifo = vif.shared.fifo(static_cast<int>(k));
     if (Packed(areas[k])) {
-      CopyRing(fifo, p.written, kFifoFrames, FrameAddress(areas[k], offset), 0, frames, frames);
-      continue;
-    }
-    for (std::int64_t i = 0; i < frames; ++i) {
-      std::memcpy(fifo + ((p.written + i) % kFifoFrames) * kBytesPerSample,
-                  FrameAddress(areas[k], offset + static_cast<snd_pcm_uframes_t>(i)), kBytesPerSample);
+      CopyRing(fifo, p.written, p.fifoFrames, FrameAddress(areas[k], offset), 0, frames, frames);
+    } else {
+      for (std::int64_t i = 0; i < frames; ++i) {
+        std::memcpy(fifo + ((p.written + i) % p.fifoFrames) * kBytesPerSample,
+                    FrameAddress(areas[k], offset + static_cast<snd_pcm_uframes_t>(i)), kBytesPerSample);
+      }
     }
   }
   p.written += frames;
@@ -553,7 +563,7 @@ snd_pcm_sframes_t WritePlayback(Vif& vif, const snd_pcm_channel_area_t* areas, s
 void ReadWire(const Vif& vif, int channel, std::int64_t tick, std::int64_t frames, const snd_pcm_channel_area_t& area,
               snd_pcm_uframes_t offset) {
   const SharedHeader& h = vif.h();
-  const std::uint8_t* wire = channel < h.wireChannels ? vif.shared.wire(channel) : nullptr;
+  const std::uint8_t* wire = channel < std::min(h.wireChannels, h.wireRings) ? vif.shared.wire(channel) : nullptr;
   const std::int64_t oldest = std::max<std::int64_t>(0, h.now - h.wireFrames);
   const std::int64_t from = wire == nullptr ? tick : std::clamp(oldest, tick, tick + frames);
   const std::int64_t to = wire == nullptr ? tick : std::clamp(h.now, from, tick + frames);
@@ -639,7 +649,9 @@ void PreparePlayback(Vif& vif) {
   if (p.lostPeriod) {
     // The period the program never wrote is silence; what it wrote before
     // still plays.
-    for (unsigned k = 0; k < vif.io.channels; ++k) ZeroRing(vif.shared.fifo(static_cast<int>(k)), p.written, kFifoFrames, vif.period());
+    for (unsigned k = 0; k < vif.io.channels; ++k) {
+      ZeroRing(vif.shared.fifo(static_cast<int>(k)), p.written, p.fifoFrames, vif.period());
+    }
     p.written += vif.period();
     p.lostPeriod = 0;
     if (!p.sounding) p.played = p.written;
@@ -719,16 +731,49 @@ int VifDrain(snd_pcm_ioplug_t* io) {
 
 // ------------------------------------------------------------ parameters
 
+// The shared file gives each configured channel a FIFO ring of three longest
+// buffers and a ring of the wire that keeps two of them past the latency. A
+// stream with a longer buffer than that (it has fewer channels, see
+// kMaxBufferFrames) splits the same memory among its own channels only:
+// playback the FIFO, capture the wire, whose further channels no input
+// reads. A stream within the usual length keeps the usual split.
+std::int64_t Rings(const Vif& vif) {
+  return vif.buffer() <= kMaxBufferFrames ? vif.config.channels : static_cast<std::int64_t>(vif.io.channels);
+}
+
+void SplitFifo(Vif& vif) {
+  PlaybackLine& p = vif.h().play;
+  const std::int64_t frames = kFifoFrames * vif.config.channels / Rings(vif);
+  if (frames == p.fifoFrames) return;
+  p.fifoFrames = frames;  // what the FIFO held is gone
+  p.sounding = 0;
+  p.played = p.written;
+}
+
+void SplitWire(Vif& vif) {
+  SharedHeader& h = vif.h();
+  const std::int64_t rings = Rings(vif);
+  if (rings == h.wireRings) return;
+  // What the wire carried is gone: the inputs hear silence before this.
+  const std::int64_t frames = WireFramesFor(h.latency) * h.channels;
+  std::memset(vif.shared.wire(0), 0, static_cast<std::size_t>(frames) * kBytesPerSample);
+  h.wireFrames = frames / rings;
+  h.wireRings = rings;
+}
+
 int VifHwParams(snd_pcm_ioplug_t* io, snd_pcm_hw_params_t*) {
   Vif& vif = VifOf(io);
-  if (io->buffer_size > static_cast<snd_pcm_uframes_t>(kMaxBufferFrames)) return -EINVAL;
   if (io->channels > static_cast<unsigned>(vif.config.channels)) return -EINVAL;
+  // ALSA has held the buffer's bytes to the limit; this only guards it.
+  if (vif.buffer() * io->channels > kMaxBufferFrames * vif.config.channels) return -EINVAL;
   SharedLock lock(vif.h());
   SharedHeader& h = vif.h();
   if (h.rate == 0) h.rate = io->rate;
   if (vif.playback()) {
+    SplitFifo(vif);
     h.play.channels = static_cast<std::int32_t>(io->channels);
   } else {
+    SplitWire(vif);
     h.capture.channels = static_cast<std::int32_t>(io->channels);
   }
   return 0;

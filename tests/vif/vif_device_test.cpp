@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -101,6 +102,7 @@ struct CableCase {
   int latency;
   int lostWrite = 1 << 30;  // stream positions of injected xruns (never, by default)
   int lostRead = 1 << 30;
+  int device = 0;  // the device's channels, when more than the streams'
 };
 
 class CableTest : public VifDeviceTest, public ::testing::WithParamInterface<CableCase> {};
@@ -111,8 +113,9 @@ class CableTest : public VifDeviceTest, public ::testing::WithParamInterface<Cab
 // prepare the stream goes on at its place on the clock, lost period counted.
 TEST_P(CableTest, EveryOutputReachesItsInputAfterTheLatency) {
   const CableCase c = GetParam();
-  Define("latency " + std::to_string(c.latency) + " channels " + std::to_string(std::max(c.outputs, c.inputs)) +
-         " xrun_playback " + std::to_string(c.lostWrite) + " xrun_capture " + std::to_string(c.lostRead));
+  Define("latency " + std::to_string(c.latency) + " channels " +
+         std::to_string(std::max({c.outputs, c.inputs, c.device})) + " xrun_playback " + std::to_string(c.lostWrite) +
+         " xrun_capture " + std::to_string(c.lostRead));
   snd_pcm_t* play = Open(SND_PCM_STREAM_PLAYBACK, c.outputs, c.period);
   snd_pcm_t* cap = Open(SND_PCM_STREAM_CAPTURE, c.inputs, c.period);
   ASSERT_TRUE(play && cap);
@@ -149,7 +152,8 @@ INSTANTIATE_TEST_SUITE_P(Cables, CableTest,
                          ::testing::Values(CableCase{"InputWithoutOutput", 2, 3, 256, 37},
                                            CableCase{"AllChannels", 256, 256, 16, 1000},
                                            CableCase{"LongestBuffer", 8, 8, 4096, 20000},
-                                           CableCase{"Xruns", 2, 2, 128, 50, 1536, 2048}),
+                                           CableCase{"Xruns", 2, 2, 128, 50, 1536, 2048},
+                                           CableCase{"FewChannelsLongerBuffer", 2, 1, 16384, 100, 1 << 30, 1 << 30, 8}),
                          [](const ::testing::TestParamInfo<CableCase>& info) { return info.param.name; });
 
 // A drain plays out what is queued on the paced clock (whose real-time pace
