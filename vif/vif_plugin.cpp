@@ -522,7 +522,11 @@ void KeepRawCopy(Vif& vif, const snd_pcm_channel_area_t* areas, snd_pcm_uframes_
   std::uint8_t* out = vif.rawBuffer.data();
   for (snd_pcm_uframes_t i = 0; i < size; ++i) {
     for (unsigned k = 0; k < channels; ++k) {
-      std::memcpy(out, FrameAddress(areas[k], offset + i), kBytesPerSample);
+      if (areas[k].addr == nullptr) {
+        std::memset(out, 0, kBytesPerSample);
+      } else {
+        std::memcpy(out, FrameAddress(areas[k], offset + i), kBytesPerSample);
+      }
       out += kBytesPerSample;
     }
   }
@@ -542,7 +546,10 @@ snd_pcm_sframes_t WritePlayback(Vif& vif, const snd_pcm_channel_area_t* areas, s
   const auto frames = static_cast<std::int64_t>(size);
   for (unsigned k = 0; k < vif.io.channels; ++k) {
     std::uint8_t* fifo = vif.shared.fifo(static_cast<int>(k));
-    if (Packed(areas[k])) {
+    if (areas[k].addr == nullptr) {
+      // The ALSA API lets a program pass no buffer for a channel: silence.
+      ZeroRing(fifo, p.written, p.fifoFrames, frames);
+    } else if (Packed(areas[k])) {
       CopyRing(fifo, p.written, p.fifoFrames, FrameAddress(areas[k], offset), 0, frames, frames);
     } else {
       for (std::int64_t i = 0; i < frames; ++i) {
@@ -590,7 +597,10 @@ snd_pcm_sframes_t ReadCapture(Vif& vif, const snd_pcm_channel_area_t* areas, snd
   CaptureLine& c = vif.h().capture;
   const auto frames = static_cast<std::int64_t>(size);
   const std::int64_t tick = c.anchor + c.read - vif.config.latency;
-  for (unsigned k = 0; k < vif.io.channels; ++k) ReadWire(vif, static_cast<int>(k), tick, frames, areas[k], offset);
+  for (unsigned k = 0; k < vif.io.channels; ++k) {
+    // No buffer for a channel (as the ALSA API allows): its frames are dropped.
+    if (areas[k].addr != nullptr) ReadWire(vif, static_cast<int>(k), tick, frames, areas[k], offset);
+  }
   c.read += frames;
   return static_cast<snd_pcm_sframes_t>(size);
 }

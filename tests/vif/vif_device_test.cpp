@@ -102,15 +102,17 @@ struct CableCase {
   int latency;
   int lostWrite = 1 << 30;  // stream positions of injected xruns (never, by default)
   int lostRead = 1 << 30;
-  int device = 0;  // the device's channels, when more than the streams'
+  int device = 0;                       // the device's channels, when more than the streams'
+  int nullOutput = -1, nullInput = -1;  // channels the transfers pass no buffer for
 };
 
 class CableTest : public VifDeviceTest, public ::testing::WithParamInterface<CableCase> {};
 
-// Output k reaches input k exactly `latency` frames later; an input with no
-// output is silent. An injected xrun acts as if the program were one period
-// late: that period is lost, the transfer fails with -EPIPE, and after a
-// prepare the stream goes on at its place on the clock, lost period counted.
+// Output k reaches input k exactly `latency` frames later; silent are an
+// input with no output and channels given no buffer. An injected xrun acts
+// as if the program were one period late: that period is lost, the transfer
+// fails with -EPIPE, and after a prepare the stream goes on at its place on
+// the clock, lost period counted.
 TEST_P(CableTest, EveryOutputReachesItsInputAfterTheLatency) {
   const CableCase c = GetParam();
   Define("latency " + std::to_string(c.latency) + " channels " +
@@ -121,6 +123,8 @@ TEST_P(CableTest, EveryOutputReachesItsInputAfterTheLatency) {
   ASSERT_TRUE(play && cap);
   Blocks out(c.outputs, c.period);
   Blocks in(c.inputs, c.period);
+  if (c.nullOutput >= 0) out.pointers[c.nullOutput] = nullptr;
+  if (c.nullInput >= 0) in.pointers[c.nullInput] = nullptr;
   // A lost block counts as moved: the stream is prepared and goes on.
   int written = 0;
   auto write = [&] {
@@ -140,7 +144,8 @@ TEST_P(CableTest, EveryOutputReachesItsInputAfterTheLatency) {
       for (int i = 0; i < c.period; ++i) {
         const std::int64_t source = first + i - c.latency;
         const bool lost = source >= c.lostWrite && source < c.lostWrite + c.period;
-        const int expected = k < c.outputs && source >= 0 && !lost ? Signal(k, source) : 0;
+        const bool silent = lost || k == c.nullOutput || k == c.nullInput;
+        const int expected = k < c.outputs && source >= 0 && !silent ? Signal(k, source) : 0;
         ASSERT_EQ(Get(&in.data[k][i * 3u]), expected) << "input " << k << " frame " << first + i;
       }
     }
@@ -149,7 +154,7 @@ TEST_P(CableTest, EveryOutputReachesItsInputAfterTheLatency) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cables, CableTest,
-                         ::testing::Values(CableCase{"InputWithoutOutput", 2, 3, 256, 37},
+                         ::testing::Values(CableCase{"SilentChannels", 3, 4, 256, 37, 1 << 30, 1 << 30, 0, 1, 2},
                                            CableCase{"AllChannels", 256, 256, 16, 1000},
                                            CableCase{"LongestBuffer", 8, 8, 4096, 20000},
                                            CableCase{"Xruns", 2, 2, 128, 50, 1536, 2048},
@@ -157,13 +162,15 @@ INSTANTIATE_TEST_SUITE_P(Cables, CableTest,
                          [](const ::testing::TestParamInfo<CableCase>& info) { return info.param.name; });
 
 // A drain plays out what is queued on the paced clock (whose real-time pace
-// the stopped runs on a terminal show end to end); the raw file keeps every write.
+// the stopped runs on a terminal show end to end); the raw file keeps every
+// write, silence for an output given no buffer.
 TEST_F(VifDeviceTest, PacedPlaybackDrainsIntoTheRawFile) {
   const fs::path raw = dir_ / "played.raw";
   Define("paced true playback_file \"" + raw.string() + "\"");
   snd_pcm_t* play = Open(SND_PCM_STREAM_PLAYBACK, 3, 1024);
   ASSERT_NE(play, nullptr);
   Blocks out(3, 1024);
+  out.pointers[1] = nullptr;  // output 1 is silent
   for (int b = 0; b < 10; ++b) {
     out.Fill(b);
     ASSERT_EQ(snd_pcm_writen(play, out.pointers.data(), 1024), 1024);
@@ -177,7 +184,7 @@ TEST_F(VifDeviceTest, PacedPlaybackDrainsIntoTheRawFile) {
   const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
   ASSERT_EQ(bytes.size(), 10u * 1024u * 3u * 3u);
   for (std::size_t n = 0; n < 10u * 1024u; ++n) {
-    for (std::size_t k = 0; k < 3; ++k) ASSERT_EQ(Get(&bytes[(n * 3u + k) * 3u]), Signal(k, n));
+    for (std::size_t k = 0; k < 3; ++k) ASSERT_EQ(Get(&bytes[(n * 3u + k) * 3u]), k == 1 ? 0 : Signal(k, n));
   }
 }
 
