@@ -421,9 +421,10 @@ void Advance(const SharedFile& shared, std::int64_t to) {
     }
     ZeroRing(wire, soundTo, h.wireFrames, to - soundTo);
   }
+  const std::int64_t heard = to - p.anchor;  // the stream's frames the outputs have passed
   if (p.sounding) {
-    p.played = std::clamp(to - p.anchor, p.played, p.written);
-    if (to - p.anchor >= p.written && !p.draining) {
+    p.played = std::max(p.played, std::min(heard, p.written));
+    if (heard >= p.written && !p.draining) {
       // The FIFO ran dry: a real underrun.
       p.sounding = 0;
       p.underrun = 1;
@@ -439,12 +440,49 @@ std::int64_t PacedNow(const SharedHeader& h) {
 }
 
 // In paced mode time has passed since the last call: catch up.
-void Sync(Vif& vif) {
+void CatchUp(Vif& vif) {
   if (vif.config.paced) Advance(vif.shared, PacedNow(vif.h()));
 }
 
 bool Active(const Vif& vif) {
   return vif.io.state == SND_PCM_STATE_RUNNING || vif.io.state == SND_PCM_STATE_PREPARED;
+}
+
+std::int64_t Boundary(const Vif& vif) {
+  return static_cast<std::int64_t>(vif.boundary > 0 ? vif.boundary : (1ULL << 62));
+}
+
+// A forward (or a rewind) moves ALSA's application pointer without a
+// transfer. The stream follows it and keeps its place on the clock, so the
+// next transfer lands at the tick the pointer names: playback frames skipped
+// that way are silence, capture frames skipped are never read. The pointer
+// counts from the last prepare and wraps at the boundary.
+void FollowApplPointer(Vif& vif) {
+  // Before this stream's first prepare (and within a prepare, which has
+  // already reset it) the pointer names no position of ours.
+  if (!Active(vif)) return;
+  SharedHeader& h = vif.h();
+  PlaybackLine& p = h.play;
+  std::int64_t& index = vif.playback() ? p.written : h.capture.read;
+  const std::int64_t boundary = Boundary(vif);
+  const std::int64_t since = (index - (vif.playback() ? p.base : h.capture.base)) % boundary;
+  std::int64_t moved = static_cast<std::int64_t>(vif.io.appl_ptr % static_cast<snd_pcm_uframes_t>(boundary)) - since;
+  if (moved > boundary / 2) moved -= boundary;
+  if (moved < -boundary / 2) moved += boundary;
+  if (vif.playback() && moved > 0) {
+    // Whatever the FIFO held there before must not sound again.
+    const std::int64_t from = std::max(p.written, p.played);
+    const std::int64_t frames = std::min(p.written + moved - from, p.fifoFrames);
+    for (int k = 0; k < p.channels; ++k) ZeroRing(vif.shared.fifo(k), from, p.fifoFrames, frames);
+  }
+  index += moved;
+}
+
+// Every callback first takes in what the program did since the last one and
+// the time that passed.
+void Sync(Vif& vif) {
+  FollowApplPointer(vif);
+  CatchUp(vif);
 }
 
 // Frames of the stream since it was opened, lost periods included: the
@@ -464,8 +502,7 @@ bool InjectionDue(Vif& vif) {
 int& LostPeriod(Vif& vif) { return vif.playback() ? vif.h().play.lostPeriod : vif.h().capture.lostPeriod; }
 
 snd_pcm_sframes_t Wrap(const Vif& vif, std::int64_t position) {
-  const auto boundary = static_cast<std::int64_t>(vif.boundary > 0 ? vif.boundary : (1ULL << 62));
-  return static_cast<snd_pcm_sframes_t>(position % boundary);
+  return static_cast<snd_pcm_sframes_t>(position % Boundary(vif));
 }
 
 // ------------------------------------------------------------ the pointer
@@ -539,6 +576,9 @@ void KeepRawCopy(Vif& vif, const snd_pcm_channel_area_t* areas, snd_pcm_uframes_
   }
 }
 
+// Queues the frames at the stream's index, which follows ALSA's application
+// pointer (see FollowApplPointer). Frames whose tick has passed are queued
+// too, but below the played index, where they never sound.
 snd_pcm_sframes_t WritePlayback(Vif& vif, const snd_pcm_channel_area_t* areas, snd_pcm_uframes_t offset,
                                 snd_pcm_uframes_t size) {
   SharedHeader& h = vif.h();
@@ -691,7 +731,7 @@ void PrepareCapture(Vif& vif) {
 int VifPrepare(snd_pcm_ioplug_t* io) {
   Vif& vif = VifOf(io);
   SharedLock lock(vif.h());
-  Sync(vif);
+  CatchUp(vif);  // ALSA has already reset the application pointer
   if (vif.playback()) {
     PreparePlayback(vif);
   } else {
