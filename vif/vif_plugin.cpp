@@ -653,6 +653,61 @@ snd_pcm_sframes_t VifTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t
   return vif.playback() ? WritePlayback(vif, areas, offset, size) : ReadCapture(vif, areas, offset, size);
 }
 
+// ------------------------------------------------------------ waiting
+
+constexpr std::int64_t kNever = -1;
+constexpr std::int64_t kNow = 0;
+
+// The clock tick at which the stream can go on: kNow when it can already (or
+// has an error to report), kNever when no passing of time will help.
+std::int64_t ReadyTick(Vif& vif) {
+  SharedHeader& h = vif.h();
+  const auto availMin = static_cast<std::int64_t>(vif.availMin);
+  if (LostPeriod(vif) || InjectionDue(vif)) return kNow;
+  if (vif.playback()) {
+    const PlaybackLine& p = h.play;
+    if (p.underrun && vif.io.state == SND_PCM_STATE_RUNNING) return kNow;
+    const std::int64_t needPlayed = p.written - vif.buffer() + availMin;
+    if (needPlayed <= p.base) return kNow;
+    if (!p.sounding) return kNever;
+    const std::int64_t tick = p.anchor + needPlayed;
+    return h.now >= tick ? kNow : tick;
+  }
+  const CaptureLine& c = h.capture;
+  if (c.overrun && vif.io.state == SND_PCM_STATE_RUNNING) return kNow;
+  if (!c.capturing) return kNever;
+  const std::int64_t tick = c.anchor + c.read + availMin;
+  return h.now >= tick ? kNow : tick;
+}
+
+void ArmTimer(const Vif& vif, std::int64_t ns) {
+  itimerspec when{};
+  if (ns > 0) {
+    when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000LL);
+    when.it_value.tv_nsec = static_cast<long>(ns % 1000000000LL);
+  }
+  timerfd_settime(vif.timer.get(), 0, &when, nullptr);  // ns 0 disarms
+}
+
+// Sets the poll descriptor to become readable when the stream can go on.
+// Unpaced streams never wait: the clock moves to them.
+void ArmForReady(Vif& vif, std::int64_t tick) {
+  if (tick == kNever) {
+    ArmTimer(vif, 0);
+  } else if (tick == kNow || !vif.config.paced) {
+    ArmTimer(vif, 1);
+  } else {
+    const std::int64_t rate = vif.h().rate > 0 ? vif.h().rate : 48000;
+    ArmTimer(vif, (tick - vif.h().now) * 1000000000LL / rate + 1000);
+  }
+}
+
+// A poll begun earlier sleeps on the same descriptor, so whatever changes
+// when the stream can go on (a start, a prepare, new software parameters)
+// sets it again: a program waiting on a prepared stream that another thread
+// starts, or the start threshold starts, wakes when it can go on.
+void Rearm(Vif& vif) { ArmForReady(vif, ReadyTick(vif)); }
+
 // ------------------------------------------------------------ state changes
 
 int VifStart(snd_pcm_ioplug_t* io) {
@@ -676,6 +731,7 @@ int VifStart(snd_pcm_ioplug_t* io) {
     }
     c.overrun = 0;
   }
+  Rearm(vif);
   return 0;
 }
 
@@ -737,6 +793,7 @@ int VifPrepare(snd_pcm_ioplug_t* io) {
   } else {
     PrepareCapture(vif);
   }
+  Rearm(vif);
   return 0;
 }
 
@@ -834,57 +891,13 @@ int VifSwParams(snd_pcm_ioplug_t* io, snd_pcm_sw_params_t* params) {
   snd_pcm_sw_params_get_boundary(params, &vif.boundary);
   snd_pcm_uframes_t availMin = 1;
   if (snd_pcm_sw_params_get_avail_min(params, &availMin) == 0) vif.availMin = std::max<snd_pcm_uframes_t>(availMin, 1);
+  SharedLock lock(vif.h());
+  Sync(vif);
+  Rearm(vif);
   return 0;
 }
 
-// ------------------------------------------------------------ waiting
-
-constexpr std::int64_t kNever = -1;
-constexpr std::int64_t kNow = 0;
-
-// The clock tick at which the stream can go on: kNow when it can already (or
-// has an error to report), kNever when no passing of time will help.
-std::int64_t ReadyTick(Vif& vif) {
-  SharedHeader& h = vif.h();
-  const auto availMin = static_cast<std::int64_t>(vif.availMin);
-  if (LostPeriod(vif) || InjectionDue(vif)) return kNow;
-  if (vif.playback()) {
-    const PlaybackLine& p = h.play;
-    if (p.underrun && vif.io.state == SND_PCM_STATE_RUNNING) return kNow;
-    const std::int64_t needPlayed = p.written - vif.buffer() + availMin;
-    if (needPlayed <= p.base) return kNow;
-    if (!p.sounding) return kNever;
-    const std::int64_t tick = p.anchor + needPlayed;
-    return h.now >= tick ? kNow : tick;
-  }
-  const CaptureLine& c = h.capture;
-  if (c.overrun && vif.io.state == SND_PCM_STATE_RUNNING) return kNow;
-  if (!c.capturing) return kNever;
-  const std::int64_t tick = c.anchor + c.read + availMin;
-  return h.now >= tick ? kNow : tick;
-}
-
-void ArmTimer(const Vif& vif, std::int64_t ns) {
-  itimerspec when{};
-  if (ns > 0) {
-    when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000LL);
-    when.it_value.tv_nsec = static_cast<long>(ns % 1000000000LL);
-  }
-  timerfd_settime(vif.timer.get(), 0, &when, nullptr);  // ns 0 disarms
-}
-
-// Sets the poll descriptor to become readable when the stream can go on.
-// Unpaced streams never wait: the clock moves to them.
-void ArmForReady(Vif& vif, std::int64_t tick) {
-  if (tick == kNever) {
-    ArmTimer(vif, 0);
-  } else if (tick == kNow || !vif.config.paced) {
-    ArmTimer(vif, 1);
-  } else {
-    const std::int64_t rate = vif.h().rate > 0 ? vif.h().rate : 48000;
-    ArmTimer(vif, (tick - vif.h().now) * 1000000000LL / rate + 1000);
-  }
-}
+// ------------------------------------------------------------ polling
 
 int VifPollCount(snd_pcm_ioplug_t*) { return 1; }
 

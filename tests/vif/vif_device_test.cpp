@@ -5,11 +5,13 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -17,6 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using Pcm = std::unique_ptr<snd_pcm_t, decltype(&snd_pcm_close)>;
+using Threshold = int (*)(snd_pcm_t*, snd_pcm_sw_params_t*, snd_pcm_uframes_t);
 
 // A distinct, mostly non-zero 23-bit value for every channel and frame, so a
 // sample that lands in the wrong place cannot pass for the right one.
@@ -66,9 +69,9 @@ class VifDeviceTest : public ::testing::Test {
     config_.reset(config);
   }
 
-  // Opens one stream at 48 kHz with a buffer of four periods; null when the
-  // device refuses any of it.
-  snd_pcm_t* Open(snd_pcm_stream_t stream, int channels, int period,
+  // Opens one stream at 48 kHz with a buffer of four periods, and the start or stop threshold that `atBoundary` sets
+  // at the boundary (no automatic start, or no xrun stops it); null when the device refuses any of it.
+  snd_pcm_t* Open(snd_pcm_stream_t stream, int channels, int period, Threshold atBoundary = nullptr,
                   snd_pcm_access_t access = SND_PCM_ACCESS_RW_NONINTERLEAVED,
                   snd_pcm_format_t format = SND_PCM_FORMAT_S24_3LE) {
     snd_pcm_t* raw = nullptr;
@@ -76,13 +79,19 @@ class VifDeviceTest : public ::testing::Test {
     Pcm pcm(raw, &snd_pcm_close);
     snd_pcm_hw_params_t* params = nullptr;
     snd_pcm_hw_params_alloca(&params);
+    snd_pcm_sw_params_t* sw = nullptr;
+    snd_pcm_sw_params_alloca(&sw);
+    snd_pcm_uframes_t boundary = 0;
     const auto frames = static_cast<snd_pcm_uframes_t>(period);
     if (snd_pcm_hw_params_any(raw, params) < 0 || snd_pcm_hw_params_set_access(raw, params, access) < 0 ||
         snd_pcm_hw_params_set_format(raw, params, format) < 0 ||
         snd_pcm_hw_params_set_channels(raw, params, static_cast<unsigned>(channels)) < 0 ||
         snd_pcm_hw_params_set_rate(raw, params, 48000, 0) < 0 ||
         snd_pcm_hw_params_set_period_size(raw, params, frames, 0) < 0 ||
-        snd_pcm_hw_params_set_buffer_size(raw, params, 4 * frames) < 0 || snd_pcm_hw_params(raw, params) < 0) {
+        snd_pcm_hw_params_set_buffer_size(raw, params, 4 * frames) < 0 || snd_pcm_hw_params(raw, params) < 0 ||
+        (atBoundary != nullptr &&
+         (snd_pcm_sw_params_current(raw, sw) < 0 || snd_pcm_sw_params_get_boundary(sw, &boundary) < 0 ||
+          atBoundary(raw, sw, boundary) < 0 || snd_pcm_sw_params(raw, sw) < 0))) {
       return nullptr;
     }
     pcms_.push_back(std::move(pcm));
@@ -161,23 +170,28 @@ INSTANTIATE_TEST_SUITE_P(Cables, CableTest,
                                            CableCase{"FewChannelsLongerBuffer", 2, 1, 16384, 100, 1 << 30, 1 << 30, 8}),
                          [](const ::testing::TestParamInfo<CableCase>& info) { return info.param.name; });
 
-// A drain plays out what is queued on the paced clock (whose real-time pace
-// the stopped runs on a terminal show end to end); the raw file keeps every
-// write, silence for an output given no buffer.
-TEST_F(VifDeviceTest, PacedPlaybackDrainsIntoTheRawFile) {
+// A wait on a prepared stream, its buffer full and no automatic start, wakes when another thread starts it. A drain
+// plays out what is queued on the paced clock (whose pace the stopped runs on a terminal show end to end); the raw
+// file keeps every write, silence for an output given no buffer.
+TEST_F(VifDeviceTest, PacedPlaybackWakesDrainsAndKeepsEveryWrite) {
   const fs::path raw = dir_ / "played.raw";
   Define("paced true playback_file \"" + raw.string() + "\"");
-  snd_pcm_t* play = Open(SND_PCM_STREAM_PLAYBACK, 3, 1024);
+  snd_pcm_t* play = Open(SND_PCM_STREAM_PLAYBACK, 3, 1024, &snd_pcm_sw_params_set_start_threshold);
   ASSERT_NE(play, nullptr);
   Blocks out(3, 1024);
   out.pointers[1] = nullptr;  // output 1 is silent
   for (int b = 0; b < 10; ++b) {
+    if (b == 4) {
+      std::thread starter([play] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        snd_pcm_start(play);
+      });
+      EXPECT_EQ(snd_pcm_wait(play, 5000), 1);
+      starter.join();
+    }
     out.Fill(b);
     ASSERT_EQ(snd_pcm_writen(play, out.pointers.data(), 1024), 1024);
   }
-  // A full buffer: the wait must report space (a device without a poll
-  // descriptor would fail here with -EIO).
-  EXPECT_EQ(snd_pcm_wait(play, 1000), 1);
   EXPECT_EQ(snd_pcm_drain(play), 0);
   EXPECT_EQ(snd_pcm_state(play), SND_PCM_STATE_SETUP);
   std::ifstream file(raw, std::ios::binary);
@@ -190,8 +204,8 @@ TEST_F(VifDeviceTest, PacedPlaybackDrainsIntoTheRawFile) {
 
 TEST_F(VifDeviceTest, OffersOnlyWhatARecorderNeeds) {
   Define("channels 8");
-  EXPECT_EQ(Open(SND_PCM_STREAM_PLAYBACK, 2, 256, SND_PCM_ACCESS_RW_INTERLEAVED), nullptr);
-  EXPECT_EQ(Open(SND_PCM_STREAM_PLAYBACK, 2, 256, SND_PCM_ACCESS_RW_NONINTERLEAVED, SND_PCM_FORMAT_S16_LE), nullptr);
+  EXPECT_EQ(Open(SND_PCM_STREAM_PLAYBACK, 2, 256, nullptr, SND_PCM_ACCESS_RW_INTERLEAVED), nullptr);
+  EXPECT_FALSE(Open(SND_PCM_STREAM_PLAYBACK, 2, 256, nullptr, SND_PCM_ACCESS_RW_NONINTERLEAVED, SND_PCM_FORMAT_S16_LE));
   EXPECT_EQ(Open(SND_PCM_STREAM_PLAYBACK, 9, 256), nullptr);
   ASSERT_NE(Open(SND_PCM_STREAM_PLAYBACK, 8, 256), nullptr);
   // One playback stream per interface.
