@@ -20,6 +20,14 @@
 // it resumes on the same clock one period later (the frames already queued
 // for the outputs still play). A program that handles xruns by counting the
 // lost period as transferred keeps every later sample on its timeline.
+//
+// A stream whose stop threshold is the boundary runs free, as a card does:
+// an xrun never stops it. The clock goes on, the outputs carry silence where
+// nothing was written, unread input is overwritten, and the pointer follows
+// the clock, so the program sees more than a buffer available. It then
+// forwards the stream by the excess and goes on: transfers follow ALSA's
+// application pointer, so every later frame lands at the tick the program's
+// own count names.
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <fcntl.h>
@@ -36,6 +44,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -182,6 +191,8 @@ struct PlaybackLine {
   std::int32_t underrun;     // the FIFO ran dry while running
   std::int32_t lostPeriod;   // an injected xrun waits for the program to prepare
   std::int32_t draining;
+  std::int32_t freeRunning;  // no underrun: the outputs go on with silence
+  std::int32_t padding;
 };
 
 // The inputs: device frame index j holds what the wire carried at clock tick
@@ -195,7 +206,7 @@ struct CaptureLine {
   std::int32_t capturing;
   std::int32_t overrun;
   std::int32_t lostPeriod;
-  std::int32_t padding;
+  std::int32_t freeRunning;  // no overrun: unread frames are overwritten
 };
 
 struct SharedHeader {
@@ -422,7 +433,11 @@ void Advance(const SharedFile& shared, std::int64_t to) {
     ZeroRing(wire, soundTo, h.wireFrames, to - soundTo);
   }
   const std::int64_t heard = to - p.anchor;  // the stream's frames the outputs have passed
-  if (p.sounding) {
+  if (p.sounding && p.freeRunning) {
+    // Nothing stops a free-running stream: frames written after their tick
+    // has passed come too late to be heard.
+    p.played = std::max(p.played, heard);
+  } else if (p.sounding) {
     p.played = std::max(p.played, std::min(heard, p.written));
     if (heard >= p.written && !p.draining) {
       // The FIFO ran dry: a real underrun.
@@ -512,7 +527,9 @@ snd_pcm_sframes_t PlaybackPointer(Vif& vif) {
   PlaybackLine& p = h.play;
   if (p.underrun && vif.io.state == SND_PCM_STATE_RUNNING) return -EPIPE;
   if (!p.sounding) return Wrap(vif, std::max<std::int64_t>(0, p.played - p.base));
-  return Wrap(vif, std::clamp(h.now - p.anchor, p.base, p.written) - p.base);
+  // A free-running stream's pointer follows the clock past what was written.
+  const std::int64_t end = p.freeRunning ? std::numeric_limits<std::int64_t>::max() : p.written;
+  return Wrap(vif, std::clamp(h.now - p.anchor, p.base, end) - p.base);
 }
 
 snd_pcm_sframes_t CapturePointer(Vif& vif) {
@@ -520,8 +537,10 @@ snd_pcm_sframes_t CapturePointer(Vif& vif) {
   CaptureLine& c = h.capture;
   if (c.overrun && vif.io.state == SND_PCM_STATE_RUNNING) return -EPIPE;
   if (!c.capturing) return Wrap(vif, c.read - c.base);
+  // A free-running capture goes on when the program falls behind: the wire
+  // keeps what it has not read for a while, and the pointer says how far.
   const std::int64_t avail = h.now - c.anchor - c.read;
-  if (vif.io.state == SND_PCM_STATE_RUNNING && avail >= vif.buffer()) {
+  if (vif.io.state == SND_PCM_STATE_RUNNING && avail >= vif.buffer() && !c.freeRunning) {
     // The program did not read in time: a real overrun.
     c.overrun = 1;
     c.capturing = 0;
@@ -891,7 +910,12 @@ int VifSwParams(snd_pcm_ioplug_t* io, snd_pcm_sw_params_t* params) {
   snd_pcm_sw_params_get_boundary(params, &vif.boundary);
   snd_pcm_uframes_t availMin = 1;
   if (snd_pcm_sw_params_get_avail_min(params, &availMin) == 0) vif.availMin = std::max<snd_pcm_uframes_t>(availMin, 1);
+  // A program asks a card for a stream that no xrun stops by setting the
+  // stop threshold to the boundary.
+  snd_pcm_uframes_t stopThreshold = 0;
+  snd_pcm_sw_params_get_stop_threshold(params, &stopThreshold);
   SharedLock lock(vif.h());
+  (vif.playback() ? vif.h().play.freeRunning : vif.h().capture.freeRunning) = stopThreshold >= vif.boundary ? 1 : 0;
   Sync(vif);
   Rearm(vif);
   return 0;
