@@ -47,8 +47,9 @@ struct Blocks {
 
 class VifDeviceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "sondrel-vif-XXXXXX").string();
+  void SetUp() override {  // on a memory file system, as the device's shared file should be
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    std::string pattern = (fs::path(runtime && *runtime ? runtime : "/dev/shm") / "sondrel-vif-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
   }
