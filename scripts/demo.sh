@@ -40,12 +40,17 @@ if [ ! -f param.txt ]; then
   printf 'i\t0\no\t384000\ne\t96256\nxfade\t10.0\nodcomp\t5\n' >> param.txt
 fi
 
-# Paced: the interface keeps real time, like a sound card.
+# Paced: the interface keeps real time, like a sound card. Its shared file
+# lives on a memory file system (on a disk the first mapping is slow enough
+# for the run to start with an underrun), one for each run of this script,
+# and goes when the run ends.
+shm="${XDG_RUNTIME_DIR:-/dev/shm}/sondrel-demo-$$.vif"
+trap 'rm -f "$shm"' EXIT
 cat > home/.asoundrc <<EOF
 pcm_type.sondrel_vif { lib "$module" }
 pcm.vif {
   type sondrel_vif
-  file "$project/home/vif.shm"
+  file "$shm"
   paced true
   latency 0
 }
@@ -53,4 +58,4 @@ EOF
 
 echo "Demo project: $project"
 echo "Try: p (play), r (record), then ins at the take menu, exp-i (export), x (exit)."
-HOME="$project/home" exec "$root/build/sondrel"
+HOME="$project/home" "$root/build/sondrel"

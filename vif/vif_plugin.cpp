@@ -20,6 +20,14 @@
 // it resumes on the same clock one period later (the frames already queued
 // for the outputs still play). A program that handles xruns by counting the
 // lost period as transferred keeps every later sample on its timeline.
+//
+// A stream whose stop threshold is the boundary runs free, as a card does:
+// an xrun never stops it. The clock goes on, the outputs carry silence where
+// nothing was written, unread input is overwritten, and the pointer follows
+// the clock, so the program sees more than a buffer available. It then
+// forwards the stream by the excess and goes on: transfers follow ALSA's
+// application pointer, so every later frame lands at the tick the program's
+// own count names.
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <fcntl.h>
@@ -36,6 +44,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,12 +56,16 @@ constexpr int kMaxChannels = 256;
 // Each channel has its own stretch of the shared file; a device that is
 // asked for fewer keeps the file small.
 constexpr int kDefaultChannels = 32;
-// The device buffer is at most this long (four periods of 4096 frames). The
-// FIFO holds three buffers: after an injected xrun a resuming stream queues a
-// whole buffer behind the lost period and the frames still playing.
+// The device buffer is at most this long (four periods of 4096 frames) for
+// a stream of the configured channel count. The FIFO holds three buffers:
+// after an injected xrun a resuming stream queues a whole buffer behind the
+// lost period and the frames still playing. ALSA lets a plugin limit only
+// the bytes of a buffer, so a stream of fewer channels may ask for a longer
+// one; it gets it, as on a card whose buffer memory is counted in bytes (see
+// SplitFifo and SplitWire).
 constexpr std::int64_t kMaxBufferFrames = 16384;
 constexpr std::int64_t kFifoFrames = 3 * kMaxBufferFrames;
-constexpr std::uint64_t kMagic = 0x3146495644'4e4f53ULL;  // "SONDVIF1"
+constexpr std::uint64_t kMagic = 0x3246495644'4e4f53ULL;  // "SONDVIF2"
 constexpr std::size_t kHeaderBytes = 4096;
 
 // ------------------------------------------------------------ configuration
@@ -171,12 +184,15 @@ struct PlaybackLine {
   std::int64_t written;  // next index the program writes
   std::int64_t played;   // frames below this index are played or discarded
   std::int64_t base;     // index of ALSA position 0 since the last prepare
+  std::int64_t fifoFrames;  // the length of each output's FIFO ring
   std::int32_t open;
   std::int32_t channels;
-  std::int32_t sounding;    // the FIFO is being played out
-  std::int32_t underrun;    // the FIFO ran dry while running
-  std::int32_t lostPeriod;  // an injected xrun waits for the program to prepare
+  std::int32_t sounding;     // the FIFO is being played out
+  std::int32_t underrun;     // the FIFO ran dry while running
+  std::int32_t lostPeriod;   // an injected xrun waits for the program to prepare
   std::int32_t draining;
+  std::int32_t freeRunning;  // no underrun: the outputs go on with silence
+  std::int32_t padding;
 };
 
 // The inputs: device frame index j holds what the wire carried at clock tick
@@ -190,15 +206,16 @@ struct CaptureLine {
   std::int32_t capturing;
   std::int32_t overrun;
   std::int32_t lostPeriod;
-  std::int32_t padding;
+  std::int32_t freeRunning;  // no overrun: unread frames are overwritten
 };
 
 struct SharedHeader {
   std::uint64_t magic;
   std::int64_t channels;
   std::int64_t latency;
-  std::int64_t wireFrames;
-  std::int64_t now;  // the device clock, frames
+  std::int64_t wireFrames;  // the length of each ring of the wire
+  std::int64_t wireRings;   // how many channels the wire holds (see SplitWire)
+  std::int64_t now;         // the device clock, frames
   std::int64_t epochNs;
   std::int64_t rate;
   std::int64_t wireChannels;  // channels the outputs ever carried
@@ -293,7 +310,8 @@ class SharedFile {
 
   SharedHeader& header() const { return *reinterpret_cast<SharedHeader*>(map_); }
   std::uint8_t* fifo(int channel) const {
-    return map_ + kHeaderBytes + static_cast<std::size_t>(channel) * kFifoFrames * kBytesPerSample;
+    return map_ + kHeaderBytes +
+           static_cast<std::size_t>(channel) * static_cast<std::size_t>(header().play.fifoFrames) * kBytesPerSample;
   }
   std::uint8_t* wire(int channel) const {
     const SharedHeader& h = header();
@@ -307,6 +325,8 @@ class SharedFile {
     h.channels = config.channels;
     h.latency = config.latency;
     h.wireFrames = wire;
+    h.wireRings = config.channels;
+    h.play.fifoFrames = kFifoFrames;
     h.epochNs = MonotonicNs();
     pthread_mutexattr_t attr;
     pthread_mutexattr_init(&attr);
@@ -389,7 +409,8 @@ void ZeroRing(std::uint8_t* dst, std::int64_t pos, std::int64_t size, std::int64
 }
 
 // Moves the clock to `to`: the outputs put what the FIFO holds for each tick
-// on the wire, or silence where it holds nothing.
+// on the wire, or silence where it holds nothing. Only the channels an input
+// can read are kept on the wire.
 void Advance(const SharedFile& shared, std::int64_t to) {
   SharedHeader& h = shared.header();
   if (to <= h.now) return;
@@ -401,19 +422,24 @@ void Advance(const SharedFile& shared, std::int64_t to) {
     soundFrom = std::clamp(p.anchor + p.played, from, to);
     soundTo = std::clamp(p.anchor + p.written, soundFrom, to);
   }
-  for (int k = 0; k < h.wireChannels; ++k) {
+  for (int k = 0; k < std::min(h.wireChannels, h.wireRings); ++k) {
     std::uint8_t* wire = shared.wire(k);
     ZeroRing(wire, from, h.wireFrames, soundFrom - from);
     if (k < p.channels) {
-      CopyRing(wire, soundFrom, h.wireFrames, shared.fifo(k), soundFrom - p.anchor, kFifoFrames, soundTo - soundFrom);
+      CopyRing(wire, soundFrom, h.wireFrames, shared.fifo(k), soundFrom - p.anchor, p.fifoFrames, soundTo - soundFrom);
     } else {
       ZeroRing(wire, soundFrom, h.wireFrames, soundTo - soundFrom);
     }
     ZeroRing(wire, soundTo, h.wireFrames, to - soundTo);
   }
-  if (p.sounding) {
-    p.played = std::clamp(to - p.anchor, p.played, p.written);
-    if (to - p.anchor >= p.written && !p.draining) {
+  const std::int64_t heard = to - p.anchor;  // the stream's frames the outputs have passed
+  if (p.sounding && p.freeRunning) {
+    // Nothing stops a free-running stream: frames written after their tick
+    // has passed come too late to be heard.
+    p.played = std::max(p.played, heard);
+  } else if (p.sounding) {
+    p.played = std::max(p.played, std::min(heard, p.written));
+    if (heard >= p.written && !p.draining) {
       // The FIFO ran dry: a real underrun.
       p.sounding = 0;
       p.underrun = 1;
@@ -429,12 +455,49 @@ std::int64_t PacedNow(const SharedHeader& h) {
 }
 
 // In paced mode time has passed since the last call: catch up.
-void Sync(Vif& vif) {
+void CatchUp(Vif& vif) {
   if (vif.config.paced) Advance(vif.shared, PacedNow(vif.h()));
 }
 
 bool Active(const Vif& vif) {
   return vif.io.state == SND_PCM_STATE_RUNNING || vif.io.state == SND_PCM_STATE_PREPARED;
+}
+
+std::int64_t Boundary(const Vif& vif) {
+  return static_cast<std::int64_t>(vif.boundary > 0 ? vif.boundary : (1ULL << 62));
+}
+
+// A forward (or a rewind) moves ALSA's application pointer without a
+// transfer. The stream follows it and keeps its place on the clock, so the
+// next transfer lands at the tick the pointer names: playback frames skipped
+// that way are silence, capture frames skipped are never read. The pointer
+// counts from the last prepare and wraps at the boundary.
+void FollowApplPointer(Vif& vif) {
+  // Before this stream's first prepare (and within a prepare, which has
+  // already reset it) the pointer names no position of ours.
+  if (!Active(vif)) return;
+  SharedHeader& h = vif.h();
+  PlaybackLine& p = h.play;
+  std::int64_t& index = vif.playback() ? p.written : h.capture.read;
+  const std::int64_t boundary = Boundary(vif);
+  const std::int64_t since = (index - (vif.playback() ? p.base : h.capture.base)) % boundary;
+  std::int64_t moved = static_cast<std::int64_t>(vif.io.appl_ptr % static_cast<snd_pcm_uframes_t>(boundary)) - since;
+  if (moved > boundary / 2) moved -= boundary;
+  if (moved < -boundary / 2) moved += boundary;
+  if (vif.playback() && moved > 0) {
+    // Whatever the FIFO held there before must not sound again.
+    const std::int64_t from = std::max(p.written, p.played);
+    const std::int64_t frames = std::min(p.written + moved - from, p.fifoFrames);
+    for (int k = 0; k < p.channels; ++k) ZeroRing(vif.shared.fifo(k), from, p.fifoFrames, frames);
+  }
+  index += moved;
+}
+
+// Every callback first takes in what the program did since the last one and
+// the time that passed.
+void Sync(Vif& vif) {
+  FollowApplPointer(vif);
+  CatchUp(vif);
 }
 
 // Frames of the stream since it was opened, lost periods included: the
@@ -454,8 +517,7 @@ bool InjectionDue(Vif& vif) {
 int& LostPeriod(Vif& vif) { return vif.playback() ? vif.h().play.lostPeriod : vif.h().capture.lostPeriod; }
 
 snd_pcm_sframes_t Wrap(const Vif& vif, std::int64_t position) {
-  const auto boundary = static_cast<std::int64_t>(vif.boundary > 0 ? vif.boundary : (1ULL << 62));
-  return static_cast<snd_pcm_sframes_t>(position % boundary);
+  return static_cast<snd_pcm_sframes_t>(position % Boundary(vif));
 }
 
 // ------------------------------------------------------------ the pointer
@@ -465,7 +527,9 @@ snd_pcm_sframes_t PlaybackPointer(Vif& vif) {
   PlaybackLine& p = h.play;
   if (p.underrun && vif.io.state == SND_PCM_STATE_RUNNING) return -EPIPE;
   if (!p.sounding) return Wrap(vif, std::max<std::int64_t>(0, p.played - p.base));
-  return Wrap(vif, std::clamp(h.now - p.anchor, p.base, p.written) - p.base);
+  // A free-running stream's pointer follows the clock past what was written.
+  const std::int64_t end = p.freeRunning ? std::numeric_limits<std::int64_t>::max() : p.written;
+  return Wrap(vif, std::clamp(h.now - p.anchor, p.base, end) - p.base);
 }
 
 snd_pcm_sframes_t CapturePointer(Vif& vif) {
@@ -473,8 +537,10 @@ snd_pcm_sframes_t CapturePointer(Vif& vif) {
   CaptureLine& c = h.capture;
   if (c.overrun && vif.io.state == SND_PCM_STATE_RUNNING) return -EPIPE;
   if (!c.capturing) return Wrap(vif, c.read - c.base);
+  // A free-running capture goes on when the program falls behind: the wire
+  // keeps what it has not read for a while, and the pointer says how far.
   const std::int64_t avail = h.now - c.anchor - c.read;
-  if (vif.io.state == SND_PCM_STATE_RUNNING && avail >= vif.buffer()) {
+  if (vif.io.state == SND_PCM_STATE_RUNNING && avail >= vif.buffer() && !c.freeRunning) {
     // The program did not read in time: a real overrun.
     c.overrun = 1;
     c.capturing = 0;
@@ -512,7 +578,11 @@ void KeepRawCopy(Vif& vif, const snd_pcm_channel_area_t* areas, snd_pcm_uframes_
   std::uint8_t* out = vif.rawBuffer.data();
   for (snd_pcm_uframes_t i = 0; i < size; ++i) {
     for (unsigned k = 0; k < channels; ++k) {
-      std::memcpy(out, FrameAddress(areas[k], offset + i), kBytesPerSample);
+      if (areas[k].addr == nullptr) {
+        std::memset(out, 0, kBytesPerSample);
+      } else {
+        std::memcpy(out, FrameAddress(areas[k], offset + i), kBytesPerSample);
+      }
       out += kBytesPerSample;
     }
   }
@@ -525,6 +595,9 @@ void KeepRawCopy(Vif& vif, const snd_pcm_channel_area_t* areas, snd_pcm_uframes_
   }
 }
 
+// Queues the frames at the stream's index, which follows ALSA's application
+// pointer (see FollowApplPointer). Frames whose tick has passed are queued
+// too, but below the played index, where they never sound.
 snd_pcm_sframes_t WritePlayback(Vif& vif, const snd_pcm_channel_area_t* areas, snd_pcm_uframes_t offset,
                                 snd_pcm_uframes_t size) {
   SharedHeader& h = vif.h();
@@ -532,13 +605,16 @@ snd_pcm_sframes_t WritePlayback(Vif& vif, const snd_pcm_channel_area_t* areas, s
   const auto frames = static_cast<std::int64_t>(size);
   for (unsigned k = 0; k < vif.io.channels; ++k) {
     std::uint8_t* fifo = vif.shared.fifo(static_cast<int>(k));
-    if (Packed(areas[k])) {
-      CopyRing(fifo, p.written, kFifoFrames, FrameAddress(areas[k], offset), 0, frames, frames);
-      continue;
-    }
-    for (std::int64_t i = 0; i < frames; ++i) {
-      std::memcpy(fifo + ((p.written + i) % kFifoFrames) * kBytesPerSample,
-                  FrameAddress(areas[k], offset + static_cast<snd_pcm_uframes_t>(i)), kBytesPerSample);
+    if (areas[k].addr == nullptr) {
+      // The ALSA API lets a program pass no buffer for a channel: silence.
+      ZeroRing(fifo, p.written, p.fifoFrames, frames);
+    } else if (Packed(areas[k])) {
+      CopyRing(fifo, p.written, p.fifoFrames, FrameAddress(areas[k], offset), 0, frames, frames);
+    } else {
+      for (std::int64_t i = 0; i < frames; ++i) {
+        std::memcpy(fifo + ((p.written + i) % p.fifoFrames) * kBytesPerSample,
+                    FrameAddress(areas[k], offset + static_cast<snd_pcm_uframes_t>(i)), kBytesPerSample);
+      }
     }
   }
   p.written += frames;
@@ -553,7 +629,7 @@ snd_pcm_sframes_t WritePlayback(Vif& vif, const snd_pcm_channel_area_t* areas, s
 void ReadWire(const Vif& vif, int channel, std::int64_t tick, std::int64_t frames, const snd_pcm_channel_area_t& area,
               snd_pcm_uframes_t offset) {
   const SharedHeader& h = vif.h();
-  const std::uint8_t* wire = channel < h.wireChannels ? vif.shared.wire(channel) : nullptr;
+  const std::uint8_t* wire = channel < std::min(h.wireChannels, h.wireRings) ? vif.shared.wire(channel) : nullptr;
   const std::int64_t oldest = std::max<std::int64_t>(0, h.now - h.wireFrames);
   const std::int64_t from = wire == nullptr ? tick : std::clamp(oldest, tick, tick + frames);
   const std::int64_t to = wire == nullptr ? tick : std::clamp(h.now, from, tick + frames);
@@ -580,7 +656,10 @@ snd_pcm_sframes_t ReadCapture(Vif& vif, const snd_pcm_channel_area_t* areas, snd
   CaptureLine& c = vif.h().capture;
   const auto frames = static_cast<std::int64_t>(size);
   const std::int64_t tick = c.anchor + c.read - vif.config.latency;
-  for (unsigned k = 0; k < vif.io.channels; ++k) ReadWire(vif, static_cast<int>(k), tick, frames, areas[k], offset);
+  for (unsigned k = 0; k < vif.io.channels; ++k) {
+    // No buffer for a channel (as the ALSA API allows): its frames are dropped.
+    if (areas[k].addr != nullptr) ReadWire(vif, static_cast<int>(k), tick, frames, areas[k], offset);
+  }
   c.read += frames;
   return static_cast<snd_pcm_sframes_t>(size);
 }
@@ -591,155 +670,6 @@ snd_pcm_sframes_t VifTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t
   SharedLock lock(vif.h());
   Sync(vif);
   return vif.playback() ? WritePlayback(vif, areas, offset, size) : ReadCapture(vif, areas, offset, size);
-}
-
-// ------------------------------------------------------------ state changes
-
-int VifStart(snd_pcm_ioplug_t* io) {
-  Vif& vif = VifOf(io);
-  SharedLock lock(vif.h());
-  Sync(vif);
-  SharedHeader& h = vif.h();
-  if (vif.playback()) {
-    PlaybackLine& p = h.play;
-    // A stream resuming after an injected xrun keeps its place on the clock.
-    if (!p.sounding) {
-      p.anchor = h.now - p.base;
-      p.sounding = 1;
-    }
-    p.underrun = 0;
-  } else {
-    CaptureLine& c = h.capture;
-    if (!c.capturing) {
-      c.anchor = h.now - c.read;
-      c.capturing = 1;
-    }
-    c.overrun = 0;
-  }
-  return 0;
-}
-
-int VifStop(snd_pcm_ioplug_t* io) {
-  Vif& vif = VifOf(io);
-  SharedLock lock(vif.h());
-  Sync(vif);
-  SharedHeader& h = vif.h();
-  if (vif.playback()) {
-    h.play.sounding = 0;
-    h.play.played = h.play.written;
-    h.play.draining = 0;
-  } else {
-    h.capture.capturing = 0;
-  }
-  return 0;
-}
-
-void PreparePlayback(Vif& vif) {
-  PlaybackLine& p = vif.h().play;
-  if (p.lostPeriod) {
-    // The period the program never wrote is silence; what it wrote before
-    // still plays.
-    for (unsigned k = 0; k < vif.io.channels; ++k) ZeroRing(vif.shared.fifo(static_cast<int>(k)), p.written, kFifoFrames, vif.period());
-    p.written += vif.period();
-    p.lostPeriod = 0;
-    if (!p.sounding) p.played = p.written;
-  } else {
-    p.sounding = 0;
-    p.underrun = 0;
-    p.played = p.written;
-  }
-  p.base = p.written;
-  p.draining = 0;
-}
-
-void PrepareCapture(Vif& vif) {
-  CaptureLine& c = vif.h().capture;
-  if (c.lostPeriod) {
-    // The period the program did not read is gone; the next one follows it
-    // on the same clock.
-    c.read += vif.period();
-    c.lostPeriod = 0;
-  } else {
-    c.capturing = 0;
-    c.overrun = 0;
-  }
-  c.base = c.read;
-}
-
-int VifPrepare(snd_pcm_ioplug_t* io) {
-  Vif& vif = VifOf(io);
-  SharedLock lock(vif.h());
-  Sync(vif);
-  if (vif.playback()) {
-    PreparePlayback(vif);
-  } else {
-    PrepareCapture(vif);
-  }
-  return 0;
-}
-
-void SleepFrames(std::int64_t frames, std::int64_t rate) {
-  const std::int64_t ns = frames * 1000000000LL / std::max<std::int64_t>(rate, 1) + 1000;
-  timespec ts{static_cast<time_t>(ns / 1000000000LL), static_cast<long>(ns % 1000000000LL)};
-  while (nanosleep(&ts, &ts) < 0 && errno == EINTR) {
-  }
-}
-
-// Plays out everything written. Capture has nothing to drain: it stops.
-int VifDrain(snd_pcm_ioplug_t* io) {
-  Vif& vif = VifOf(io);
-  if (!vif.playback()) return 0;
-  SharedHeader& h = vif.h();
-  PlaybackLine& p = h.play;
-  SharedLock lock(h);
-  Sync(vif);
-  if (!p.sounding && p.written > p.played) {
-    p.anchor = h.now - p.played;
-    p.sounding = 1;
-  }
-  if (!p.sounding) return 0;
-  p.draining = 1;
-  const std::int64_t end = p.anchor + p.written;
-  if (vif.config.paced) {
-    while (h.now < end) {
-      const std::int64_t left = end - h.now;
-      pthread_mutex_unlock(&h.mutex);
-      SleepFrames(left, h.rate > 0 ? h.rate : 48000);
-      if (pthread_mutex_lock(&h.mutex) == EOWNERDEAD) pthread_mutex_consistent(&h.mutex);
-      Sync(vif);
-    }
-  } else {
-    Advance(vif.shared, end);
-  }
-  p.sounding = 0;
-  p.draining = 0;
-  p.played = p.written;
-  return 0;
-}
-
-// ------------------------------------------------------------ parameters
-
-int VifHwParams(snd_pcm_ioplug_t* io, snd_pcm_hw_params_t*) {
-  Vif& vif = VifOf(io);
-  if (io->buffer_size > static_cast<snd_pcm_uframes_t>(kMaxBufferFrames)) return -EINVAL;
-  if (io->channels > static_cast<unsigned>(vif.config.channels)) return -EINVAL;
-  SharedLock lock(vif.h());
-  SharedHeader& h = vif.h();
-  if (h.rate == 0) h.rate = io->rate;
-  if (vif.playback()) {
-    h.play.channels = static_cast<std::int32_t>(io->channels);
-  } else {
-    h.capture.channels = static_cast<std::int32_t>(io->channels);
-  }
-  return 0;
-}
-
-int VifSwParams(snd_pcm_ioplug_t* io, snd_pcm_sw_params_t* params) {
-  Vif& vif = VifOf(io);
-  snd_pcm_sw_params_get_boundary(params, &vif.boundary);
-  snd_pcm_uframes_t availMin = 1;
-  if (snd_pcm_sw_params_get_avail_min(params, &availMin) == 0) vif.availMin = std::max<snd_pcm_uframes_t>(availMin, 1);
-  return 0;
 }
 
 // ------------------------------------------------------------ waiting
@@ -790,6 +720,208 @@ void ArmForReady(Vif& vif, std::int64_t tick) {
     ArmTimer(vif, (tick - vif.h().now) * 1000000000LL / rate + 1000);
   }
 }
+
+// A poll begun earlier sleeps on the same descriptor, so whatever changes
+// when the stream can go on (a start, a prepare, new software parameters)
+// sets it again: a program waiting on a prepared stream that another thread
+// starts, or the start threshold starts, wakes when it can go on.
+void Rearm(Vif& vif) { ArmForReady(vif, ReadyTick(vif)); }
+
+// ------------------------------------------------------------ state changes
+
+int VifStart(snd_pcm_ioplug_t* io) {
+  Vif& vif = VifOf(io);
+  SharedLock lock(vif.h());
+  Sync(vif);
+  SharedHeader& h = vif.h();
+  if (vif.playback()) {
+    PlaybackLine& p = h.play;
+    // A stream resuming after an injected xrun keeps its place on the clock.
+    if (!p.sounding) {
+      p.anchor = h.now - p.base;
+      p.sounding = 1;
+    }
+    p.underrun = 0;
+  } else {
+    CaptureLine& c = h.capture;
+    if (!c.capturing) {
+      c.anchor = h.now - c.read;
+      c.capturing = 1;
+    }
+    c.overrun = 0;
+  }
+  Rearm(vif);
+  return 0;
+}
+
+int VifStop(snd_pcm_ioplug_t* io) {
+  Vif& vif = VifOf(io);
+  SharedLock lock(vif.h());
+  Sync(vif);
+  SharedHeader& h = vif.h();
+  if (vif.playback()) {
+    h.play.sounding = 0;
+    h.play.played = h.play.written;
+    h.play.draining = 0;
+  } else {
+    h.capture.capturing = 0;
+  }
+  return 0;
+}
+
+void PreparePlayback(Vif& vif) {
+  PlaybackLine& p = vif.h().play;
+  if (p.lostPeriod) {
+    // The period the program never wrote is silence; what it wrote before
+    // still plays.
+    for (unsigned k = 0; k < vif.io.channels; ++k) {
+      ZeroRing(vif.shared.fifo(static_cast<int>(k)), p.written, p.fifoFrames, vif.period());
+    }
+    p.written += vif.period();
+    p.lostPeriod = 0;
+    if (!p.sounding) p.played = p.written;
+  } else {
+    p.sounding = 0;
+    p.underrun = 0;
+    p.played = p.written;
+  }
+  p.base = p.written;
+  p.draining = 0;
+}
+
+void PrepareCapture(Vif& vif) {
+  CaptureLine& c = vif.h().capture;
+  if (c.lostPeriod) {
+    // The period the program did not read is gone; the next one follows it
+    // on the same clock.
+    c.read += vif.period();
+    c.lostPeriod = 0;
+  } else {
+    c.capturing = 0;
+    c.overrun = 0;
+  }
+  c.base = c.read;
+}
+
+int VifPrepare(snd_pcm_ioplug_t* io) {
+  Vif& vif = VifOf(io);
+  SharedLock lock(vif.h());
+  CatchUp(vif);  // ALSA has already reset the application pointer
+  if (vif.playback()) {
+    PreparePlayback(vif);
+  } else {
+    PrepareCapture(vif);
+  }
+  Rearm(vif);
+  return 0;
+}
+
+void SleepFrames(std::int64_t frames, std::int64_t rate) {
+  const std::int64_t ns = frames * 1000000000LL / std::max<std::int64_t>(rate, 1) + 1000;
+  timespec ts{static_cast<time_t>(ns / 1000000000LL), static_cast<long>(ns % 1000000000LL)};
+  while (nanosleep(&ts, &ts) < 0 && errno == EINTR) {
+  }
+}
+
+// Plays out everything written. Capture has nothing to drain: it stops.
+int VifDrain(snd_pcm_ioplug_t* io) {
+  Vif& vif = VifOf(io);
+  if (!vif.playback()) return 0;
+  SharedHeader& h = vif.h();
+  PlaybackLine& p = h.play;
+  SharedLock lock(h);
+  Sync(vif);
+  if (!p.sounding && p.written > p.played) {
+    p.anchor = h.now - p.played;
+    p.sounding = 1;
+  }
+  if (!p.sounding) return 0;
+  p.draining = 1;
+  const std::int64_t end = p.anchor + p.written;
+  if (vif.config.paced) {
+    while (h.now < end) {
+      const std::int64_t left = end - h.now;
+      pthread_mutex_unlock(&h.mutex);
+      SleepFrames(left, h.rate > 0 ? h.rate : 48000);
+      if (pthread_mutex_lock(&h.mutex) == EOWNERDEAD) pthread_mutex_consistent(&h.mutex);
+      Sync(vif);
+    }
+  } else {
+    Advance(vif.shared, end);
+  }
+  p.sounding = 0;
+  p.draining = 0;
+  p.played = p.written;
+  return 0;
+}
+
+// ------------------------------------------------------------ parameters
+
+// The shared file gives each configured channel a FIFO ring of three longest
+// buffers and a ring of the wire that keeps two of them past the latency. A
+// stream with a longer buffer than that (it has fewer channels, see
+// kMaxBufferFrames) splits the same memory among its own channels only:
+// playback the FIFO, capture the wire, whose further channels no input
+// reads. A stream within the usual length keeps the usual split.
+std::int64_t Rings(const Vif& vif) {
+  return vif.buffer() <= kMaxBufferFrames ? vif.config.channels : static_cast<std::int64_t>(vif.io.channels);
+}
+
+void SplitFifo(Vif& vif) {
+  PlaybackLine& p = vif.h().play;
+  const std::int64_t frames = kFifoFrames * vif.config.channels / Rings(vif);
+  if (frames == p.fifoFrames) return;
+  p.fifoFrames = frames;  // what the FIFO held is gone
+  p.sounding = 0;
+  p.played = p.written;
+}
+
+void SplitWire(Vif& vif) {
+  SharedHeader& h = vif.h();
+  const std::int64_t rings = Rings(vif);
+  if (rings == h.wireRings) return;
+  // What the wire carried is gone: the inputs hear silence before this.
+  const std::int64_t frames = WireFramesFor(h.latency) * h.channels;
+  std::memset(vif.shared.wire(0), 0, static_cast<std::size_t>(frames) * kBytesPerSample);
+  h.wireFrames = frames / rings;
+  h.wireRings = rings;
+}
+
+int VifHwParams(snd_pcm_ioplug_t* io, snd_pcm_hw_params_t*) {
+  Vif& vif = VifOf(io);
+  if (io->channels > static_cast<unsigned>(vif.config.channels)) return -EINVAL;
+  // ALSA has held the buffer's bytes to the limit; this only guards it.
+  if (vif.buffer() * io->channels > kMaxBufferFrames * vif.config.channels) return -EINVAL;
+  SharedLock lock(vif.h());
+  SharedHeader& h = vif.h();
+  if (h.rate == 0) h.rate = io->rate;
+  if (vif.playback()) {
+    SplitFifo(vif);
+    h.play.channels = static_cast<std::int32_t>(io->channels);
+  } else {
+    SplitWire(vif);
+    h.capture.channels = static_cast<std::int32_t>(io->channels);
+  }
+  return 0;
+}
+
+int VifSwParams(snd_pcm_ioplug_t* io, snd_pcm_sw_params_t* params) {
+  Vif& vif = VifOf(io);
+  snd_pcm_sw_params_get_boundary(params, &vif.boundary);
+  snd_pcm_uframes_t availMin = 1;
+  if (snd_pcm_sw_params_get_avail_min(params, &availMin) == 0) vif.availMin = std::max<snd_pcm_uframes_t>(availMin, 1);
+  // A program asks a card for a stream that no xrun stops by setting the
+  // stop threshold to the boundary.
+  snd_pcm_uframes_t stopThreshold = 0;
+  snd_pcm_sw_params_get_stop_threshold(params, &stopThreshold);
+  SharedLock lock(vif.h());
+  (vif.playback() ? vif.h().play.freeRunning : vif.h().capture.freeRunning) = stopThreshold >= vif.boundary ? 1 : 0;
+  Sync(vif);
+  Rearm(vif);
+  return 0;
+}
+
+// ------------------------------------------------------------ polling
 
 int VifPollCount(snd_pcm_ioplug_t*) { return 1; }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,14 +16,23 @@ namespace sondrel::test {
 
 class VifLoopTest : public ProjectTest {
  protected:
+  // The device's shared file, on a memory file system (on a disk a paced run starts with an underrun), one a run.
+  std::filesystem::path SharedFile() const {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return std::filesystem::path(runtime && *runtime ? runtime : "/dev/shm") / (root_.filename().string() + ".vif");
+  }
+  void TearDown() override {
+    std::filesystem::remove(SharedFile());
+    ProjectTest::TearDown();
+  }
   // A fresh unpaced device "vif" in the run's HOME with a cable of `latency`
   // frames (`device` adds settings), and settings for it at 48 kHz with block
   // size `block` (`params` adds lines: points, odcomp, ...).
   void WriteVif(int outputs, int inputs, int block, const std::string& params, std::int64_t latency = 0,
                 const std::string& device = "") const {
-    std::filesystem::remove(root_ / "vif.shm");
+    std::filesystem::remove(SharedFile());
     std::ofstream(home_ / ".asoundrc") << "pcm_type.sondrel_vif { lib \"" SONDREL_VIF_MODULE "\" }\n"
-                                       << "pcm.vif { type sondrel_vif file \"" << (root_ / "vif.shm").string()
+                                       << "pcm.vif { type sondrel_vif file \"" << SharedFile().string()
                                        << "\" latency " << latency << " " << device << " }\n";
     WriteFile("param.txt", "dv\tvif\nsr\t48000\ninputs\t" + std::to_string(inputs) + "\noutputs\t" +
                                std::to_string(outputs) + "\nch\t" + std::to_string(std::max(inputs, outputs)) +

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -16,9 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 
 using Pcm = std::unique_ptr<snd_pcm_t, decltype(&snd_pcm_close)>;
+using Threshold = int (*)(snd_pcm_t*, snd_pcm_sw_params_t*, snd_pcm_uframes_t);
 
-// A distinct, mostly non-zero 23-bit value for every channel and frame, so a
-// sample that lands in the wrong place cannot pass for the right one.
+// A distinct, mostly non-zero 23-bit value for every channel and frame: a sample in the wrong place cannot pass.
 int Signal(std::size_t channel, std::int64_t frame) {
   return static_cast<int>(static_cast<std::uint32_t>((frame + 1) * 7919 + channel * 104729) & 0x7FFFFF);
 }
@@ -30,12 +34,10 @@ struct Blocks {
   Blocks(int channels, int period) : period(period), data(channels, std::vector<std::uint8_t>(period * 3u)) {
     for (auto& channel : data) pointers.push_back(channel.data());
   }
-  // Period `b` of every channel's signal, three little-endian bytes a sample.
-  void Fill(int b) {
+  // A period of every channel's signal from frame `from` on, three little-endian bytes a sample.
+  void Fill(std::int64_t from) {
     for (std::size_t k = 0; k < data.size(); ++k) {
-      for (int i = 0; i < period * 3; ++i) {
-        data[k][i] = static_cast<std::uint8_t>(Signal(k, std::int64_t{b} * period + i / 3) >> (8 * (i % 3)));
-      }
+      for (int i = 0; i < period * 3; ++i) data[k][i] = static_cast<std::uint8_t>(Signal(k, from + i / 3) >> i % 3 * 8);
     }
   }
   int period;
@@ -45,29 +47,26 @@ struct Blocks {
 
 class VifDeviceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "sondrel-vif-XXXXXX").string();
+  void SetUp() override {  // on a memory file system, as the device's shared file should be
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    std::string pattern = (fs::path(runtime && *runtime ? runtime : "/dev/shm") / "sondrel-vif-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
   }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  void TearDown() override { fs::remove_all(dir_); }
 
   // Defines ALSA device "vif" with `settings` besides its shared file.
   void Define(const std::string& settings) {
-    const std::string text = "pcm_type.sondrel_vif { lib \"" SONDREL_VIF_MODULE
-                             "\" }\npcm.vif { type sondrel_vif file \"" +
-                             (dir_ / "vif.shm").string() + "\" " + settings + " }\n";
+    const auto text = "pcm_type.sondrel_vif { lib \"" SONDREL_VIF_MODULE "\" }\npcm.vif { type sondrel_vif file \"" +
+                      (dir_ / "vif.shm").string() + "\" " + settings + " }\n";
     snd_config_t* config = nullptr;
     ASSERT_EQ(snd_config_load_string(&config, text.c_str(), text.size()), 0) << text;
     config_.reset(config);
   }
 
-  // Opens one stream at 48 kHz with a buffer of four periods; null when the
-  // device refuses any of it.
-  snd_pcm_t* Open(snd_pcm_stream_t stream, int channels, int period,
+  // Opens one stream at 48 kHz with a buffer of four periods, and the start or stop threshold that `atBoundary` sets
+  // at the boundary (no automatic start, or no xrun stops it); null when the device refuses any of it.
+  snd_pcm_t* Open(snd_pcm_stream_t stream, int channels, int period, Threshold atBoundary = nullptr,
                   snd_pcm_access_t access = SND_PCM_ACCESS_RW_NONINTERLEAVED,
                   snd_pcm_format_t format = SND_PCM_FORMAT_S24_3LE) {
     snd_pcm_t* raw = nullptr;
@@ -75,13 +74,19 @@ class VifDeviceTest : public ::testing::Test {
     Pcm pcm(raw, &snd_pcm_close);
     snd_pcm_hw_params_t* params = nullptr;
     snd_pcm_hw_params_alloca(&params);
+    snd_pcm_sw_params_t* sw = nullptr;
+    snd_pcm_sw_params_alloca(&sw);
+    snd_pcm_uframes_t boundary = 0;
     const auto frames = static_cast<snd_pcm_uframes_t>(period);
     if (snd_pcm_hw_params_any(raw, params) < 0 || snd_pcm_hw_params_set_access(raw, params, access) < 0 ||
         snd_pcm_hw_params_set_format(raw, params, format) < 0 ||
         snd_pcm_hw_params_set_channels(raw, params, static_cast<unsigned>(channels)) < 0 ||
         snd_pcm_hw_params_set_rate(raw, params, 48000, 0) < 0 ||
         snd_pcm_hw_params_set_period_size(raw, params, frames, 0) < 0 ||
-        snd_pcm_hw_params_set_buffer_size(raw, params, 4 * frames) < 0 || snd_pcm_hw_params(raw, params) < 0) {
+        snd_pcm_hw_params_set_buffer_size(raw, params, 4 * frames) < 0 || snd_pcm_hw_params(raw, params) < 0 ||
+        (atBoundary != nullptr &&
+         (snd_pcm_sw_params_current(raw, sw) < 0 || snd_pcm_sw_params_get_boundary(sw, &boundary) < 0 ||
+          atBoundary(raw, sw, boundary) < 0 || snd_pcm_sw_params(raw, sw) < 0))) {
       return nullptr;
     }
     pcms_.push_back(std::move(pcm));
@@ -95,97 +100,124 @@ class VifDeviceTest : public ::testing::Test {
 
 struct CableCase {
   const char* name;
-  int outputs;
-  int inputs;
-  int period;
-  int latency;
-  int lostWrite = 1 << 30;  // stream positions of injected xruns (never, by default)
-  int lostRead = 1 << 30;
+  int outputs, inputs, period, latency;
+  int lostWrite = 1 << 30, lostRead = 1 << 30;  // stream positions of injected xruns (never, by default)
+  int device = 0;                       // the device's channels, when more than the streams'
+  int nullOutput = -1, nullInput = -1;  // channels the transfers pass no buffer for
+  int stallAt = -1;                     // paced and free-running, the streams stall before this block
 };
 
 class CableTest : public VifDeviceTest, public ::testing::WithParamInterface<CableCase> {};
 
-// Output k reaches input k exactly `latency` frames later; an input with no
-// output is silent. An injected xrun acts as if the program were one period
-// late: that period is lost, the transfer fails with -EPIPE, and after a
-// prepare the stream goes on at its place on the clock, lost period counted.
+// Output k reaches input k exactly `latency` frames later; silent are an input with no output and channels given no
+// buffer. An injected xrun loses one period as if the program were late (-EPIPE); prepared, the stream goes on at its
+// place on the clock, lost period counted. Free-running streams (stop threshold at the boundary) outlast a stall past
+// their buffers; forwarded by the excess (playback a period more, to be on time) they keep every sample where the
+// program's count puts it, and what nobody wrote is silent: nothing stale plays (the FIFO has come round).
 TEST_P(CableTest, EveryOutputReachesItsInputAfterTheLatency) {
   const CableCase c = GetParam();
-  Define("latency " + std::to_string(c.latency) + " channels " + std::to_string(std::max(c.outputs, c.inputs)) +
-         " xrun_playback " + std::to_string(c.lostWrite) + " xrun_capture " + std::to_string(c.lostRead));
-  snd_pcm_t* play = Open(SND_PCM_STREAM_PLAYBACK, c.outputs, c.period);
-  snd_pcm_t* cap = Open(SND_PCM_STREAM_CAPTURE, c.inputs, c.period);
+  Define("latency " + std::to_string(c.latency) + " channels " +
+         std::to_string(std::max({c.outputs, c.inputs, c.device})) + " xrun_playback " + std::to_string(c.lostWrite) +
+         " xrun_capture " + std::to_string(c.lostRead) + (c.stallAt >= 0 ? " paced true" : ""));
+  const Threshold stop = c.stallAt >= 0 ? &snd_pcm_sw_params_set_stop_threshold : nullptr;
+  snd_pcm_t* play = Open(SND_PCM_STREAM_PLAYBACK, c.outputs, c.period, stop);
+  snd_pcm_t* cap = Open(SND_PCM_STREAM_CAPTURE, c.inputs, c.period, stop);
   ASSERT_TRUE(play && cap);
-  Blocks out(c.outputs, c.period);
-  Blocks in(c.inputs, c.period);
-  // A lost block counts as moved: the stream is prepared and goes on.
-  int written = 0;
+  Blocks out(c.outputs, c.period), in(c.inputs, c.period);
+  if (c.nullOutput >= 0) out.pointers[c.nullOutput] = nullptr;
+  if (c.nullInput >= 0) in.pointers[c.nullInput] = nullptr;
+  std::int64_t written = 0, read = 0, gap = 1 << 30, resumed = 1 << 30;  // playback skips [gap, resumed)
+  std::vector<std::map<std::int64_t, int>> heard(c.inputs);            // by capture position
   auto write = [&] {
     out.Fill(written);
     const bool lost = snd_pcm_writen(play, out.pointers.data(), c.period) == -EPIPE;
-    EXPECT_EQ(lost, written * c.period == c.lostWrite) << "write at " << written * c.period;
+    EXPECT_EQ(lost, written == c.lostWrite) << "write at " << written;
     if (lost) snd_pcm_prepare(play);
-    ++written;
+    written += c.period;
   };
   for (int b = 0; b < 4; ++b) write();
-  for (int b = 0; b < 24 + c.latency / c.period; ++b) {
-    const std::int64_t first = std::int64_t{b} * c.period;
+  for (int b = 0; b < 24 + c.latency / c.period + std::max(c.stallAt, 0); ++b, read += c.period) {
+    if (b == c.stallAt) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));  // 24000 frames
+      gap = written;
+      for (auto [pcm, position] : {std::pair{play, &written}, std::pair{cap, &read}}) {
+        const snd_pcm_sframes_t skip = snd_pcm_avail_update(pcm) - 4 * c.period + (pcm == play ? c.period : 0);
+        ASSERT_GT(skip, c.period);  // more than a buffer available
+        ASSERT_EQ(snd_pcm_forward(pcm, static_cast<snd_pcm_uframes_t>(skip)), skip);
+        *position += skip;
+      }
+      resumed = written;
+      for (int p = 0; p < 4; ++p) write();
+    }
     const snd_pcm_sframes_t got = snd_pcm_readn(cap, in.pointers.data(), c.period);
-    ASSERT_EQ(got, first == c.lostRead ? -EPIPE : c.period) << "read at " << first;
+    ASSERT_EQ(got, read == c.lostRead ? -EPIPE : c.period) << "read at " << read;
     if (got == -EPIPE) snd_pcm_prepare(cap);
     for (int k = 0; k < c.inputs && got > 0; ++k) {
-      for (int i = 0; i < c.period; ++i) {
-        const std::int64_t source = first + i - c.latency;
-        const bool lost = source >= c.lostWrite && source < c.lostWrite + c.period;
-        const int expected = k < c.outputs && source >= 0 && !lost ? Signal(k, source) : 0;
-        ASSERT_EQ(Get(&in.data[k][i * 3u]), expected) << "input " << k << " frame " << first + i;
-      }
+      for (int i = 0; i < c.period; ++i) heard[k][read + i] = Get(&in.data[k][i * 3u]);
     }
     write();
   }
+  std::int64_t shift = c.latency;  // capture less playback position; paced streams start apart: the first sound tells
+  const auto first = std::find_if(heard[0].begin(), heard[0].end(), [](const auto& e) { return e.second != 0; });
+  for (std::int64_t n = 0; c.stallAt >= 0 && first != heard[0].end() && n < written; ++n) {
+    if (Signal(0, n) == first->second) shift = first->first - n;
+  }
+  for (int k = 0; k < c.inputs; ++k) {
+    for (const auto& [position, sample] : heard[k]) {
+      const std::int64_t frame = position - shift;  // of the output
+      const bool lost = (frame >= c.lostWrite && frame < c.lostWrite + c.period) || (frame >= gap && frame < resumed);
+      const bool silent = lost || frame < 0 || k >= c.outputs || k == c.nullOutput || k == c.nullInput;
+      ASSERT_EQ(sample, silent ? 0 : Signal(k, frame)) << "input " << k << " at " << position;
+    }
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cables, CableTest,
-                         ::testing::Values(CableCase{"InputWithoutOutput", 2, 3, 256, 37},
-                                           CableCase{"AllChannels", 256, 256, 16, 1000},
-                                           CableCase{"LongestBuffer", 8, 8, 4096, 20000},
-                                           CableCase{"Xruns", 2, 2, 128, 50, 1536, 2048}),
-                         [](const ::testing::TestParamInfo<CableCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Cables, CableTest,
+    ::testing::Values(CableCase{"SilentChannels", 3, 4, 256, 37, 1 << 30, 1 << 30, 0, 1, 2},
+                      CableCase{"AllChannels", 256, 256, 16, 1000}, CableCase{"LongestBuffer", 8, 8, 4096, 20000},
+                      CableCase{"Xruns", 2, 2, 128, 50, 1536, 2048},
+                      CableCase{"FewChannelsLongerBuffer", 2, 1, 16384, 100, 1 << 30, 1 << 30, 8},
+                      CableCase{"FreeRunningStall", 1, 1, 4096, 37, 1 << 30, 1 << 30, 0, -1, -1, 12}),
+    [](const ::testing::TestParamInfo<CableCase>& info) { return info.param.name; });
 
-// A drain plays out what is queued on the paced clock (whose real-time pace
-// the stopped runs on a terminal show end to end); the raw file keeps every write.
-TEST_F(VifDeviceTest, PacedPlaybackDrainsIntoTheRawFile) {
+// A wait on a prepared stream, its buffer full and no automatic start, wakes when another thread starts it. A drain
+// plays out what is queued on the paced clock (whose pace the stopped runs on a terminal show end to end); the raw
+// file keeps every write, silence for an output given no buffer.
+TEST_F(VifDeviceTest, PacedPlaybackWakesDrainsAndKeepsEveryWrite) {
   const fs::path raw = dir_ / "played.raw";
   Define("paced true playback_file \"" + raw.string() + "\"");
-  snd_pcm_t* play = Open(SND_PCM_STREAM_PLAYBACK, 3, 1024);
+  snd_pcm_t* play = Open(SND_PCM_STREAM_PLAYBACK, 3, 1024, &snd_pcm_sw_params_set_start_threshold);
   ASSERT_NE(play, nullptr);
   Blocks out(3, 1024);
+  out.pointers[1] = nullptr;  // output 1 is silent
   for (int b = 0; b < 10; ++b) {
-    out.Fill(b);
+    if (b == 4) {
+      std::thread starter([play] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        snd_pcm_start(play);
+      });
+      EXPECT_EQ(snd_pcm_wait(play, 5000), 1);
+      starter.join();
+    }
+    out.Fill(b * 1024);
     ASSERT_EQ(snd_pcm_writen(play, out.pointers.data(), 1024), 1024);
   }
-  // A full buffer: the wait must report space (a device without a poll
-  // descriptor would fail here with -EIO).
-  EXPECT_EQ(snd_pcm_wait(play, 1000), 1);
   EXPECT_EQ(snd_pcm_drain(play), 0);
   EXPECT_EQ(snd_pcm_state(play), SND_PCM_STATE_SETUP);
-  std::ifstream file(raw, std::ios::binary);
-  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
+  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(std::ifstream(raw).rdbuf()), {}};
   ASSERT_EQ(bytes.size(), 10u * 1024u * 3u * 3u);
-  for (std::size_t n = 0; n < 10u * 1024u; ++n) {
-    for (std::size_t k = 0; k < 3; ++k) ASSERT_EQ(Get(&bytes[(n * 3u + k) * 3u]), Signal(k, n));
-  }
+  for (unsigned i = 0; i < bytes.size() / 3; ++i) ASSERT_EQ(Get(&bytes[i * 3]), i % 3 == 1 ? 0 : Signal(i % 3, i / 3));
 }
 
 TEST_F(VifDeviceTest, OffersOnlyWhatARecorderNeeds) {
   Define("channels 8");
-  EXPECT_EQ(Open(SND_PCM_STREAM_PLAYBACK, 2, 256, SND_PCM_ACCESS_RW_INTERLEAVED), nullptr);
-  EXPECT_EQ(Open(SND_PCM_STREAM_PLAYBACK, 2, 256, SND_PCM_ACCESS_RW_NONINTERLEAVED, SND_PCM_FORMAT_S16_LE), nullptr);
+  EXPECT_EQ(Open(SND_PCM_STREAM_PLAYBACK, 2, 256, nullptr, SND_PCM_ACCESS_RW_INTERLEAVED), nullptr);
+  EXPECT_FALSE(Open(SND_PCM_STREAM_PLAYBACK, 2, 256, nullptr, SND_PCM_ACCESS_RW_NONINTERLEAVED, SND_PCM_FORMAT_S16_LE));
   EXPECT_EQ(Open(SND_PCM_STREAM_PLAYBACK, 9, 256), nullptr);
   ASSERT_NE(Open(SND_PCM_STREAM_PLAYBACK, 8, 256), nullptr);
-  // One playback stream per interface.
   snd_pcm_t* second = nullptr;
-  EXPECT_EQ(snd_pcm_open_lconf(&second, "vif", SND_PCM_STREAM_PLAYBACK, 0, config_.get()), -EBUSY);
+  EXPECT_EQ(snd_pcm_open_lconf(&second, "vif", SND_PCM_STREAM_PLAYBACK, 0, config_.get()), -EBUSY);  // one a device
 }
 
 }  // namespace
