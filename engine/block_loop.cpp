@@ -348,16 +348,18 @@ void StartCapture(Loop& loop) {
 
 // Frames the device has room for (playback) or holds (capture). A stream
 // that ran on past its buffer while the loop was held up has the lost
-// stretch skipped first. A device in error gets a block anyway: the
-// transfer reports the error, and the run keeps moving instead of waiting
-// for what never comes.
+// stretch skipped first, and one block more: the device goes on while the
+// loop catches up, and the next transfer must not land where it already is.
+// A device in error gets a block anyway: the transfer reports the error,
+// and the run keeps moving instead of waiting for what never comes.
 snd_pcm_sframes_t FramesReady(Loop& loop, snd_pcm_t* pcm, std::int64_t bufferFrames,
                               void (*skipLost)(Loop&, snd_pcm_sframes_t)) {
   const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
   if (avail < 0) return loop.state.block;
   if (avail <= bufferFrames) return avail;
-  skipLost(loop, avail - bufferFrames);
-  return bufferFrames;
+  const snd_pcm_sframes_t lost = std::min<snd_pcm_sframes_t>(avail - bufferFrames + loop.state.block, avail);
+  skipLost(loop, lost);
+  return avail - lost;
 }
 
 // Reads every whole block the capture holds. Returns whether it moved.

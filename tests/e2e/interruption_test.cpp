@@ -154,6 +154,39 @@ TEST_F(InterruptionTest, AKeyOrASignalStopsARunAndASignalEndsThePrompt) {
   }
 }
 
+// A stall of the whole program (SIGSTOP for 200 ms, a second into "r") costs at most one xrun on each stream, and the
+// take holds the guide before and after the stretch the stall lost at one and the same offset: the devices ran on and
+// the lost stretch was skipped on both.
+TEST_F(InterruptionTest, AStallCostsOneXrunAndLeavesTheTakeInPlace) {
+  TerminalRun run(project_, home_);
+  ASSERT_TRUE(run.WaitFor("'x' to exit"));
+  run.Type("r\n");
+  ASSERT_TRUE(run.WaitFor("Playing and Recording..."));
+  std::this_thread::sleep_for(1000ms);
+  run.Signal(SIGSTOP);
+  std::this_thread::sleep_for(200ms);
+  run.Signal(SIGCONT);
+  ASSERT_TRUE(run.WaitFor("Enter a take handling command."));
+  run.Type("rep\n x\n");
+  EXPECT_EQ(run.Status(), 0);
+  EXPECT_LE(CountOf(run.Output(), "\nPX\n"), 1) << run.Output();
+  EXPECT_LE(CountOf(run.Output(), "\nRX\n"), 1);
+  const std::vector<int> take = ReadSamples("vox.wav");
+  ASSERT_EQ(take.size(), 235u * 1024);  // the stop, on the block grid
+  const std::size_t first = std::find_if(take.begin(), take.end(), [](int v) { return v != 0; }) - take.begin();
+  ASSERT_LT(first, take.size());
+  const std::ptrdiff_t offset = std::find(guide_.begin(), guide_.end(), take[first]) - guide_.begin() - first;
+  std::size_t silent = 0;
+  for (std::size_t j = first; j < take.size(); ++j) {
+    silent += take[j] == 0;
+    ASSERT_TRUE(take[j] == 0 || take[j] == guide_.at(j + offset)) << j;
+  }
+  // The guide has no zero sample (the take runs past its end): the silence is the stall's, and the guide goes on after
+  // it.
+  EXPECT_GT(silent, kRate / 10u + take.size() - 5u * kRate);
+  EXPECT_NE(take[4 * kRate], 0);
+}
+
 // Killed outright a second and a half into "R": the take's header is at most a second behind, and the next start fixes
 // it, keeps it and says so, and removes what an export cut off left.
 TEST_F(InterruptionTest, ARecordingKilledOutrightIsKeptAtTheNextStart) {
