@@ -7,7 +7,7 @@ packages=(g++ cmake make pkg-config libasound2-dev libgtest-dev libbenchmark-dev
           sndfile-programs  # sndfile-info and friends check the files we write
           clang libclang-rt-dev  # clang and its libFuzzer runtime, for the fuzz targets
           python3)  # scripts/mutants.py, the mutation check
-# "deps.sh bench": also the peers and the timer that bench/compare.sh uses.
+# "deps.sh bench": also the peers and the timer that the scripts in bench/ use.
 if [ "${1:-}" = bench ]; then packages+=(ecasound time); fi
 missing=()
 for p in "${packages[@]}"; do
