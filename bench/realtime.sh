@@ -37,17 +37,16 @@
 #     a terminal, so the marks show while the run goes.
 #   - ecasound prints "WARNING: ALSA playback underrun ..." or "WARNING: ALSA
 #     recording overrun ..." and, when it closes, "there were N underruns".
-#     After a real underrun on the virtual interface it may instead wait for
-#     ever (the interface does not wake a program that waits on a stream in
-#     the xrun state), or abort in ALSA's plug layer: a run that has not ended
-#     RUN_SECONDS + HANG_GRACE after its start, or that ends with another
-#     status than 0, counts as an xrun too.
+#     It may also abort in ALSA's plug layer after an xrun, or stop moving:
+#     a run that has not ended RUN_SECONDS + HANG_GRACE after its start, or
+#     that ends with another status than 0, counts as an xrun too.
 # A run that cannot set up at all (device, files), ends sooner than its
 # length or leaves fewer takes than inputs stops the benchmark.
 #
-# Both programs run at normal priority: Sondrel does not ask for real-time
-# scheduling, and ecasound gets -r:-1, which keeps it from raising its own
-# (it would as root). Sondrel asks for a buffer of 4 periods; ecasound's
+# Each program sets its own priority as it does by default: where allowed
+# (as root, or with the limits for it) Sondrel runs its loop at SCHED_FIFO
+# and ecasound raises its own to real time too. Sondrel asks for a buffer of
+# 4 periods; ecasound's
 # low-latency mode (-B:rtlowlatency, also what it picks by itself for play
 # alone) asks for 3. ecasound reaches the interface through an ALSA "plug"
 # PCM, which converts its interleaved samples.
@@ -281,7 +280,7 @@ sondrel_project() {  # tracks period
 ecasound_command() {  # tracks period kind
   local n=$1 period=$2 kind=$3 chains="" inputs t k
   echo ecasound
-  printf '%s\n' -q -B:rtlowlatency -r:-1 -z:mixmode,sum "-b:$period" "-t:$run_seconds"
+  printf '%s\n' -q -B:rtlowlatency -z:mixmode,sum "-b:$period" "-t:$run_seconds"
   for ((t = 1; t <= n; t++)); do
     printf -- '-a:p%s\n-i:t%03d.wav\n-chcopy:1,2\n-ea:%s\n-epp:%s\n' "$t" "$t" "${percents[t]}" $(((pans[t] + 100) / 2))
     chains+="p$t,"

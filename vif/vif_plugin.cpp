@@ -682,7 +682,9 @@ constexpr std::int64_t kNow = 0;
 std::int64_t ReadyTick(Vif& vif) {
   SharedHeader& h = vif.h();
   const auto availMin = static_cast<std::int64_t>(vif.availMin);
-  if (LostPeriod(vif) || InjectionDue(vif)) return kNow;
+  // A stream stopped by an xrun wakes its waiter at once, as a card's does:
+  // the program has to prepare it, and would otherwise wait for ever.
+  if (LostPeriod(vif) || InjectionDue(vif) || vif.io.state == SND_PCM_STATE_XRUN) return kNow;
   if (vif.playback()) {
     const PlaybackLine& p = h.play;
     if (p.underrun && vif.io.state == SND_PCM_STATE_RUNNING) return kNow;
@@ -953,7 +955,8 @@ int VifPollRevents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned int nfds, 
     tick = kNow;
   }
   if (tick == kNow) {
-    *revents = vif.playback() ? POLLOUT : POLLIN;
+    *revents = static_cast<unsigned short>((vif.playback() ? POLLOUT : POLLIN) |
+                                           (vif.io.state == SND_PCM_STATE_XRUN ? POLLERR : 0));
   } else {
     ArmForReady(vif, tick);
   }

@@ -210,6 +210,20 @@ TEST_F(VifDeviceTest, PacedPlaybackWakesDrainsAndKeepsEveryWrite) {
   for (unsigned i = 0; i < bytes.size() / 3; ++i) ASSERT_EQ(Get(&bytes[i * 3]), i % 3 == 1 ? 0 : Signal(i % 3, i / 3));
 }
 
+// A wait on a stream an xrun stopped returns at once, as a card's does: the program must prepare it to go on.
+TEST_F(VifDeviceTest, AWaitOnAStreamInAnXrunReturnsAtOnce) {
+  Define("paced true");
+  snd_pcm_t* play = Open(SND_PCM_STREAM_PLAYBACK, 1, 256);
+  ASSERT_NE(play, nullptr);
+  Blocks out(1, 256);
+  for (int b = 0; b < 4; ++b) ASSERT_EQ(snd_pcm_writen(play, out.pointers.data(), 256), 256);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(snd_pcm_avail_update(play), -EPIPE);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_NE(snd_pcm_wait(play, 3000), 0);  // 0: the wait timed out
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
 TEST_F(VifDeviceTest, OffersOnlyWhatARecorderNeeds) {
   Define("channels 8");
   EXPECT_EQ(Open(SND_PCM_STREAM_PLAYBACK, 2, 256, nullptr, SND_PCM_ACCESS_RW_INTERLEAVED), nullptr);
