@@ -1,7 +1,8 @@
-// The real-time loop of a transport run: chunks of track audio move between
-// files and the alternating chunk buffers, blocks of one period between the
-// buffers and the devices. Nothing here allocates, opens files or formats
-// text except at display refreshes.
+// The real-time loop of a transport run: blocks of one period move between
+// the devices and chunks of track audio that a disk thread reads ahead of
+// the loop and writes behind it. The loop wakes with the device, writes and
+// reads whole blocks, and never touches a file, allocates or formats text
+// except at display refreshes.
 #pragma once
 
 #include <array>
