@@ -29,21 +29,11 @@ rate=48000
 frames=$((rate * seconds))
 punch_seconds=10
 
-"$root/scripts/deps.sh" bench
-binary=${1:-$root/build/sondrel}
-if [ ! -x "$binary" ]; then
-  cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-  cmake --build "$root/build" --target sondrel -j"$(nproc)" > /dev/null
-fi
-binary=$(realpath "$binary")
-
-if [ -n "${BENCH_DIR:-}" ]; then
-  work=$BENCH_DIR
-  mkdir -p "$work"
-else
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
-fi
+# shellcheck source=bench/setup.sh
+. "$root/bench/setup.sh"
+bench_program "${1:-}"
+bench_workdir
+if [ -n "$work_is_temporary" ]; then trap 'rm -rf "$work"' EXIT; fi
 cd "$work"
 mkdir -p home out
 results=$work/results.txt

@@ -83,13 +83,9 @@ stall_period=${STALL_PERIOD:-256}
 stall_ms=${STALL_MS:-200}
 rate=48000
 
-"$root/scripts/deps.sh" bench
-binary=${1:-$root/build/sondrel}
-if [ ! -x "$binary" ]; then
-  cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-  cmake --build "$root/build" --target sondrel -j"$(nproc)" > /dev/null
-fi
-binary=$(realpath "$binary")
+# shellcheck source=bench/setup.sh
+. "$root/bench/setup.sh"
+bench_program "${1:-}"
 module_name=libasound_module_pcm_sondrel_vif.so
 module=${VIF_MODULE:-$(dirname "$binary")/vif/$module_name}
 if [ ! -f "$module" ]; then
@@ -101,12 +97,7 @@ if [ ! -f "$module" ]; then
 fi
 module=$(realpath "$module")
 
-if [ -n "${BENCH_DIR:-}" ]; then
-  work=$(realpath -m "$BENCH_DIR")
-  mkdir -p "$work"
-else
-  work=$(mktemp -d)
-fi
+bench_workdir
 project=$work/project
 home=$work/home
 logs=$work/logs
@@ -150,10 +141,10 @@ cleanup() {
   trap '' INT TERM HUP  # a second Ctrl-C must not cut the cleaning short
   stop_program
   stop_load
-  if [ -n "${BENCH_DIR:-}" ]; then
-    remove_takes
-  else
+  if [ -n "$work_is_temporary" ]; then
     rm -rf "$work"
+  else
+    remove_takes
   fi
 }
 trap cleanup EXIT
