@@ -42,7 +42,6 @@ results=$work/results.txt
 max_tracks=0
 for n in $counts; do ((n > max_tracks)) && max_tracks=$n; done
 
-track_name() { printf 't%03d.wav' "$1"; }
 
 # The kernel may let some of the page cache go between rounds (seen on
 # virtual machines): every round starts from a warm cache.
@@ -51,25 +50,6 @@ warm_cache() {  # tracks
 }
 
 # ---------------------------------------------------------------- material
-
-# Plain 44-byte PCM headers (sox's "wavpcm"): ecasound refuses the extensible
-# header that sox writes for 24-bit files by default. Every track has its
-# own tone, quiet enough that 256 of them sum without clipping.
-make_material() {
-  local want_bytes=$((44 + frames * 3)) made=0
-  for ((t = 1; t <= max_tracks; t++)); do
-    local name
-    name=$(track_name "$t")
-    [ -f "$name" ] && [ "$(stat -c %s "$name")" -eq "$want_bytes" ] && continue
-    sox -n -r "$rate" -c 1 -b 24 -t wavpcm "$name" synth "$seconds" sine $((40 + 37 * t)) gain -50 &
-    made=$((made + 1))
-    ((made % $(nproc) == 0)) && wait
-  done
-  wait
-  # Freshly written files are still waiting to reach the disk; a program
-  # that syncs (a punch-in does) would otherwise pay for writing them.
-  sync
-}
 
 # A gain (0 to -11 dB) and a pan (-100 .. 100) per track, the same for every
 # program.
@@ -192,7 +172,7 @@ punch_round() {  # record_seconds
 }
 
 echo "Making $max_tracks tracks of $seconds s in $work ..."
-make_material
+bench_make_tracks "$work" "$max_tracks" "$seconds" "$rate"
 
 for n in $counts; do
   for ((round = 1; round <= repeats; round++)); do one_round "$n"; done

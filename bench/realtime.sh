@@ -195,25 +195,7 @@ done
 track_seconds=$((run_seconds + 1))
 out_point=$((rate * run_seconds))
 
-track_name() { printf 't%03d.wav' "$1"; }
 inputs_for() { echo $(($1 < max_inputs ? $1 : max_inputs)); }
-
-# Plain 44-byte PCM headers (sox's "wavpcm"): ecasound refuses the extensible
-# header that sox writes for 24-bit files by default. Every track has its
-# own tone, quiet enough that 256 of them sum without clipping.
-make_material() {
-  local t want_bytes=$((44 + rate * track_seconds * 3)) made=0
-  for ((t = 1; t <= max_tracks; t++)); do
-    local name
-    name=$project/$(track_name "$t")
-    [ -f "$name" ] && [ "$(stat -c %s "$name")" -eq "$want_bytes" ] && continue
-    sox -n -r "$rate" -c 1 -b 24 -t wavpcm "$name" synth "$track_seconds" sine $((40 + 37 * t)) gain -50 &
-    made=$((made + 1))
-    ((made % $(nproc) == 0)) && wait
-  done
-  wait
-  sync
-}
 
 warm_cache() {  # tracks
   local t
@@ -446,7 +428,7 @@ search() {  # program load tracks kind
 
 cd "$project"
 echo "Making $max_tracks tracks of $track_seconds s in $project ..."
-make_material
+bench_make_tracks "$project" "$max_tracks" "$track_seconds" "$rate"
 
 echo "Sondrel: $binary"
 echo "ecasound: $(ecasound --version | head -1)"

@@ -26,3 +26,24 @@ bench_workdir() {
     work_is_temporary=1
   fi
 }
+
+track_name() { printf 't%03d.wav' "$1"; }
+
+# Tracks 1 to `count` in `dir`, `seconds` long at `rate`, each its own tone,
+# quiet enough that 256 of them sum without clipping, with plain 44-byte
+# headers (sox's "wavpcm": ecasound refuses the extensible header sox writes
+# for 24-bit files by default). Tracks of the right size are kept.
+bench_make_tracks() {  # dir count seconds rate
+  local t name want_bytes=$((44 + $4 * $3 * 3)) made=0
+  for ((t = 1; t <= $2; t++)); do
+    name=$1/$(track_name "$t")
+    [ -f "$name" ] && [ "$(stat -c %s "$name")" -eq "$want_bytes" ] && continue
+    sox -n -r "$4" -c 1 -b 24 -t wavpcm "$name" synth "$3" sine $((40 + 37 * t)) gain -50 &
+    made=$((made + 1))
+    ((made % $(nproc) == 0)) && wait
+  done
+  wait
+  # Freshly written files are still waiting to reach the disk; a program
+  # that syncs (a punch-in does) would otherwise pay for writing them.
+  sync
+}
