@@ -46,6 +46,12 @@ class TerminalRun {
     return true;
   }
   void Type(const std::string& text) const { EXPECT_EQ(write(master_, text.data(), text.size()), std::ssize(text)); }
+  // At the prompt, types `words` and waits until the run they start prints `running`.
+  bool StartRun(const std::string& words, const std::string& running) {
+    if (!WaitFor("'x' to exit")) return false;
+    Type(words);
+    return WaitFor(running);
+  }
   void Signal(int signal) const { kill(pid_, signal); }
   // The exit status once the program has ended; -1 when a signal killed it.
   int Status() {
@@ -135,12 +141,8 @@ TEST_F(InterruptionTest, AKeyOrASignalStopsARunAndASignalEndsThePrompt) {
     SCOPED_TRACE(std::string(c.start) + " " + strsignal(c.signal));
     for (const std::string& take : NamesMatching("audio_ch_.*|vox\\.wav")) std::filesystem::remove(project_ / take);
     TerminalRun run(project_, home_);
-    ASSERT_TRUE(run.WaitFor("'x' to exit"));
-    if (*c.start != '\0') {
-      run.Type(c.start);
-      ASSERT_TRUE(run.WaitFor(c.running));
-      std::this_thread::sleep_for(500ms);
-    }
+    ASSERT_TRUE(run.StartRun(c.start, c.running));
+    if (*c.start != '\0') std::this_thread::sleep_for(500ms);
     c.signal == 0 ? run.Type("k") : run.Signal(c.signal);
     if (*c.start != '\0') {
       ASSERT_TRUE(run.WaitFor("Stopped at ")) << run.Output();
@@ -159,9 +161,7 @@ TEST_F(InterruptionTest, AKeyOrASignalStopsARunAndASignalEndsThePrompt) {
 // the lost stretch was skipped on both.
 TEST_F(InterruptionTest, AStallCostsOneXrunAndLeavesTheTakeInPlace) {
   TerminalRun run(project_, home_);
-  ASSERT_TRUE(run.WaitFor("'x' to exit"));
-  run.Type("r\n");
-  ASSERT_TRUE(run.WaitFor("Playing and Recording..."));
+  ASSERT_TRUE(run.StartRun("r\n", "Playing and Recording..."));
   std::this_thread::sleep_for(1000ms);
   run.Signal(SIGSTOP);
   std::this_thread::sleep_for(200ms);
@@ -192,9 +192,7 @@ TEST_F(InterruptionTest, AStallCostsOneXrunAndLeavesTheTakeInPlace) {
 TEST_F(InterruptionTest, ARecordingKilledOutrightIsKeptAtTheNextStart) {
   {
     TerminalRun run(project_, home_);
-    ASSERT_TRUE(run.WaitFor("'x' to exit"));
-    run.Type("R\n");
-    ASSERT_TRUE(run.WaitFor("Recording..."));
+    ASSERT_TRUE(run.StartRun("R\n", "Recording..."));
     std::this_thread::sleep_for(1500ms);
     run.Signal(SIGKILL);
     EXPECT_EQ(run.Status(), -1);
