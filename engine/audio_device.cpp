@@ -140,8 +140,8 @@ DeviceSetup OpenAudioDevices(const SessionState& state, AudioDevices& devices) {
   devices.playbackBufferFrames = setup.playback.bufferFrames;
   devices.captureBufferFrames = setup.capture.bufferFrames;
   if (captureErr < 0) return Failed(setup, DeviceSetupStep::CaptureParameters, captureErr);
-  SetSoftwareParameters(devices.playback.get(), block, std::max<snd_pcm_uframes_t>(
-                                                         setup.playback.bufferFrames / std::max<snd_pcm_uframes_t>(block, 1) * block, 1));
+  const snd_pcm_uframes_t wholePeriods = setup.playback.bufferFrames / std::max<snd_pcm_uframes_t>(block, 1) * block;
+  SetSoftwareParameters(devices.playback.get(), block, std::max<snd_pcm_uframes_t>(wholePeriods, 1));
   SetSoftwareParameters(devices.capture.get(), setup.capture.periodFrames, 1);
   setup.outputsAsked = state.outputs;
   setup.inputsAsked = state.inputs;
