@@ -41,6 +41,9 @@ using NameTable = std::array<TextField<kNameSize>, kRangeCount>;
 using ListFileTable = std::array<TextField<kListSlotSize>, kListSlots>;
 using BusMatrix = std::array<std::array<int, kMaxChannels>, kBusCount>;
 
+// A project whose interface was never measured keeps the older alignment.
+constexpr std::int64_t kRoundTripNotMeasured = -1;
+
 struct SessionState {
   int tracks = -1;   // per-channel slots in use; negative = not set yet
   int inputs = -1;   // capture channels
@@ -56,6 +59,10 @@ struct SessionState {
   int periodFrames = 1024;
   int interfaceMode = 1;  // 1 full, 0 minimal
   int odcomp = 4;         // playback/capture delay compensation, periods
+  // The interface's measured round-trip latency (output to input through a
+  // cable), samples; kRoundTripNotMeasured until the user measures it. Once
+  // set, it places takes instead of odcomp.
+  std::int64_t roundTripFrames = kRoundTripNotMeasured;
   std::array<float, kMaxChannels> channelVolume{};  // dB
   std::array<float, kMaxChannels> channelPan{};     // -100 .. 100
   int mixMode = 0;

@@ -238,6 +238,10 @@ void HandlePlainKey(SessionState& s, std::string_view key, std::string_view valu
     s.periodFrames = Low32(ParseInteger(value));
   } else if (key == "odcomp") {
     s.odcomp = Low32(ParseInteger(value));
+  } else if (key == "rtlat") {
+    // Only a measured latency is stored; anything negative means none.
+    const std::int64_t frames = ParseInteger(value);
+    s.roundTripFrames = frames < 0 ? kRoundTripNotMeasured : frames;
   } else if (key == "meter") {
     s.meterRange = Low32(ParseInteger(value));
   } else if (key == "sig") {
@@ -284,7 +288,7 @@ void HandlePlainKey(SessionState& s, std::string_view key, std::string_view valu
 
 bool IsPlainKey(std::string_view key) {
   static constexpr std::string_view kPlainKeys[] = {
-      "dv",   "sr",    "inputs", "outputs", "ch",  "buf",   "odcomp", "meter", "sig",
+      "dv",   "sr",    "inputs", "outputs", "ch",  "buf",   "odcomp", "rtlat", "meter", "sig",
       "safe", "i",     "o",      "e",       "mem", "nudge", "proll",  "xfade", "tempo",
       "aud",  "clock", "peak",   "int",     "mix", "tmode", "solo"};
   for (const std::string_view plain : kPlainKeys) {
@@ -418,6 +422,8 @@ std::string BuildSettingsText(const SessionState& s, int clampedPeriod) {
   AppendFormat(out, "xfade\t%.1f\n", static_cast<double>(s.crossfade));
   AppendFormat(out, "mem\t%lld\n", Position(s.memoryPoint));
   AppendFormat(out, "odcomp\t%i\n", s.odcomp);
+  // Written once measured, so a project that never was keeps its file as it was.
+  if (s.roundTripFrames >= 0) AppendFormat(out, "rtlat\t%lld\n", static_cast<long long>(s.roundTripFrames));
   AppendFormat(out, "mix\t%i\n", s.mixMode);
   AppendFormat(out, "meter\t%i\n", s.meterRange);
   AppendFormat(out, "tmode\t%i\n", s.tempoMode);

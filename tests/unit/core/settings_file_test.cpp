@@ -80,6 +80,9 @@ TEST(GetParams, ReadsWhatEachLineMeans) {
       {"sr\t  +48000xyz\n", "\nsr\t48000\n"}, {"meter\t0x40\n", "\nmeter\t0\n"}, {"sr\t4294967297\n", "\nsr\t1\n"},
       {"o\t4294967297\n", "\no\t4294967297\n"}, {"e\t99999999999999999999999\n", "\ne\t9223372036854775807\n"}, {"tempo\t1.2e2\n", "\ntempo\t120.00\n"},
       {"proll\t1e300\n", "\nproll\tinf\n"}, {"sr\n\n48000\n", "\nsr\t48000\n"},
+      // A measured latency (0 is one) is kept; a negative one means none, and none is not written.
+      {"rtlat\t0\n", "\nodcomp\t4\nrtlat\t0\nmix"}, {"rtlat\t480x\n", "\nrtlat\t480\nmix"},
+      {"rtlat\t-1\n", "\nodcomp\t4\nmix"},
       // Keys: case-sensitive, any word may be one, and the text ends at a NUL.
       {"SR\t48000\n", "\nsr\t44100\n"}, {"sr\t48000 tempo\t90\n", "\ntempo\t120.00\n"}, {"junk dv\tx\n", "dv\tx\n"},
       {"dv hw:2 x\n", "dv\thw:2 x\n"}, {"sr\t48000\n\0dv\tx\n"sv, "dv\tdefault\n"},
