@@ -8,13 +8,11 @@
 #include "core/interruption.h"
 #include "engine/disk_streams.h"
 #include "engine/realtime.h"
+#include "engine/stream_alignment.h"
 
 namespace sondrel {
 
 namespace {
-
-// More than a second at the usual rates: far beyond any interface's delay.
-constexpr std::int64_t kMaxCompensationFrames = 65536;
 
 struct LoopState {
   int block = 0;  // frames per device transfer
@@ -23,7 +21,6 @@ struct LoopState {
   std::int64_t captureBufferFrames = 0;
   int waitMilliseconds = 0;  // a device that does not wake the loop by then is looked at anyway
   int diskWaitMicroseconds = 0;  // the devices are looked at this often while a chunk is late
-  std::int64_t captureThreshold = 0;
 
   // Playback: the chunk being written to the device and the one after it.
   std::int64_t loadPosition = 0;  // timeline position after the loaded chunk
@@ -32,14 +29,19 @@ struct LoopState {
   const ChunkPointers* loaded = nullptr;
   int chunkOffset = 0;
   bool loadDue = true;
+  std::int64_t playbackFrames = 0;  // frames through the playback stream since the run began
 
   // Capture: the chunk being filled, in the capture ring or, when that is
   // full, in a spare slot whose audio is metered but not kept.
   const ChunkPointers* capturing = nullptr;
   bool capturingSpare = false;
   int captureOffset = 0;
-  std::int64_t captureCounter = 0;
   bool captureStarted = false;
+  bool linked = false;  // the playback's start starts the capture too
+  // Frames through the capture stream since it started, and the one that is
+  // the take's first sample: those before it are the run's lead-in.
+  std::int64_t captureFrames = 0;
+  std::int64_t takeStartFrame = 0;
   std::int64_t recorded = 0;
   bool moreToRecord = true;
   std::int64_t silencePending = 0;  // take samples lost to a full ring, not yet handed over
@@ -302,14 +304,17 @@ void AdvanceCapture(Loop& loop, int frames) {
   }
 }
 
-// Reads `frames` of every input into the chunk being captured, handling an
+// Capture frames still to come before the take's first sample.
+std::int64_t LeadInLeft(const LoopState& st) { return std::max<std::int64_t>(0, st.takeStartFrame - st.captureFrames); }
+
+// Reads `frames` of every input into `chunk` from `offset` on, handling an
 // overrun the device reports. The frames count as read whatever happened,
 // so takes keep their length and timing.
-void ReadCapture(Loop& loop, int frames) {
+void ReadInputs(Loop& loop, const ChunkPointers& chunk, int offset, int frames) {
   snd_pcm_t* capture = loop.devices.capture.get();
   const int inputs = Channels(loop.session().inputs, loop.buffers.capture.channels);
   std::array<void*, kMaxChannels> pointers{};
-  FillPointers(CaptureChunk(loop), inputs, loop.state.captureOffset, pointers);
+  FillPointers(chunk, inputs, offset, pointers);
   const snd_pcm_sframes_t got = snd_pcm_readn(capture, pointers.data(), static_cast<snd_pcm_uframes_t>(frames));
   SilenceLostFrames(pointers, inputs, got, frames);
   if (got == -EPIPE) {
@@ -318,7 +323,30 @@ void ReadCapture(Loop& loop, int frames) {
     snd_pcm_prepare(capture);
     snd_pcm_start(capture);
   }
+  loop.state.captureFrames += frames;
+}
+
+void ReadCapture(Loop& loop, int frames) {
+  ReadInputs(loop, CaptureChunk(loop), loop.state.captureOffset, frames);
   AdvanceCapture(loop, frames);
+}
+
+// What comes in before the take (while the lead-in plays, and the frames
+// the latency holds back) is read and dropped.
+void DropLeadIn(Loop& loop, int frames) { ReadInputs(loop, loop.buffers.spare.pointers[1], 0, frames); }
+
+// `frames` take samples that no input can give: silence in every take.
+void SilenceTake(Loop& loop, std::int64_t frames) {
+  LoopState& st = loop.state;
+  const int inputs = Channels(loop.session().inputs, loop.buffers.capture.channels);
+  while (frames > 0 && st.moreToRecord) {
+    const int count = static_cast<int>(std::min<std::int64_t>(frames, st.chunk - st.captureOffset));
+    std::array<void*, kMaxChannels> pointers{};
+    FillPointers(CaptureChunk(loop), inputs, st.captureOffset, pointers);
+    SilenceLostFrames(pointers, inputs, 0, count);
+    AdvanceCapture(loop, count);
+    frames -= count;
+  }
 }
 
 // The capture ran on while the loop was held up (the process stopped, the
@@ -330,20 +358,37 @@ void SkipLostCapture(Loop& loop, snd_pcm_sframes_t frames) {
   loop.settings.observer->MarkOverrun();
   ++loop.measures.overruns;
   snd_pcm_forward(loop.devices.capture.get(), static_cast<snd_pcm_uframes_t>(frames));
-  const int inputs = Channels(loop.session().inputs, loop.buffers.capture.channels);
-  while (frames > 0 && st.moreToRecord) {
-    const int count = static_cast<int>(std::min<snd_pcm_sframes_t>(frames, st.chunk - st.captureOffset));
-    std::array<void*, kMaxChannels> pointers{};
-    FillPointers(CaptureChunk(loop), inputs, st.captureOffset, pointers);
-    SilenceLostFrames(pointers, inputs, 0, count);
-    AdvanceCapture(loop, count);
-    frames -= count;
-  }
+  const std::int64_t leadIn = std::min<std::int64_t>(frames, LeadInLeft(st));
+  st.captureFrames += frames;
+  SilenceTake(loop, frames - leadIn);
 }
 
+// A recording without playback keeps everything from its first frame.
 void StartCapture(Loop& loop) {
   loop.state.captureStarted = true;
   snd_pcm_start(loop.devices.capture.get());
+}
+
+// Capture starts as the playback does (with it, where the streams are
+// linked), and the take's first sample is found by counting from there.
+void StartCaptureWithPlayback(Loop& loop) {
+  LoopState& st = loop.state;
+  snd_pcm_t* capture = loop.devices.capture.get();
+  std::int64_t offset = 0;
+  if (st.linked) {
+    // One trigger started both: they are level, and stay so unlinked.
+    UnlinkStreams(capture);
+    st.linked = false;
+  } else {
+    snd_pcm_start(capture);
+    offset = MeasureStreamOffset(loop.devices.playback.get(), capture, st.playbackFrames, 0).value_or(0);
+  }
+  st.captureStarted = true;
+  st.takeStartFrame = TakeStartPlaybackFrame(loop.plan, st.block, st.chunk) - offset;
+  // Had the capture started after the take's first sample was heard (it
+  // does not, unless the machine stalls in between), the take keeps its
+  // place with silence where it began.
+  if (st.takeStartFrame < 0) SilenceTake(loop, -st.takeStartFrame);
 }
 
 // Frames the device has room for (playback) or holds (capture). A stream
@@ -368,9 +413,17 @@ bool CapturePass(Loop& loop) {
   snd_pcm_sframes_t avail = FramesReady(loop, loop.devices.capture.get(), st.captureBufferFrames, SkipLostCapture);
   bool moved = false;
   while (st.moreToRecord) {
-    const int frames = std::min(st.block, st.chunk - st.captureOffset);
+    // The lead-in is read up to the take's first sample, so that the take
+    // fills its chunks from their start.
+    const std::int64_t leadIn = LeadInLeft(st);
+    const int frames = leadIn > 0 ? static_cast<int>(std::min<std::int64_t>(st.block, leadIn))
+                                  : std::min(st.block, st.chunk - st.captureOffset);
     if (avail < frames) break;
-    ReadCapture(loop, frames);
+    if (leadIn > 0) {
+      DropLeadIn(loop, frames);
+    } else {
+      ReadCapture(loop, frames);
+    }
     avail -= frames;
     moved = true;
   }
@@ -383,15 +436,12 @@ bool CapturePass(Loop& loop) {
 void AdvancePlayback(Loop& loop, int frames) {
   LoopState& st = loop.state;
   st.chunkOffset += frames;
-  if (loop.plan.records && !st.captureStarted && st.loadPosition + st.chunkOffset >= loop.plan.punchPoint) {
-    st.captureCounter += frames;
-  }
+  st.playbackFrames += frames;
   if (st.chunkOffset >= st.chunk) {
     st.playing = st.loaded;
     st.chunkOffset = 0;
     st.loadDue = true;
   }
-  if (loop.plan.records && !st.captureStarted && st.captureCounter >= st.captureThreshold) StartCapture(loop);
 }
 
 void WriteBlock(Loop& loop, int frames) {
@@ -408,6 +458,13 @@ void WriteBlock(Loop& loop, int frames) {
     loop.settings.observer->MarkUnderrun();
     ++loop.measures.underruns;
     snd_pcm_prepare(playback);
+  }
+  // A playback that never gets going (a device in trouble) must not keep a
+  // recording from ever starting: capture starts once its take is due.
+  if (loop.plan.records && !st.captureStarted &&
+      (snd_pcm_state(playback) == SND_PCM_STATE_RUNNING ||
+       st.playbackFrames >= TakeStartPlaybackFrame(loop.plan, st.block, st.chunk))) {
+    StartCaptureWithPlayback(loop);
   }
 }
 
@@ -510,17 +567,7 @@ void StartLoop(Loop& loop) {
   // Half a block: a stream found within a block of its edge still has time.
   const std::int64_t blockUs = 1000000LL * st.block / std::max<std::int64_t>(s.sampleRate, 1);
   st.diskWaitMicroseconds = static_cast<int>(std::clamp<std::int64_t>(blockUs / 2, 250, 20000));
-  const std::int64_t periods = st.playbackBufferFrames / st.block;
-  // A compensation from a hand-edited param.txt may be absurd: capture
-  // that waited for billions of blocks would never start, and a recording
-  // run ends only once its take is complete.
-  const std::int64_t compensation =
-      plan.inEqualsPunch ? 0 : std::min<std::int64_t>(plan.odcomp, kMaxCompensationFrames / st.block);
-  // Playback runs ahead of what is heard by the device buffer, plus the
-  // first chunk of silence: capture waits that long after the punch point
-  // so the take lines up with the audio the player heard.
-  st.captureThreshold = (periods + compensation) * st.block + st.chunk;
-  st.captureCounter = plan.records && !plan.plays ? st.captureThreshold : 0;
+  if (plan.records && plan.plays) st.linked = LinkStreams(loop.devices.playback.get(), loop.devices.capture.get());
   st.loadPosition = plan.startPosition;
   st.recordPosition = plan.startPosition;
   st.lastDisplay = plan.startPosition;
@@ -597,6 +644,8 @@ void RunBlockLoop(AudioDevices& devices, TransportBuffers& buffers, RunPlan& pla
     const RealtimePriority priority;
     RunPasses(loop);
   }
+  // A run stopped before its playback started leaves no link behind.
+  if (loop.state.linked) UnlinkStreams(devices.capture.get());
   disk.Finish(loop.state.silencePending, measures);
   measures.recordedSamples = std::min(loop.state.recorded, plan.takeLength);
 }

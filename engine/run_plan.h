@@ -23,6 +23,7 @@ struct RunPlan {
   std::int64_t takeLength = 0;
   bool inEqualsPunch = true;
   int odcomp = 0;
+  std::int64_t roundTripFrames = kRoundTripNotMeasured;  // the interface's measured latency
 
   // Per channel (index = channel - 1).
   std::array<int, kMaxChannels> playArmed{};

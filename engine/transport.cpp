@@ -393,6 +393,7 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   plan->punchPoint = s.punchPoint;
   plan->inEqualsPunch = s.inPoint == s.punchPoint;
   plan->odcomp = s.odcomp;
+  plan->roundTripFrames = s.roundTripFrames;
   if (shape.records && s.inputs > 0) MarkReplaceChannels(s, play, rec, *plan);
   if (shape.plays) ArmPlayback(s, play, shape.soloOnly, request, *plan, dialog);
   if (request.kind == RunKind::MonitorAll) {

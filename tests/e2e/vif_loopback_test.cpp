@@ -27,15 +27,12 @@ TEST_F(VifLoopTest, ADeviceThatCannotServeTheProjectEndsTheSetUp) {
 
 std::int64_t RoundUp(std::int64_t value, int block) { return (value + block - 1) / block * block; }
 
-// The transport starts capturing once it has written (P + C) x B + K frames
-// since it began counting: P periods of B frames fill the playback buffer,
-// C = odcomp when the in and punch points differ (else 0), and K is the
-// silent chunk every run starts with (the most whole blocks in 4096). What
-// is heard then lies P x B frames behind; with the punch point well after
-// the in point the counting starts two chunks ahead of the audio being
-// written. So a take lines up on a cable of 0 frames with in = punch, and of
-// C x B - K - B frames with the punch point well after the in point (for
-// B = 1024: odcomp 5 suits a cable of 0 frames, odcomp 9 one of 4096).
+// A project that has not measured its interface's latency places its takes
+// as the transport always has: a take lines up on a cable of 0 frames with
+// in = punch, and of C x B - K - B frames with the punch point well after the
+// in point, where B is the block, C = odcomp and K the silent chunk every
+// run starts with (the most whole blocks in 4096); for B = 1024 odcomp 5
+// suits a cable of 0 frames, odcomp 9 one of 4096.
 struct AlignmentCase {
   int block;
   int outputs;
@@ -72,13 +69,16 @@ TEST_P(VifAlignmentTest, TakesLineUpWithThePlayedTracksAtTheStatedLatency) {
   WriteLists(recordlist, playlist);
   const std::string params = "odcomp\t" + std::to_string(c.odcomp) + "\ni\t" + std::to_string(in) + "\ne\t" +
                              std::to_string(punch) + "\no\t" + std::to_string(out) + "\nclock\thc\n";
-  // Xruns once the capture runs. The device counts each stream's frames since
+  // Xruns once the take runs. The device counts each stream's frames since
   // it was opened: playback frame w carries timeline position in + w - K (the
-  // first chunk is silence), capture frame j is take sample j.
+  // first chunk is silence); capture starts with playback, so capture frame
+  // w + j is take sample j, where w is the frame heard as the take begins.
   const std::int64_t lostPlays[] = {punch + 6144, punch + 8192};
   const std::int64_t lostRead = 4096;
+  const std::int64_t takeStart = punch + aligned - in + chunk;
   const std::string xruns = "xrun_playback [ " + std::to_string(lostPlays[0] - in + chunk) + " " +
-                            std::to_string(lostPlays[1] - in + chunk) + " ] xrun_capture " + std::to_string(lostRead);
+                            std::to_string(lostPlays[1] - in + chunk) + " ] xrun_capture " +
+                            std::to_string(takeStart + lostRead);
   // Whether timeline position t, heard as take sample j, fell in a lost block.
   auto lost = [&](std::int64_t t, std::int64_t j) {
     for (const std::int64_t p : lostPlays) {
