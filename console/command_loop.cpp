@@ -12,6 +12,7 @@
 #include "console/locates_ranges.h"
 #include "console/menus.h"
 #include "console/mixer_view.h"
+#include "console/latency_command.h"
 #include "console/meter_command.h"
 #include "console/time_points.h"
 #include "console/track_lists.h"
@@ -165,6 +166,7 @@ constexpr std::array kHelpLines = {
     "   'safe' to view and change safety mode",
     "   'so' to view and edit solo assignments",
     "   'pre' to set preroll amount",
+    "   'lat' to measure the interface's round-trip latency",
     "Transport:",
     "   'i'  'o' or 'e' to set in, out, and record start",
     "   'j'  to jump ahead and 'J' to jump backward",
@@ -384,6 +386,8 @@ constexpr std::array kTestsAfterMixer = {
     Exact(0, "lp", ListPlaylist),
     Exact(0, "so", SoloMenu),
     Exact(0, "mod", MixModeMenu),
+    // Last, and exact: no word above matches "lat" or has it as a part.
+    Exact(0, "lat", MeasureLatencyCommand),
 };
 
 // Offers the buffer's word to each test in order. Returns false when a

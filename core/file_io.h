@@ -5,6 +5,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -159,6 +160,10 @@ inline void SyncProjectDirectory() {
   ::fsync(dir);
   ::close(dir);
 }
+
+// A file in memory that vanishes with its last descriptor: audio that is
+// only passed through the transport, never kept. Not open on failure.
+inline UniqueFd OpenMemoryFile(const char* name) { return UniqueFd(::memfd_create(name, MFD_CLOEXEC)); }
 
 // Reads as much of `size` bytes as the file holds at `offset` with one
 // positioned read (no seek, no stdio buffer: the chunk goes straight into

@@ -78,6 +78,7 @@ struct Config {
   std::vector<std::int64_t> playbackXruns;
   std::vector<std::int64_t> captureXruns;
   std::string playbackFile;  // raw S24_3LE copy of everything written
+  int gain = 1;              // what the inputs multiply the wire by, clipping at full scale
 };
 
 int ReadInteger(snd_config_t* node, std::int64_t& value) {
@@ -144,6 +145,11 @@ int ReadEntry(snd_config_t* node, const std::string& key, Config& config) {
   if (key == "latency") {
     if (ReadInteger(node, number) < 0 || number < 0 || number > (1 << 24)) return -EINVAL;
     config.latency = number;
+    return 0;
+  }
+  if (key == "gain") {
+    if (ReadInteger(node, number) < 0 || number < 1 || number > 256) return -EINVAL;
+    config.gain = static_cast<int>(number);
     return 0;
   }
   if (key == "channels") {
@@ -651,6 +657,20 @@ void ReadWire(const Vif& vif, int channel, std::int64_t tick, std::int64_t frame
   }
 }
 
+// An input's gain turned up: the wire's samples multiplied, clipping at
+// full scale as a converter does.
+void AmplifyInput(int gain, std::int64_t frames, const snd_pcm_channel_area_t& area, snd_pcm_uframes_t offset) {
+  for (std::int64_t i = 0; i < frames; ++i) {
+    std::uint8_t* p = FrameAddress(area, offset + static_cast<snd_pcm_uframes_t>(i));
+    const std::int32_t sample = static_cast<std::int32_t>((std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
+                                                            std::uint32_t{p[2]} << 16) << 8) >> 8;
+    const auto loud = static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{sample} * gain, -8388608, 8388607));
+    p[0] = static_cast<std::uint8_t>(loud);
+    p[1] = static_cast<std::uint8_t>(loud >> 8);
+    p[2] = static_cast<std::uint8_t>(loud >> 16);
+  }
+}
+
 snd_pcm_sframes_t ReadCapture(Vif& vif, const snd_pcm_channel_area_t* areas, snd_pcm_uframes_t offset,
                               snd_pcm_uframes_t size) {
   CaptureLine& c = vif.h().capture;
@@ -658,7 +678,9 @@ snd_pcm_sframes_t ReadCapture(Vif& vif, const snd_pcm_channel_area_t* areas, snd
   const std::int64_t tick = c.anchor + c.read - vif.config.latency;
   for (unsigned k = 0; k < vif.io.channels; ++k) {
     // No buffer for a channel (as the ALSA API allows): its frames are dropped.
-    if (areas[k].addr != nullptr) ReadWire(vif, static_cast<int>(k), tick, frames, areas[k], offset);
+    if (areas[k].addr == nullptr) continue;
+    ReadWire(vif, static_cast<int>(k), tick, frames, areas[k], offset);
+    if (vif.config.gain != 1) AmplifyInput(vif.config.gain, frames, areas[k], offset);
   }
   c.read += frames;
   return static_cast<snd_pcm_sframes_t>(size);
