@@ -55,7 +55,7 @@ void ExplainRefusal(const SessionState& s, const RoundTripMeasurement& m, int ou
       std::printf("Measurement stopped\n");
       break;
     case RoundTripOutcome::Failed:
-      std::printf("Cannot make the test signal: out of memory\n");
+      std::printf("Cannot measure: no memory file for the test signal\n");
       break;
     case RoundTripOutcome::Refused:
       if (a.verdict == LoopbackVerdict::NoSignal) {
