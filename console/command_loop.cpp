@@ -12,6 +12,7 @@
 #include "console/locates_ranges.h"
 #include "console/menus.h"
 #include "console/mixer_view.h"
+#include "console/device_choice.h"
 #include "console/latency_command.h"
 #include "console/meter_command.h"
 #include "console/time_points.h"
@@ -167,6 +168,7 @@ constexpr std::array kHelpLines = {
     "   'so' to view and edit solo assignments",
     "   'pre' to set preroll amount",
     "   'lat' to measure the interface's round-trip latency",
+    "   'cards' to list the audio devices and whether each fits",
     "Transport:",
     "   'i'  'o' or 'e' to set in, out, and record start",
     "   'j'  to jump ahead and 'J' to jump backward",
@@ -388,6 +390,8 @@ constexpr std::array kTestsAfterMixer = {
     Exact(0, "mod", MixModeMenu),
     // Last, and exact: no word above matches "lat" or has it as a part.
     Exact(0, "lat", MeasureLatencyCommand),
+    // Exact too, and safe for the same reasons.
+    Exact(0, "cards", ListDevicesCommand),
 };
 
 // Offers the buffer's word to each test in order. Returns false when a

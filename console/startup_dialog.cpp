@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/device_choice.h"
 #include "console/input.h"
 #include "core/file_io.h"
 #include "core/program_exit.h"
@@ -13,6 +14,9 @@ namespace sondrel {
 namespace {
 
 constexpr const char* kRule = "-------------------------";
+
+// The rates the first-run question offers.
+constexpr unsigned kFirstRunRates[] = {44100, 48000, 88200, 96000};
 
 // Creating the list file can fail (an unwritable directory); say so and go
 // on: the run-time list prompts let the user name another file later.
@@ -79,8 +83,13 @@ void AskFirstRunSettings(SessionState& s) {
   s.outputs = ReadInt();
   std::printf("\nEnter the maxiumum number of audio TRACKS needed: ");
   s.tracks = ReadInt();
-  std::printf("\nEnter soundcard device name or 'd' for default: ");
-  ReadWord(word);
+  // "?" lists the devices and asks again; no device is named "?".
+  for (;;) {
+    std::printf("\nEnter soundcard device name or 'd' for default: ");
+    ReadWord(word);
+    if (WordOf(word) != "?") break;
+    ShowAudioDevices(s.outputs, s.inputs, kFirstRunRates);
+  }
   SetText(s.deviceName, WordOf(word) == "d" ? std::string_view("default") : WordOf(word));
   std::printf("\nEnter project sample rate or\n");
   std::printf("1 = 44100,  2 = 48000,  3 = 88200,  4 = 96000\n");
