@@ -87,10 +87,22 @@ void SetSoftwareParameters(snd_pcm_t* pcm, snd_pcm_uframes_t periodFrames, snd_p
   snd_pcm_sw_params(pcm, params);
 }
 
+// Playback plays out what it was given; capture has nothing to wait for
+// (what it holds would be read by nobody), and a capture stream that no
+// clock drives any more (a sound server's, once its playback stopped)
+// would wait for ever in a drain.
+void SettleStream(snd_pcm_t* pcm) {
+  if (snd_pcm_stream(pcm) == SND_PCM_STREAM_CAPTURE) {
+    snd_pcm_drop(pcm);
+  } else {
+    snd_pcm_drain(pcm);
+  }
+}
+
 }  // namespace
 
 void PcmCloser::operator()(snd_pcm_t* pcm) const {
-  snd_pcm_drain(pcm);
+  SettleStream(pcm);
   snd_pcm_close(pcm);
 }
 
@@ -158,15 +170,15 @@ bool GrantServes(const StreamReport& report, int channels, unsigned int rate) {
 }
 
 void PrepareDevicesForRun(AudioDevices& devices, bool capture, bool playback) {
-  if (devices.playback) snd_pcm_drain(devices.playback.get());
-  if (devices.capture) snd_pcm_drain(devices.capture.get());
+  if (devices.playback) SettleStream(devices.playback.get());
+  if (devices.capture) SettleStream(devices.capture.get());
   if (capture && devices.capture) snd_pcm_prepare(devices.capture.get());
   if (playback && devices.playback) snd_pcm_prepare(devices.playback.get());
 }
 
 void CloseAudioDevices(AudioDevices& devices) {
-  if (devices.playback) snd_pcm_drain(devices.playback.get());
-  if (devices.capture) snd_pcm_drain(devices.capture.get());
+  if (devices.playback) SettleStream(devices.playback.get());
+  if (devices.capture) SettleStream(devices.capture.get());
   if (devices.playback) snd_pcm_close(devices.playback.release());
   if (devices.capture) snd_pcm_close(devices.capture.release());
 }

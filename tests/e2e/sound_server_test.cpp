@@ -19,6 +19,8 @@
 namespace sondrel::e2e {
 namespace {
 
+using namespace std::string_literals;
+
 class JackTest : public VifLoopTest {
  protected:
   void SetUp() override {
@@ -65,11 +67,11 @@ class JackTest : public VifLoopTest {
 TEST_F(JackTest, TheDeviceListShowsWhatFits) {
   const RunResult first = Run("c 1 1 1 ? null 2 cards x\n");
   ASSERT_EQ(first.status, 0) << first.err;
-  const std::string fits = "      fits at 44100, 48000, 88200, 96000 Hz\n";
-  for (const std::string& line : std::vector<std::string>{"  null\n", "  vif\n      virtual interface\n" + fits,
-                                  "  jackraw\n      no: takes no non-interleaved 24-bit samples",
-                                  "  jackplug\n      JACK, converted\n" + fits, "  null\n      Discard all",
-                                  "      in use by this project\n", "  vif\n      virtual interface\n      fits at 48000 Hz\n"}) {
+  const std::string fits = "\n      fits at 44100, 48000, 88200, 96000 Hz\n";
+  for (const std::string& line :
+       {"  vif\n      virtual interface" + fits, "  jackplug\n      JACK, converted" + fits,
+        "  jackraw\n      no: takes no non-interleaved 24-bit samples"s, "  null\n      Discard all"s,
+        "      in use by this project\n"s, "  vif\n      virtual interface\n      fits at 48000 Hz\n"s}) {
     EXPECT_NE(first.out.find(line), std::string::npos) << line << first.out;
   }
   EXPECT_EQ(CountOf(first.out, "Enter soundcard device name or 'd' for default: "), 2);
