@@ -8,11 +8,11 @@
 #include <string_view>
 
 #include "core/settings_file.h"
+#include "console/device_choice.h"
 #include "console/export_command.h"
 #include "console/locates_ranges.h"
 #include "console/menus.h"
 #include "console/mixer_view.h"
-#include "console/device_choice.h"
 #include "console/latency_command.h"
 #include "console/meter_command.h"
 #include "console/time_points.h"
