@@ -26,9 +26,7 @@ class JackTest : public VifLoopTest {
   void SetUp() override {
     VifLoopTest::SetUp();
     if (!HasTool("jackd") || !HasTool("jack_connect")) {
-      // CI installs the server: a missing one there is a failure.
-      if (std::getenv("CI") != nullptr) FAIL() << "jackd is not installed (scripts/deps.sh installs jackd2)";
-      GTEST_SKIP() << "jackd is not installed (scripts/deps.sh installs jackd2)";
+      return ServerUnavailable("jackd is not installed (scripts/deps.sh installs jackd2)");
     }
     server_ = "sondrel-" + root_.filename().string();
     setenv("JACK_DEFAULT_SERVER", server_.c_str(), 1);
@@ -43,7 +41,9 @@ class JackTest : public VifLoopTest {
              "-C", "1", "-P", "1", static_cast<char*>(nullptr));
       _exit(127);
     }
-    ASSERT_EQ(std::system("jack_wait -w -t 10 > /dev/null 2>&1"), 0) << "jackd did not start";
+    if (std::system("jack_wait -w -t 10 > /dev/null 2>&1") != 0) {
+      return ServerUnavailable("jackd did not start; its log: " + Shell("cat '" + (root_ / "jackd.log").string() + "'"));
+    }
     std::ofstream(home_ / ".asoundrc")
         << "pcm_type.sondrel_vif { lib \"" SONDREL_VIF_MODULE "\" }\n"
         << "pcm.vif { type sondrel_vif file \"" << SharedFile().string()
