@@ -24,21 +24,18 @@ struct LiveCase {
 class LiveAlignmentTest : public VifLoopTest, public ::testing::WithParamInterface<LiveCase> {};
 
 // Busy processes for as long as the object lives.
-class CpuLoad {
- public:
+struct CpuLoad {
   explicit CpuLoad(bool on) {
     for (int i = 0; on && i < 2; ++i) {
-      const pid_t pid = fork();
-      if (pid == 0) execlp("sha256sum", "sha256sum", "/dev/zero", static_cast<char*>(nullptr)), _exit(127);
-      pids_.push_back(pid);
+      if ((pids[i] = fork()) == 0) execlp("sha256sum", "sha256sum", "/dev/zero", static_cast<char*>(nullptr)), _exit(127);
     }
   }
   ~CpuLoad() {
-    for (const pid_t pid : pids_) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+    for (const pid_t pid : pids) {
+      if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+    }
   }
-
- private:
-  std::vector<pid_t> pids_;
+  pid_t pids[2] = {-1, -1};
 };
 
 constexpr int kRuns = 20;
