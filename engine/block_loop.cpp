@@ -602,7 +602,12 @@ bool StopReached(const Loop& loop) {
   const LoopState& st = loop.state;
   if (loop.plan.records) return !st.moreToRecord;
   if (loop.plan.monitors) return st.monitorPosition - st.chunk >= loop.plan.stopPosition;
-  return st.loadPosition - st.chunk >= loop.plan.stopPosition;
+  // A run that plays writes its leading chunk of silence, then every
+  // timeline sample from its start up to the stop point, and ends with the
+  // block that reaches it. A stretch of nothing plays nothing.
+  const RunPlan& plan = loop.plan;
+  if (plan.stopPosition <= plan.startPosition) return true;
+  return st.playbackFrames - st.chunk >= plan.stopPosition - plan.startPosition;
 }
 
 void RunPasses(Loop& loop) {

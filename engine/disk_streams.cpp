@@ -189,11 +189,22 @@ bool DiskStreams::ReadAhead() {
   return true;
 }
 
+// A run that only plays is heard up to its stop point and not a sample
+// past it: each file ends there, so the block that reaches the stop is
+// padded with silence and so is any chunk loaded after it. (A recording
+// plays on past the out point until its take is in: the latency holds the
+// last samples back.)
+std::int64_t DiskStreams::PlayedLength(int channel) const {
+  const std::int64_t length = plan_.length[channel];
+  if (plan_.records) return length;
+  return std::clamp<std::int64_t>(plan_.stopPosition - plan_.timelineStart[channel], 0, length);
+}
+
 void DiskStreams::FillPlaySlot(std::int64_t index, const ChunkPointers& slot) {
   const std::int64_t chunkStart = plan_.startPosition + index * chunkFrames_;
   for (int c = 0; c < kMaxChannels; ++c) {
     if (plan_.playArmed[c] != 1 || slot[c] == nullptr) continue;
-    FillFromFile(slot[c], chunkFrames_, plan_.playFiles[c].Get(), plan_.dataOffset[c], plan_.length[c],
+    FillFromFile(slot[c], chunkFrames_, plan_.playFiles[c].Get(), plan_.dataOffset[c], PlayedLength(c),
                  chunkStart - plan_.timelineStart[c]);
   }
 }

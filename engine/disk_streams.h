@@ -61,6 +61,7 @@ class DiskStreams {
   bool Step(bool& done);
   bool ReadAhead();
   bool WriteBehind();
+  std::int64_t PlayedLength(int channel) const;
   void FillPlaySlot(std::int64_t index, const ChunkPointers& slot);
   void WriteTakes(const std::uint8_t* const* channels, std::int64_t samples);
   void WriteSilence(std::int64_t samples);
