@@ -39,9 +39,17 @@ struct LoopState {
   bool captureStarted = false;
   bool linked = false;  // the playback's start starts the capture too
   // Frames through the capture stream since it started, and the one that is
-  // the take's first sample: those before it are the run's lead-in.
+  // the take's first sample: those before it are the run's lead-in. The
+  // next take sample is capture frame takeStartFrame + takeFrames.
   std::int64_t captureFrames = 0;
   std::int64_t takeStartFrame = 0;
+  std::int64_t takeFrames = 0;  // take samples placed, read or silent
+  // Streams that were not started by one trigger: how far apart they are,
+  // read again as the capture moves, and the xruns counted when the
+  // distance was last read as settled.
+  bool followsDistance = false;
+  StreamDistance distance;
+  int xrunsAtSettledDistance = 0;
   std::int64_t recorded = 0;
   bool moreToRecord = true;
   std::int64_t silencePending = 0;  // take samples lost to a full ring, not yet handed over
@@ -296,6 +304,7 @@ const ChunkPointers& CaptureChunk(Loop& loop) {
 // `frames` more frames of the take were captured (or lost).
 void AdvanceCapture(Loop& loop, int frames) {
   LoopState& st = loop.state;
+  st.takeFrames += frames;
   st.captureOffset += frames;
   if (st.captureOffset >= st.chunk) HandleCompletedCapture(loop);
   if (!loop.plan.plays) {
@@ -304,8 +313,11 @@ void AdvanceCapture(Loop& loop, int frames) {
   }
 }
 
-// Capture frames still to come before the take's first sample.
-std::int64_t LeadInLeft(const LoopState& st) { return std::max<std::int64_t>(0, st.takeStartFrame - st.captureFrames); }
+// Capture frames still to come before the next take sample: the lead-in,
+// or what a playback that fell behind holds back.
+std::int64_t LeadInLeft(const LoopState& st) {
+  return std::max<std::int64_t>(0, st.takeStartFrame + st.takeFrames - st.captureFrames);
+}
 
 // Reads `frames` of every input into `chunk` from `offset` on, handling an
 // overrun the device reports. The frames count as read whatever happened,
@@ -382,6 +394,8 @@ void StartCaptureWithPlayback(Loop& loop) {
   } else {
     snd_pcm_start(capture);
     offset = MeasureStreamOffset(loop.devices.playback.get(), capture, st.playbackFrames, 0).value_or(0);
+    st.followsDistance = true;
+    st.distance = StreamDistance(offset);
   }
   st.captureStarted = true;
   st.takeStartFrame = TakeStartPlaybackFrame(loop.plan, st.block, st.chunk) - offset;
@@ -407,6 +421,40 @@ snd_pcm_sframes_t FramesReady(Loop& loop, snd_pcm_t* pcm, std::int64_t bufferFra
   return avail - lost;
 }
 
+void MarkLostStretch(Loop& loop, bool captureFellBehind) {
+  if (captureFellBehind) {
+    loop.settings.observer->MarkOverrun();
+    ++loop.measures.overruns;
+  } else {
+    loop.settings.observer->MarkUnderrun();
+    ++loop.measures.underruns;
+  }
+}
+
+// The capture moved: the distance between the streams is read again. A
+// distance that settles elsewhere before the take begins moves the take's
+// start, and nothing is lost. Once the take runs, one stream has missed
+// frames the other has not: the take keeps its place as it does across an
+// xrun, with silence for what the capture missed, or with the frames
+// dropped that a playback fallen behind now brings in late, and the run
+// says it lost a stretch (unless the device reported that xrun itself).
+void FollowStreamDistance(Loop& loop) {
+  LoopState& st = loop.state;
+  const auto reading = MeasureStreamOffset(loop.devices.playback.get(), loop.devices.capture.get(),
+                                           st.playbackFrames, st.captureFrames);
+  if (!reading) return;
+  const int xruns = loop.measures.underruns + loop.measures.overruns;
+  if (*reading == st.distance.Settled()) st.xrunsAtSettledDistance = xruns;
+  const std::int64_t moved = st.distance.Observe(*reading);
+  if (moved == 0) return;
+  const bool takeBegun = st.takeFrames > 0;
+  st.takeStartFrame -= moved;
+  const std::int64_t owed = st.captureFrames - (st.takeStartFrame + st.takeFrames);
+  if ((takeBegun || owed > 0) && xruns == st.xrunsAtSettledDistance) MarkLostStretch(loop, moved > 0);
+  st.xrunsAtSettledDistance = xruns;
+  if (owed > 0) SilenceTake(loop, owed);
+}
+
 // Reads every whole block the capture holds. Returns whether it moved.
 bool CapturePass(Loop& loop) {
   LoopState& st = loop.state;
@@ -427,6 +475,7 @@ bool CapturePass(Loop& loop) {
     avail -= frames;
     moved = true;
   }
+  if (moved && st.followsDistance && st.moreToRecord) FollowStreamDistance(loop);
   return moved;
 }
 

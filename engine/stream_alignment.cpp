@@ -56,4 +56,20 @@ std::optional<std::int64_t> MeasureStreamOffset(snd_pcm_t* playback, snd_pcm_t* 
   return offset;
 }
 
+std::int64_t StreamDistance::Observe(std::int64_t reading) {
+  if (reading == settled_) {
+    agreeing_ = 0;
+    return 0;
+  }
+  if (reading != candidate_) {
+    candidate_ = reading;
+    agreeing_ = 0;
+  }
+  if (++agreeing_ < kReadingsToSettle) return 0;
+  const std::int64_t moved = reading - settled_;
+  settled_ = reading;
+  agreeing_ = 0;
+  return moved;
+}
+
 }  // namespace sondrel

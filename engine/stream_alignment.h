@@ -46,4 +46,28 @@ void UnlinkStreams(snd_pcm_t* capture);
 std::optional<std::int64_t> MeasureStreamOffset(snd_pcm_t* playback, snd_pcm_t* capture,
                                                 std::int64_t playbackFrames, std::int64_t captureFrames);
 
+// The distance between streams that no link holds together, followed
+// through a run. A sound server moves each stream in its own client's turn
+// of the server's cycle: it may take one stream into its graph a cycle
+// after the other, and under load it may let one of them miss a cycle, so
+// the distance read as the streams start need not be the one they keep.
+// A new distance counts once it has been read kReadingsToSettle times in a
+// row: a single reading may fall between the turns of the two streams in
+// one cycle, and is gone by the next.
+class StreamDistance {
+ public:
+  static constexpr int kReadingsToSettle = 3;
+
+  StreamDistance() = default;
+  explicit StreamDistance(std::int64_t start) : settled_(start), candidate_(start) {}
+  // Takes one reading. Returns how far the settled distance moved (0: not).
+  std::int64_t Observe(std::int64_t reading);
+  std::int64_t Settled() const { return settled_; }
+
+ private:
+  std::int64_t settled_ = 0;
+  std::int64_t candidate_ = 0;
+  int agreeing_ = 0;
+};
+
 }  // namespace sondrel

@@ -2,12 +2,11 @@
 // through ALSA's jack PCM behind a plug definition, the one the README
 // gives: the device list must show it and say whether it fits, and a take
 // recorded through a JACK connection from Sondrel's output to its input
-// must hold the track at one offset, the same in every run.
+// must hold the track sample for sample, in every run that reports no xrun.
 #include <unistd.h>
 
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <cstdlib>
@@ -79,8 +78,12 @@ TEST_F(JackTest, TheDeviceListShowsWhatFits) {
 }
 
 // Output 1 is connected to input 1 inside JACK once the program has its
-// ports; three takes must be the same, and the track at one offset.
-TEST_F(JackTest, ALoopbackTakeIsTheSameInEveryRun) {
+// ports. The server takes each stream into its cycle in a turn of its own,
+// sometimes a cycle apart, and on a busy machine it may let one of them miss
+// a cycle: every take must still be the track sample for sample (the
+// connection has no latency), or its run must have said that it lost a
+// stretch. Five takes, so that a busy machine shows what it does.
+TEST_F(JackTest, ALoopbackTakeIsTheTrackOrItsRunSaysWhatWasLost) {
   const std::vector<int> track = WriteTrack("track.wav", 0, 48000);
   WriteLists("vox.wav\n", "track.wav\n");
   WriteFile("param.txt", "dv\tjackplug\nsr\t48000\ninputs\t1\noutputs\t1\nch\t1\nbuf\t256\ni\t0\ne\t0\no\t24064\n"
@@ -88,22 +91,30 @@ TEST_F(JackTest, ALoopbackTakeIsTheSameInEveryRun) {
   const std::string connect =
       "until jack_lsp 2>/dev/null | grep -qx 'sondrel-01:in_000'; do sleep 0.05; done; "
       "jack_connect sondrel:out_000 sondrel-01:in_000 && cat ../stdin.txt";
-  const RunResult r = Run("r_t1 r_t2 r_t3 x\n", 0, connect);
+  constexpr int kTakes = 5;
+  std::string words;
+  for (int t = 1; t <= kTakes; ++t) words += "r_t" + std::to_string(t) + " ";
+  const RunResult r = Run(words + "x\n", 0, connect);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.find("\nPX\n"), std::string::npos);
-  EXPECT_EQ(r.out.find("\nRX\n"), std::string::npos);
-  const std::vector<int> take = ReadSamples("vox_t1.wav");
-  ASSERT_EQ(take.size(), 24064u);
-  EXPECT_EQ(ReadSamples("vox_t2.wav"), take);
-  EXPECT_EQ(ReadSamples("vox_t3.wav"), take);
-  // The offset, found from the first sound in the take.
-  const auto first = std::find_if(take.begin(), take.end(), [](int v) { return v != 0; });
-  ASSERT_NE(first, take.end());
-  const auto heard = std::find(track.begin(), track.end(), *first) - track.begin();
-  const auto offset = (first - take.begin()) - heard;
-  for (std::size_t j = static_cast<std::size_t>(first - take.begin()); j < take.size(); ++j) {
-    ASSERT_EQ(take[j], track[j - offset]) << "take sample " << j << ", offset " << offset;
+  const std::vector<int> heard(track.begin(), track.begin() + 24064);
+  const std::string runStart = "Playing and Recording...\n";
+  int clean = 0;
+  std::size_t at = r.out.find(runStart);
+  for (int t = 1; t <= kTakes; ++t) {
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const std::size_t next = r.out.find(runStart, at + runStart.size());
+    const std::string run = r.out.substr(at, next == std::string::npos ? std::string::npos : next - at);
+    const bool lost = run.find("\nPX\n") != std::string::npos || run.find("\nRX\n") != std::string::npos;
+    const std::vector<int> take = ReadSamples("vox_t" + std::to_string(t) + ".wav");
+    EXPECT_EQ(take.size(), heard.size()) << "take " << t;
+    if (!lost) {
+      EXPECT_TRUE(take == heard) << "take " << t << " moved, and its run reported no xrun:\n" << run;
+      ++clean;
+    }
+    at = next;
   }
+  // Five takes that all lost a stretch would prove nothing about alignment.
+  EXPECT_GT(clean, 0) << r.out;
 }
 
 }  // namespace
