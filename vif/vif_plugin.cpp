@@ -77,6 +77,8 @@ struct Config {
   int channels = kDefaultChannels;
   std::vector<std::int64_t> playbackXruns;
   std::vector<std::int64_t> captureXruns;
+  std::vector<std::int64_t> playbackSlips;
+  std::vector<std::int64_t> captureSlips;
   std::string playbackFile;  // raw S24_3LE copy of everything written
   int gain = 1;              // what the inputs multiply the wire by, clipping at full scale
 };
@@ -136,6 +138,8 @@ int ReadEntry(snd_config_t* node, const std::string& key, Config& config) {
   if (key == "playback_file") return ReadString(node, config.playbackFile);
   if (key == "xrun_playback") return ReadPositions(node, config.playbackXruns);
   if (key == "xrun_capture") return ReadPositions(node, config.captureXruns);
+  if (key == "slip_playback") return ReadPositions(node, config.playbackSlips);
+  if (key == "slip_capture") return ReadPositions(node, config.captureSlips);
   if (key == "paced") {
     const int b = snd_config_get_bool(node);
     if (b < 0) return b;
@@ -376,6 +380,9 @@ struct Vif {
   std::vector<std::uint8_t> rawBuffer;
   std::vector<std::int64_t> xruns;  // positions still to inject, ascending
   std::size_t nextXrun = 0;
+  std::vector<std::int64_t> slips;  // positions at which the stream silently falls a period behind
+  std::size_t nextSlip = 0;
+  std::int64_t reportedPointer = 0;  // playback: the pointer never goes back, whatever the clock says
   std::int64_t openIndex = 0;  // the stream's frame index when it was opened
   bool claimed = false;          // this PCM holds its stream of the device
   snd_pcm_uframes_t boundary = 0;
@@ -522,6 +529,19 @@ bool InjectionDue(Vif& vif) {
 
 int& LostPeriod(Vif& vif) { return vif.playback() ? vif.h().play.lostPeriod : vif.h().capture.lostPeriod; }
 
+// A slip makes the stream fall one period behind the clock with nothing
+// reported, as a sound server does when it leaves one stream out of a
+// cycle: playback sounds a period later from there on (the wire carries a
+// period of silence), capture never gets the period the wire carried.
+bool SlipDue(const Vif& vif) {
+  return vif.nextSlip < vif.slips.size() && StreamPosition(vif) >= vif.slips[vif.nextSlip];
+}
+
+void TakeSlip(Vif& vif, std::int64_t& anchor) {
+  anchor += vif.period();
+  ++vif.nextSlip;
+}
+
 snd_pcm_sframes_t Wrap(const Vif& vif, std::int64_t position) {
   return static_cast<snd_pcm_sframes_t>(position % Boundary(vif));
 }
@@ -535,7 +555,9 @@ snd_pcm_sframes_t PlaybackPointer(Vif& vif) {
   if (!p.sounding) return Wrap(vif, std::max<std::int64_t>(0, p.played - p.base));
   // A free-running stream's pointer follows the clock past what was written.
   const std::int64_t end = p.freeRunning ? std::numeric_limits<std::int64_t>::max() : p.written;
-  return Wrap(vif, std::clamp(h.now - p.anchor, p.base, end) - p.base);
+  // After a slip the clock catches up with the pointer before it moves on.
+  vif.reportedPointer = std::max(vif.reportedPointer, std::clamp(h.now - p.anchor, p.base, end) - p.base);
+  return Wrap(vif, vif.reportedPointer);
 }
 
 snd_pcm_sframes_t CapturePointer(Vif& vif) {
@@ -624,6 +646,7 @@ snd_pcm_sframes_t WritePlayback(Vif& vif, const snd_pcm_channel_area_t* areas, s
     }
   }
   p.written += frames;
+  if (p.sounding && SlipDue(vif)) TakeSlip(vif, p.anchor);
   h.wireChannels = std::max<std::int64_t>(h.wireChannels, vif.io.channels);
   KeepRawCopy(vif, areas, offset, size);
   return static_cast<snd_pcm_sframes_t>(size);
@@ -683,6 +706,9 @@ snd_pcm_sframes_t ReadCapture(Vif& vif, const snd_pcm_channel_area_t* areas, snd
     if (vif.config.gain != 1) AmplifyInput(vif.config.gain, frames, areas[k], offset);
   }
   c.read += frames;
+  // A capture slips once the program has read all it had, so that its
+  // pointer never goes back.
+  if (c.capturing && SlipDue(vif) && vif.h().now - c.anchor - c.read <= 0) TakeSlip(vif, c.anchor);
   return static_cast<snd_pcm_sframes_t>(size);
 }
 
@@ -831,6 +857,7 @@ int VifPrepare(snd_pcm_ioplug_t* io) {
   Vif& vif = VifOf(io);
   SharedLock lock(vif.h());
   CatchUp(vif);  // ALSA has already reset the application pointer
+  vif.reportedPointer = 0;
   if (vif.playback()) {
     PreparePlayback(vif);
   } else {
@@ -1062,6 +1089,7 @@ int OpenDevice(Vif& vif, snd_pcm_stream_t stream) {
   err = ClaimStream(vif);
   if (err < 0) return err;
   vif.xruns = stream == SND_PCM_STREAM_PLAYBACK ? vif.config.playbackXruns : vif.config.captureXruns;
+  vif.slips = stream == SND_PCM_STREAM_PLAYBACK ? vif.config.playbackSlips : vif.config.captureSlips;
   vif.timer.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
   if (vif.timer.get() < 0) return -errno;
   if (stream == SND_PCM_STREAM_PLAYBACK && !vif.config.playbackFile.empty()) {

@@ -125,6 +125,60 @@ INSTANTIATE_TEST_SUITE_P(Cables, VifAlignmentTest,
                                   (c.xruns ? "_xruns" : "");
                          });
 
+// A stream that falls a period behind the other with nothing reported, as a
+// sound server's stream does when the server leaves it out of a cycle.
+struct SlipCase {
+  int block;
+  bool capture;       // which stream slips
+  std::int64_t at;    // the take sample heard as it slips; negative: in the lead-in
+};
+
+class VifSlipTest : public VifLoopTest, public ::testing::WithParamInterface<SlipCase> {};
+
+// A slip in the lead-in only moves the take's start: the take is its track,
+// and nothing is reported. A slip during the take loses a stretch: the run
+// reports it like an xrun, and once the new distance has settled (within a
+// chunk or so) every take sample is back at its place. In between a sample
+// is silence, its own, or the one a period away.
+TEST_P(VifSlipTest, ATakeKeepsItsPlaceAcrossAStreamThatFellBehind) {
+  const SlipCase c = GetParam();
+  const std::int64_t chunk = c.block * (4096 / c.block);
+  const std::int64_t length = 32768;
+  const std::vector<int> track = WriteTrack("track.wav", 0, length + 8192);
+  WriteLists("in.wav\n", "track.wav\n");
+  // Both streams' frame chunk + j carry take sample j (the first chunk is the run's silence).
+  const std::string slip = (c.capture ? "slip_capture " : "slip_playback ") + std::to_string(chunk + c.at);
+  WriteVif(1, 1, c.block, "i\t0\ne\t0\no\t" + std::to_string(length) + "\nclock\thc\n", 0, slip);
+  const RunResult r = Run("r_t x\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const bool loses = c.at >= 0;
+  EXPECT_EQ(CountOf(r.out, c.capture ? "\nRX\n" : "\nPX\n"), loses ? 1 : 0) << r.out;
+  EXPECT_EQ(CountOf(r.out, c.capture ? "\nPX\n" : "\nRX\n"), 0);
+  const std::vector<int> take = ReadSamples("in_t.wav");
+  ASSERT_EQ(static_cast<std::int64_t>(take.size()), length);
+  const std::int64_t period = c.block;
+  for (std::int64_t j = 0; j < length; ++j) {
+    // The slip also moves what the outputs had queued, up to a chunk before it.
+    if (loses && j >= c.at - chunk && j < c.at + 2 * chunk) {
+      ASSERT_TRUE(take[j] == 0 || take[j] == track[j] || take[j] == track[j + period] ||
+                  (j >= period && take[j] == track[j - period]))
+          << "take sample " << j;
+    } else {
+      ASSERT_EQ(take[j], track[j]) << "take sample " << j;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, VifSlipTest,
+                         ::testing::Values(SlipCase{256, true, -2048}, SlipCase{256, false, -2048},
+                                           SlipCase{256, true, 12288}, SlipCase{256, false, 12288},
+                                           SlipCase{1024, true, 12288}, SlipCase{64, false, 12288}),
+                         [](const ::testing::TestParamInfo<SlipCase>& info) {
+                           const SlipCase& c = info.param;
+                           return "B" + std::to_string(c.block) + (c.capture ? "_capture" : "_playback") +
+                                  (c.at < 0 ? "_inTheLeadIn" : "_duringTheTake");
+                         });
+
 using VifPunchTest = VifLoopTest;
 
 // Channel 1 records over the file it plays: its output carries the old take
