@@ -16,9 +16,10 @@
 #     its own mono 24-bit file. Sondrel records with "r_t x" (a preset take
 #     name, so no take menu); ecasound reads the inputs once into a chain per
 #     input (-chorder) writing its own file.
-# Every search runs without load and again under load: CPU_HOGS processes
-# hashing /dev/zero and a writer looping dd of DISK_MB MB with conv=fsync to
-# a file beside the project, started before the search and stopped after it.
+# Every search runs without load and again under load: CPU_HOGS busy shell
+# loops and a writer looping dd of DISK_MB MB (1 MB blocks) with conv=fsync
+# to a file beside the project, started before the search and stopped after
+# it.
 # For each row Sondrel is searched first, then ecasound.
 # Then a stall: a 64-track play + record run of Sondrel is stopped with
 # SIGSTOP for 200 ms half way through and continued, and the xruns it reports
@@ -60,7 +61,7 @@
 # Settings (environment): TRACK_COUNTS ("8 64 256"; empty runs the stall
 # alone), RUN_SECONDS (20), RUNS (3), PERIODS ("16 32 64 128 256 512 1024
 # 2048 4096", ascending), GUESS (256, the first search's start), MAX_INPUTS
-# (64), LOADS ("none load", either or both), CPU_HOGS (2), DISK_MB (256),
+# (64), LOADS ("none load", either or both), CPU_HOGS (2), DISK_MB (3000),
 # HANG_GRACE (10 s), STALL_TRACKS (64, 0 skips the stall), STALL_PERIOD
 # (256), STALL_MS (200), VIF_MODULE (the interface's ALSA module; by default
 # the one built beside the program, else in build/), BENCH_DIR (keep the
@@ -76,7 +77,7 @@ guess=${GUESS:-256}
 max_inputs=${MAX_INPUTS:-64}
 loads=${LOADS-"none load"}
 cpu_hogs=${CPU_HOGS:-2}
-disk_mb=${DISK_MB:-256}
+disk_mb=${DISK_MB:-3000}
 grace=${HANG_GRACE:-10}
 stall_tracks=${STALL_TRACKS:-64}
 stall_period=${STALL_PERIOD:-256}
@@ -103,6 +104,11 @@ home=$work/home
 logs=$work/logs
 mkdir -p "$project" "$home" "$logs"
 fill=$work/load.bin  # the disk writer's file, on the project's disk
+# The interface's shared memory is a file mapped by both streams. On a disk
+# its pages would be written back and throttled with the disk writer's, a
+# stall no sound card has: it goes on a memory file system, as the
+# interface asks.
+shared_file=${XDG_RUNTIME_DIR:-/dev/shm}/sondrel-bench-$$.vif
 
 # ------------------------------------------------------- cleaning up
 
@@ -134,13 +140,14 @@ stop_load() {
 }
 
 remove_takes() {
-  rm -f "$project"/in_*_t.wav "$project"/eca_in_*.wav "$project/recording.takes" "$work/vif.shm"
+  rm -f "$project"/in_*_t.wav "$project"/eca_in_*.wav "$project/recording.takes" "$shared_file"
 }
 
 cleanup() {
   trap '' INT TERM HUP  # a second Ctrl-C must not cut the cleaning short
   stop_program
   stop_load
+  rm -f "$shared_file"
   if [ -n "$work_is_temporary" ]; then
     rm -rf "$work"
   else
@@ -162,7 +169,7 @@ die() {
 start_load() {
   local h
   for ((h = 0; h < cpu_hogs; h++)); do
-    sha256sum /dev/zero > /dev/null &
+    sh -c 'while :; do :; done' &
     load_pids+=($!)
   done
   (
@@ -220,7 +227,7 @@ cat > "$home/.asoundrc" <<EOF
 pcm_type.sondrel_vif { lib "$module" }
 pcm.vif {
   type sondrel_vif
-  file "$work/vif.shm"
+  file "$shared_file"
   paced true
   latency 0
   channels $((max_inputs > 2 ? max_inputs : 2))
