@@ -59,6 +59,7 @@ void StartConsole(ConsoleState& console) {
   }
   AllocateTransportBuffers(console.buffers, s.tracks, s.inputs, s.sampleRate, console.devices.chunkFrames);
   ReportRealtimeSupport(PrepareRealtime());
+  CheckClickOutput(s);
   console.meter = MeterScaleFromRange(s.meterRange);
   ComputeDerivedLengths(console);
   RoundPositionsToBlocks(s, console.devices.blockFrames);
@@ -144,7 +145,7 @@ void ShowStatusAndReadWord(ConsoleState& console) {
 
 // ------------------------------------------------------------- full help
 
-constexpr std::array kHelpLines = {
+constexpr const char* kHelpLines[] = {
     "\nFunctions:\n",
     "Monitoring:",
     "   'ma' to monitor all input channels for peaks ",
@@ -167,6 +168,7 @@ constexpr std::array kHelpLines = {
     "   'safe' to view and change safety mode",
     "   'so' to view and edit solo assignments",
     "   'pre' to set preroll amount",
+    nullptr,  // the click and the count-in, as they stand
     "   'lat' to measure the interface's round-trip latency",
     "   'cards' to list the audio devices and whether each fits",
     "Transport:",
@@ -254,7 +256,13 @@ bool IsDirectPunchEntry(std::string_view w) {
 bool IsTakeNameSuffix(std::string_view w) { return Has(w, "r_") || Has(w, "R_") || Has(w, "ri_"); }
 
 Flow ShowHelp(ConsoleState& console) {
-  for (const char* line : kHelpLines) std::printf("%s\n", line);
+  for (const char* line : kHelpLines) {
+    if (line == nullptr) {
+      PrintClickState(console.s);
+    } else {
+      std::printf("%s\n", line);
+    }
+  }
   WaitForWord(console.word, "c");
   return Flow::Continue;
 }
@@ -392,6 +400,9 @@ constexpr std::array kTestsAfterMixer = {
     Exact(0, "lat", MeasureLatencyCommand),
     // Exact too, and safe for the same reasons.
     Exact(0, "cards", ListDevicesCommand),
+    // Exact, and no word above matches either one or has it as a part.
+    Exact(0, "clk", ClickMenu),
+    Exact(0, "cnt", CountInMenu),
 };
 
 // Offers the buffer's word to each test in order. Returns false when a

@@ -38,7 +38,7 @@ const char* ClockChoiceName(int clockMode) {
   }
 }
 
-void PrintOptions(const OptionChoices& choices, int peakCheck) {
+void PrintOptions(const OptionChoices& choices, int peakCheck, const SessionState& s) {
   std::printf("\nOptions:\n\n");
   std::printf("Clock: ");
   if (const char* name = ClockChoiceName(choices.clockMode)) std::printf("(now set to %s)\n", name);
@@ -55,6 +55,8 @@ void PrintOptions(const OptionChoices& choices, int peakCheck) {
   if (choices.interfaceMode == 1) std::printf("(now set to int1)");
   std::printf("\n  'int0' for minimal interface\n");
   std::printf("  'int1' for default interface\n");
+  std::printf("\n");
+  PrintClickState(s);
   std::printf("\n");
   std::printf("  'd' if done changing options\n");
 }
@@ -108,13 +110,80 @@ void PrintSafetyMenu(int safeMode) {
   std::printf("Enter '2' to keep current settings\n");
 }
 
+bool ClickOutputExists(const SessionState& s, int output) { return output >= 1 && output <= s.outputs; }
+
 }  // namespace
+
+void PrintClickState(const SessionState& s) {
+  if (s.clickOutput == 0) {
+    std::printf("   'clk' to set the click (now off)\n");
+  } else if (!ClickOutputExists(s, s.clickOutput)) {
+    std::printf("   'clk' to set the click (now off: the interface has no output %i)\n", s.clickOutput);
+  } else {
+    std::printf("   'clk' to set the click (now on output %i at %.2f dB)\n", s.clickOutput,
+                static_cast<double>(s.clickLevelDb));
+  }
+  if (s.countInBars < 1) {
+    std::printf("   'cnt' to set the count-in (now off)\n");
+  } else {
+    std::printf("   'cnt' to set the count-in (now %i bar%s)\n", s.countInBars, s.countInBars == 1 ? "" : "s");
+  }
+}
+
+void CheckClickOutput(const SessionState& s) {
+  if (s.clickOutput == 0 || ClickOutputExists(s, s.clickOutput)) return;
+  std::printf("The click is set to output %i, which the interface does not have (%i outputs): the click is off\n",
+              s.clickOutput, s.outputs);
+}
+
+Flow ClickMenu(ConsoleState& console) {
+  SessionState& s = console.s;
+  std::printf("Enter click output (1 to %i, 0 for off)\n", s.outputs);
+  const int output = ReadInt();
+  if (output == 0) {
+    s.clickOutput = 0;
+    std::printf("The click is off\n");
+    return Flow::Continue;
+  }
+  if (!ClickOutputExists(s, output)) {
+    std::printf("The interface has no output %i: the click is left as it was\n", output);
+    return Flow::Continue;
+  }
+  std::printf("Enter click level in dB (%.0f to %.0f)\n", static_cast<double>(kClickMinLevelDb),
+              static_cast<double>(kClickMaxLevelDb));
+  const float level = ReadFloat();
+  // Written so that NaN fails the range test too.
+  if (!(level >= kClickMinLevelDb && level <= kClickMaxLevelDb)) {
+    std::printf("A click level is from %.0f to %.0f dB: the click is left as it was\n",
+                static_cast<double>(kClickMinLevelDb), static_cast<double>(kClickMaxLevelDb));
+    return Flow::Continue;
+  }
+  s.clickOutput = output;
+  s.clickLevelDb = level;
+  std::printf("The click sounds on output %i at %.2f dB\n", output, static_cast<double>(level));
+  return Flow::Continue;
+}
+
+Flow CountInMenu(ConsoleState& console) {
+  SessionState& s = console.s;
+  std::printf("Enter count-in bars (0 to %i, 0 for none)\n", kMaxCountInBars);
+  const int bars = ReadInt();
+  if (bars < 0 || bars > kMaxCountInBars) {
+    std::printf("A count-in is 0 to %i bars: it is left as it was\n", kMaxCountInBars);
+    return Flow::Continue;
+  }
+  s.countInBars = bars;
+  if (bars > 0 && !ClickOutputExists(s, s.clickOutput)) {
+    std::printf("The count-in sounds on the click's output: choose one with 'clk'\n");
+  }
+  return Flow::Continue;
+}
 
 Flow OptionsMenu(ConsoleState& console) {
   SessionState& s = console.s;
   OptionChoices choices{s.clockMode, s.interfaceMode};
   do {
-    PrintOptions(choices, s.peakCheck);
+    PrintOptions(choices, s.peakCheck, s);
     ReadWord(console.word);
   } while (ApplyOption(WordOf(console.word), choices, s.peakCheck));
   s.clockMode = choices.clockMode;

@@ -20,5 +20,15 @@ Flow PrerollMenu(ConsoleState& console);
 Flow CrossfadeMenu(ConsoleState& console);
 // "aa": audition length in seconds.
 Flow AuditionLengthMenu(ConsoleState& console);
+// "clk": the click's output (0 turns it off) and level.
+Flow ClickMenu(ConsoleState& console);
+// "cnt": the bars of count-in before a recording with playback.
+Flow CountInMenu(ConsoleState& console);
+
+// The click and count-in as the help and the options show them.
+void PrintClickState(const SessionState& s);
+// Start-up: a click on an output the interface does not have stays off,
+// and the user is told; the setting is kept.
+void CheckClickOutput(const SessionState& s);
 
 }  // namespace sondrel

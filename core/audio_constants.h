@@ -31,4 +31,12 @@ inline constexpr float kMaxChannelVolumeDb = 12.0f;
 inline constexpr float kMaxBusLevelDb = 15.0f;
 inline constexpr float kMinLevelDb = -144.0f;
 
+// The click's level: full scale down to where each burst still starts on a
+// sample well clear of silence, so a recording of it shows every onset.
+inline constexpr float kClickMinLevelDb = -60.0f;
+inline constexpr float kClickMaxLevelDb = 0.0f;
+inline constexpr float kClickDefaultLevelDb = -6.0f;
+// The longest count-in, in bars.
+inline constexpr int kMaxCountInBars = 16;
+
 }  // namespace sondrel

@@ -35,6 +35,13 @@ constexpr void WriteLe16(std::uint16_t value, std::uint8_t* dest) {
   dest[1] = static_cast<std::uint8_t>(value >> 8);
 }
 
+// A stored 24-bit sample, sign-extended.
+constexpr std::int32_t ReadSample24(const std::uint8_t* bytes) {
+  const std::uint32_t raw = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+                            static_cast<std::uint32_t>(bytes[2]) << 16;
+  return static_cast<std::int32_t>(raw << 8) >> 8;
+}
+
 // The low 3 bytes; a negative sample passed as unsigned gives its 24-bit
 // two's complement.
 constexpr void WriteLe24(std::uint64_t value, std::uint8_t* dest) {

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/audio_constants.h"
+
 namespace sondrel {
 
 inline constexpr int kMaxChannels = 256;
@@ -88,6 +90,11 @@ struct SessionState {
   std::array<float, kBusCount> busVolume{};  // dB
   std::array<float, kBusCount> busGain{};    // linear, carries the mixer's 1/256
   float auditionLength = 3.0f;  // seconds
+  // The click sounds on output clickOutput (from 1; 0: off) at clickLevelDb;
+  // a recording with playback first plays countInBars bars of it alone.
+  int clickOutput = 0;
+  float clickLevelDb = kClickDefaultLevelDb;
+  int countInBars = 0;
 };
 
 // Fills every field with its default (the record is large: keep it off the

@@ -280,6 +280,8 @@ void HandlePlainKey(SessionState& s, std::string_view key, std::string_view valu
   } else if (key == "tmode") {
     const int mode = Low32(ParseInteger(value));
     s.tempoMode = mode == 1 ? 1 : 0;
+  } else if (key == "cnt") {
+    s.countInBars = Low32(ParseInteger(value));
   } else if (key == "solo") {
     const std::int64_t channel = ParseInteger(value);
     if (IsStoredChannel(channel, s.tracks)) s.solo[static_cast<std::size_t>(channel - 1)] = 1;
@@ -290,7 +292,7 @@ bool IsPlainKey(std::string_view key) {
   static constexpr std::string_view kPlainKeys[] = {
       "dv",   "sr",    "inputs", "outputs", "ch",  "buf",   "odcomp", "rtlat", "meter", "sig",
       "safe", "i",     "o",      "e",       "mem", "nudge", "proll",  "xfade", "tempo",
-      "aud",  "clock", "peak",   "int",     "mix", "tmode", "solo"};
+      "aud",  "clock", "peak",   "int",     "mix", "tmode", "solo", "cnt"};
   for (const std::string_view plain : kPlainKeys) {
     if (key == plain) return true;
   }
@@ -375,6 +377,11 @@ SettingsReadResult ParseSettingsText(SessionState& s, std::string_view text) {
           s.busVolume[index] = ParseDecimal(field.value);
         }
       }
+    } else if (key == "click") {
+      // The output, then the level: checked against the interface at start-up.
+      const IndexedValue field = SplitIndexed(scanner.RestOfKeyLine().text);
+      s.clickOutput = Low32(field.index);
+      if (field.hasValue) s.clickLevelDb = ParseDecimal(field.value);
     } else if (key == "range") {
       ReadRangeLine(s, scanner.RestOfKeyLine(), rangeSlot, result);
     } else if (key == "loc") {
@@ -430,6 +437,11 @@ std::string BuildSettingsText(const SessionState& s, int clampedPeriod) {
   AppendFormat(out, "tempo\t%.2f\n", static_cast<double>(s.tempo));
   AppendFormat(out, "sig\t%i\n", s.beatsPerMeasure);
   AppendFormat(out, "safe\t%i\n", s.safeMode);
+  // Written once used, so a project that never was keeps its file as it was.
+  if (s.clickOutput != 0 || s.clickLevelDb != kClickDefaultLevelDb) {
+    AppendFormat(out, "click\t%i\t%.2f\n", s.clickOutput, static_cast<double>(s.clickLevelDb));
+  }
+  if (s.countInBars != 0) AppendFormat(out, "cnt\t%i\n", s.countInBars);
 
   const int channels = s.tracks < kMaxChannels ? s.tracks : kMaxChannels;
   out += "\nVolume Settings:\n";

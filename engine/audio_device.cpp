@@ -222,6 +222,7 @@ void AllocateTransportBuffers(TransportBuffers& buffers, int tracks, int inputs,
   AllocateRing(buffers.play, PlayRingSlots(buffers.channels, rateHz), buffers.channels, stride);
   AllocateRing(buffers.capture, CaptureRingSlots(captureChannels, rateHz), captureChannels, stride);
   AllocateRing(buffers.spare, 2, buffers.channels, stride);
+  buffers.clickBlock.assign(stride, 0);
 }
 
 void SilenceUnplayedChannels(TransportBuffers& buffers, const std::array<int, kMaxChannels>& playArmed) {

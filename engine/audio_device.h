@@ -108,6 +108,10 @@ struct TransportBuffers {
   // Slot 0: silence, played when a chunk is not there. Slot 1: where capture
   // goes when the capture ring is full.
   ChunkRing spare;
+  // One output's block with the click added: the chunk it came from may be
+  // a track's audio, still to be mixed, or the silence every late chunk
+  // shares, and must stay as it is.
+  std::vector<std::uint8_t> clickBlock;
 };
 
 // The play ring's depth: two chunks the loop holds (the one playing and the

@@ -30,6 +30,7 @@ struct LoopState {
   int chunkOffset = 0;
   bool loadDue = true;
   std::int64_t playbackFrames = 0;  // frames through the playback stream since the run began
+  std::int64_t countInChunksLeft = 0;  // silent chunks of the count-in still to load
 
   // Capture: the chunk being filled, in the capture ring or, when that is
   // full, in a spare slot whose audio is metered but not kept.
@@ -176,10 +177,17 @@ void MixLoadedChunk(Loop& loop, const ChunkPointers& chunk) {
 // chunk the disk has not read in time is played as silence.
 void LoadPlayChunk(Loop& loop) {
   LoopState& st = loop.state;
+  st.loadPosition += st.chunk;
+  if (st.countInChunksLeft > 0) {
+    // Before the run's own chunks: the click alone.
+    --st.countInChunksLeft;
+    st.loaded = &loop.buffers.spare.pointers[0];
+    return;
+  }
   const std::int64_t index = st.nextChunk++;
   const ChunkPointers* chunk = AwaitPlayChunk(loop, index);
   if (chunk != nullptr) {
-    if (loop.plan.records) MuteReplacedFromPunch(loop, *chunk, st.loadPosition);
+    if (loop.plan.records) MuteReplacedFromPunch(loop, *chunk, st.loadPosition - st.chunk);
     MixLoadedChunk(loop, *chunk);
   } else {
     loop.disk.SkipPlayChunk(index);
@@ -187,7 +195,6 @@ void LoadPlayChunk(Loop& loop) {
     chunk = &loop.buffers.spare.pointers[0];
   }
   st.loaded = chunk;
-  st.loadPosition += st.chunk;
   // The chunk playing is the one before; everything older is done with.
   loop.disk.ReleasePlayChunksBefore(std::max<std::int64_t>(index - 1, 0));
 }
@@ -493,12 +500,25 @@ void AdvancePlayback(Loop& loop, int frames) {
   }
 }
 
+// The click goes on its output after the mix, in a copy of the block.
+void AddClick(Loop& loop, std::array<void*, kMaxChannels>& pointers, int outputs, int frames) {
+  const RunPlan& plan = loop.plan;
+  if (plan.clickChannel < 0 || plan.clickChannel >= outputs) return;
+  std::uint8_t* block = loop.buffers.clickBlock.data();
+  std::memcpy(block, pointers[plan.clickChannel], static_cast<std::size_t>(frames) * kTrackBytesPerSample);
+  // The leading chunk and the count-in come before the start.
+  const std::int64_t heard = plan.startPosition + loop.state.playbackFrames - loop.state.chunk - plan.countInFrames;
+  loop.settings.click->AddTo(block, frames, heard, plan.clickFrom);
+  pointers[plan.clickChannel] = block;
+}
+
 void WriteBlock(Loop& loop, int frames) {
   LoopState& st = loop.state;
   snd_pcm_t* playback = loop.devices.playback.get();
   const int outputs = Channels(loop.session().outputs, loop.buffers.channels);
   std::array<void*, kMaxChannels> pointers{};
   FillPointers(*st.playing, outputs, st.chunkOffset, pointers);
+  AddClick(loop, pointers, outputs, frames);
   const snd_pcm_sframes_t written = snd_pcm_writen(playback, pointers.data(), static_cast<snd_pcm_uframes_t>(frames));
   // The block counts as played whatever happened: after an underrun the
   // rest of the timeline stays where it belongs (a gap, not a delay).
@@ -617,9 +637,11 @@ void StartLoop(Loop& loop) {
   const std::int64_t blockUs = 1000000LL * st.block / std::max<std::int64_t>(s.sampleRate, 1);
   st.diskWaitMicroseconds = static_cast<int>(std::clamp<std::int64_t>(blockUs / 2, 250, 20000));
   if (plan.records && plan.plays) st.linked = LinkStreams(loop.devices.playback.get(), loop.devices.capture.get());
-  st.loadPosition = plan.startPosition;
+  // A count-in's chunks come first; the clock counts up to the start.
+  st.countInChunksLeft = plan.countInFrames / st.chunk;
+  st.loadPosition = plan.startPosition - plan.countInFrames;
   st.recordPosition = plan.startPosition;
-  st.lastDisplay = plan.startPosition;
+  st.lastDisplay = st.loadPosition;
   // Every run starts with a chunk of silence.
   st.playing = &loop.buffers.spare.pointers[0];
   const int inputs = std::clamp(s.inputs, 0, kMaxChannels);

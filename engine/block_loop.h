@@ -13,6 +13,7 @@
 #include "engine/metering.h"
 #include "engine/run_observer.h"
 #include "engine/run_plan.h"
+#include "mixer/click.h"
 #include "mixer/mixing.h"
 
 namespace sondrel {
@@ -26,6 +27,7 @@ struct LoopSettings {
   MeterScale meterScale;
   RunObserver* observer = nullptr;
   std::int64_t refreshInterval = 0;
+  const Click* click = nullptr;  // prepared; sounds where the plan says
 };
 
 // Runs the loop until its stop point, or until the user stops it (the

@@ -25,6 +25,14 @@ struct RunPlan {
   int odcomp = 0;
   std::int64_t roundTripFrames = kRoundTripNotMeasured;  // the interface's measured latency
 
+  // The click's output channel (from 0; -1: none) and the timeline sample
+  // from which its beats sound. A count-in plays countInFrames of silence,
+  // whole chunks, before the run's leading chunk, so that its bars of click
+  // fit before the start; everything else of the run follows as without it.
+  int clickChannel = -1;
+  std::int64_t clickFrom = 0;
+  std::int64_t countInFrames = 0;
+
   // Per channel (index = channel - 1).
   std::array<int, kMaxChannels> playArmed{};
   std::array<int, kMaxChannels> recordArmed{};  // recording and the armed-only monitor

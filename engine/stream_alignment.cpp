@@ -7,16 +7,18 @@ namespace sondrel {
 std::int64_t TakeStartPlaybackFrame(const RunPlan& plan, int blockFrames, int chunkFrames) {
   const std::int64_t block = std::max(blockFrames, 1);
   const std::int64_t chunk = std::max(chunkFrames, blockFrames);
+  // A count-in plays before everything else and moves nothing but the
+  // frame count.
   const std::int64_t punchFromStart = plan.punchPoint - plan.startPosition;
   if (plan.roundTripFrames >= 0) {
-    return punchFromStart + chunk + std::min(plan.roundTripFrames, kMaxCompensationFrames);
+    return plan.countInFrames + punchFromStart + chunk + std::min(plan.roundTripFrames, kMaxCompensationFrames);
   }
   // A compensation from a hand-edited param.txt may be absurd.
   const std::int64_t periods = plan.inEqualsPunch ? 0 : std::clamp<std::int64_t>(plan.odcomp, 0, kMaxCompensationFrames / block);
   // Frames written before the count began; the buffer's periods, counted
   // and then still to be heard, cancel out.
   const std::int64_t beforeCount = std::max<std::int64_t>(0, punchFromStart - chunk - block);
-  return beforeCount + periods * block + chunk;
+  return plan.countInFrames + beforeCount + periods * block + chunk;
 }
 
 bool LinkStreams(snd_pcm_t* playback, snd_pcm_t* capture) { return snd_pcm_link(playback, capture) == 0; }

@@ -14,6 +14,7 @@
 #include "engine/block_loop.h"
 #include "timebase/time_conversions.h"
 #include "wavfile/recording_journal.h"
+#include "wavfile/take_files.h"
 #include "wavfile/take_names.h"
 #include "wavfile/wav_format.h"
 
@@ -356,6 +357,21 @@ ListTexts ReadBothLists(SessionState& s, UserDialog& dialog) {
   return texts;
 }
 
+// The click sounds in every run that plays, from its start, on an output
+// the interface has. A recording with playback first counts in: the bars
+// of beats on the grid that end at its start, before the leading chunk,
+// with as many silent chunks before that as they need.
+void PlanClick(const SessionState& s, const RunShape& shape, const Click& click, int chunkFrames, RunPlan& plan) {
+  if (!shape.plays || !click.Sounds() || s.clickOutput < 1 || s.clickOutput > s.outputs) return;
+  plan.clickChannel = s.clickOutput - 1;
+  plan.clickFrom = plan.startPosition;
+  if (!shape.records || s.countInBars < 1) return;
+  const std::int64_t beats = std::int64_t{std::min(s.countInBars, kMaxCountInBars)} * click.BeatsPerMeasure();
+  plan.clickFrom = click.BeatPosition(click.FirstBeatFrom(plan.startPosition) - beats);
+  const std::int64_t beforeLeadingChunk = plan.startPosition - plan.clickFrom - chunkFrames;
+  if (beforeLeadingChunk > 0) plan.countInFrames = (beforeLeadingChunk + chunkFrames - 1) / chunkFrames * chunkFrames;
+}
+
 std::int64_t AuditionStart(const SessionState& s, RunKind kind) {
   if (kind == RunKind::AuditionFromOut) return s.outPoint;
   if (kind == RunKind::AuditionFromPunch) return s.punchPoint;
@@ -423,6 +439,8 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
     plan->startPosition = request.takeStart + request.startOffset;
     plan->stopPosition = s.outPoint - request.endCut;
   }
+  transport.click.Prepare(s.sampleRate, s.tempo, s.beatsPerMeasure, s.clickLevelDb);
+  PlanClick(s, shape, transport.click, std::max(devices.chunkFrames, std::max(devices.blockFrames, 1)), *plan);
   observer.RunStarting({shape.plays, shape.records, shape.monitors, shape.soloOnly, shape.takeAudition,
                         plan->startPosition, s.punchPoint, plan->stopPosition});
   if (shape.monitors) {
@@ -443,6 +461,7 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   settings.session = &s;
   settings.gains = &transport.gains;
   settings.mixWork = transport.mixWork.get();
+  settings.click = &transport.click;
   settings.meter = &transport.meter;
   settings.meterScale = meterScale;
   settings.refreshInterval = transport.refreshInterval;
@@ -459,7 +478,11 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   for (auto& file : plan->playFiles) (void)file.Close();
   if (shape.records) {
     CloseTakes(s, *plan, *measures, recording, dialog);
-    if (!request.presetTakeNaming) {
+    if (measures->stopped && measures->recordedSamples == 0) {
+      // Stopped before the take began (in a count-in, say): nothing was
+      // recorded, so there is no take to keep or to decide on.
+      (void)DeleteListedFiles(s.inputs, recording.takeList, dialog);
+    } else if (!request.presetTakeNaming) {
       recording.made = true;
       recording.recordArmed = plan->recordArmed;
       recording.takeLength = measures->recordedSamples;

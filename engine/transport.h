@@ -14,6 +14,7 @@
 #include "engine/audio_device.h"
 #include "engine/metering.h"
 #include "engine/run_observer.h"
+#include "mixer/click.h"
 #include "mixer/mixer_settings.h"
 #include "mixer/mixing.h"
 
@@ -50,6 +51,7 @@ struct TransportState {
   std::int64_t savedPunchPoint = 0;
   // Take number of the newest take file; backups of a punch-in use it.
   std::int64_t lastTakeNumber = 0;
+  Click click;  // prepared before each run
 };
 
 struct RunRequest {

@@ -10,6 +10,7 @@
 #endif
 
 #include "core/audio_constants.h"
+#include "core/byte_order.h"
 
 namespace sondrel {
 
@@ -36,12 +37,6 @@ using ChannelSet = std::array<std::uint64_t, kMaxChannels / 64>;
 
 void Insert(ChannelSet& set, int c) { set[c / 64] |= std::uint64_t{1} << (c % 64); }
 bool Contains(const ChannelSet& set, int c) { return (set[c / 64] >> (c % 64) & 1) != 0; }
-
-std::int32_t Sample24(const std::uint8_t* b) {
-  const auto raw = static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-                   static_cast<std::uint32_t>(b[2]) << 16;
-  return static_cast<std::int32_t>(raw << 8) >> 8;  // sign-extend 24 bits
-}
 
 // Gains are whole numbers of 1/256 steps; a gain below 1 adds nothing.
 double WholeGain(float gain) {
@@ -111,7 +106,7 @@ void AddPortable(const std::uint8_t* const* src, const double* gainLeft, const d
       std::memcpy(&raw, src[k] + 3 * i, sizeof raw);
       samples[i] = static_cast<double>(static_cast<std::int32_t>(raw << 8) >> 8);
     }
-    if (n > 0) samples[n - 1] = Sample24(src[k] + 3 * (n - 1));
+    if (n > 0) samples[n - 1] = ReadSample24(src[k] + 3 * (n - 1));
     for (int i = 0; i < n; ++i) {
       left[i] += samples[i] * gainLeft[k];
       right[i] += samples[i] * gainRight[k];
@@ -234,7 +229,7 @@ SONDREL_AVX2 void AddAvx2N(const std::uint8_t* const* src, const double* gainLef
   for (; i < n; ++i) {
     if (kFresh) left[i] = right[i] = 0.0;
     for (int k = 0; k < N; ++k) {
-      const double sample = Sample24(src[k] + 3 * i);
+      const double sample = ReadSample24(src[k] + 3 * i);
       left[i] += sample * gainLeft[k];
       right[i] += sample * gainRight[k];
     }

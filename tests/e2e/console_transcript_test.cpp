@@ -157,6 +157,22 @@ const Transcript kTranscripts[] = {
              "to int1)\n  'int0' for minimal interface\n", "\n  'd' if done changing options\n", "(now set to hc)",
              "(now set to np)", "(now set to int0)", "Play: 0.00   Rec: 0.00   Stop: 0.00   Mem: 0.00\n"},
      .counts = {{"\nOptions:\n\nClock: ", 5}}, .saved = {"clock\thc", "peak\tnp"}, .notSaved = {"int\t1"}},
+    // The click and the count-in: an output the interface lacks is refused at start-up and at the word, a level or
+    // a count-in out of range leaves the setting as it was, and the help and the options show what is set.
+    {.name = "ClickAndCountInAreCheckedShownAndSaved", .params = "click\t9\t-3.00\n",
+     .input = "+ c clk 3 clk 2 -61 clk 2 -12.5 cnt 17 cnt 2 + c opt d clk 0 s x\n",
+     .out = {"The click is set to output 9, which the interface does not have (2 outputs): the click is off\n",
+             "   'clk' to set the click (now off: the interface has no output 9)\n",
+             "The interface has no output 3: the click is left as it was\n",
+             "A click level is from -60 to 0 dB: the click is left as it was\n",
+             "The click sounds on output 2 at -12.50 dB\n", "A count-in is 0 to 16 bars: it is left as it was\n",
+             "   'pre' to set preroll amount\n   'clk' to set the click (now on output 2 at -12.50 dB)\n   'cnt' to set "
+             "the count-in (now 2 bars)\n   'lat'",
+             "\n   'clk' to set the click (now on output 2 at -12.50 dB)\n   'cnt' to set the count-in (now 2 bars)\n\n  "
+             "'d' if done changing options\n",
+             "The click is off\n"},
+     .saved = {"click\t0\t-12.50", "cnt\t2"}},
+    {.name = "AnUnusedClickLeavesTheSettingsAsTheyWere", .input = "s x\n", .notSaved = {"click", "cnt"}},
     // Without "d" the menu keeps every word, "s" included. "d" closing the menu, and "d" put back by "cf", both end the
     // mixer view.
     {.name = "OptionsKeepEveryWordUntilDone", .input = "opt sc s\n", .notOut = {"Stored Settings"}},

@@ -156,6 +156,23 @@ TEST_F(InterruptionTest, AKeyOrASignalStopsARunAndASignalEndsThePrompt) {
   }
 }
 
+// A stop during a count-in (4 bars at 60 bpm, 16 s of click before the take) records nothing: no take file stays, no
+// take menu comes, and the prompt is back.
+TEST_F(InterruptionTest, AStopDuringTheCountInRecordsNothing) {
+  WriteVif(1, 1, 1024, "i\t0\ne\t0\no\t240000\ntempo\t60.00\nclick\t1\t-6.00\ncnt\t4\n", 0, "paced true");
+  TerminalRun run(project_, home_);
+  ASSERT_TRUE(run.StartRun("r\n", "Playing and Recording..."));
+  std::this_thread::sleep_for(500ms);
+  run.Type("k");
+  ASSERT_TRUE(run.WaitFor("Stopped at ")) << run.Output();
+  ASSERT_TRUE(run.WaitFor("'x' to exit")) << run.Output();
+  run.Type("x\n");
+  EXPECT_EQ(run.Status(), 0) << run.Output();
+  EXPECT_EQ(run.Output().find("take handling"), std::string::npos) << run.Output();
+  EXPECT_EQ(HonestTakes(), std::vector<std::string>{});
+  EXPECT_EQ(StrayWorkFiles(), std::vector<std::string>{});
+}
+
 // A stall of the whole program (SIGSTOP for 200 ms, a second into "r") costs at most one xrun on each stream, and the
 // take holds the guide before and after the stretch the stall lost at one and the same offset: the devices ran on and
 // the lost stretch was skipped on both.
