@@ -7,6 +7,7 @@
 #include "console/startup_dialog.h"
 #include "console/terminal_dialog.h"
 #include "core/interruption.h"
+#include "core/project_lock.h"
 #include "core/settings_file.h"
 #include "mixer/export.h"
 #include "wavfile/punch_undo.h"
@@ -48,6 +49,12 @@ int RunSondrel() {
   InstallInterruptionHandlers();
   TerminalDialog dialog;
   PrintBanner();
+  // Held until the program ends.
+  const ProjectLock lock = TakeProjectLock();
+  if (lock.heldElsewhere) {
+    dialog.Tell({NoticeKind::ProjectInUse, {}, {}, 0, lock.holder});
+    return 1;
+  }
   // Work a crash, a kill or a power cut cut off is settled before anything
   // else touches the project.
   RecoverInterruptedPunch(dialog);

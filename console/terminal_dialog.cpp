@@ -100,6 +100,9 @@ std::string NoticeText(const Notice& n) {
     case NoticeKind::PunchInPutBack:
       return "A punch-in into " + n.path + " was cut off; the file was put back as it was before it\n";
 
+    case NoticeKind::ProjectInUse:
+      return "Another Sondrel" + (n.number > 0 ? " (process " + std::to_string(n.number) + ")" : std::string()) +
+             " is working in this project: only one may at a time. Nothing was changed.\n";
     case NoticeKind::SettingsRangesUnreadable: return "Error parsing time ranges in param.txt file!\n";
     case NoticeKind::SettingsNotWritten:
       return "Could not write " + n.path + ": " + std::strerror(n.error) +

@@ -54,6 +54,9 @@ enum class NoticeKind {
   UndoNotSaved,          // path: the file the punch-in was for
   PunchInPutBack,        // path: the file put back at start-up
 
+  // ---- the project
+  ProjectInUse,  // number: the process id of the program that holds it, 0 if unknown
+
   // ---- the settings file
   SettingsRangesUnreadable,
   SettingsNotWritten,  // path: the settings file
