@@ -44,14 +44,9 @@ std::string Repeat(const std::string& text, int times) {
   return out;
 }
 
-std::string Chunk(const std::string& id, const std::string& body) { return id + Le(body.size(), 4) + body; }
-// A format chunk (WAVE_FORMAT_EXTENSIBLE, 0xFFFE, names PCM as its sub-format), `between` and a data chunk of `audio`.
+// A 44.1 kHz file of the format chunk, `between` and a data chunk of `audio`.
 std::string Wav(int tag, int channels, int bits, const std::string& audio, const std::string& between = "") {
-  const int align = channels * bits / 8;
-  std::string fmt = Le(tag, 2) + Le(channels, 2) + Le(44100, 4) + Le(44100 * align, 4) + Le(align, 2) + Le(bits, 2);
-  if (tag == 0xFFFE) fmt += Le(22, 2) + Le(bits, 2) + Le(4, 4) + Le(1, 2) + std::string("\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 14);
-  const std::string chunks = Chunk("fmt ", fmt) + between + Chunk("data", audio);
-  return "RIFF" + Le(chunks.size() + 4, 4) + "WAVE" + chunks;
+  return WavFile(tag, channels, bits, 44100, between + Chunk("data", audio));
 }
 
 // Every numeric key of the settings file, plain and indexed, set to `v`.

@@ -4,7 +4,6 @@
 // silence to the end of the block that reaches the stop. Checked on the
 // unpaced virtual interface's copy of everything written, for stop points on
 // and off chunk and block boundaries, every run that plays, every mix mode.
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,22 +27,21 @@ struct PlayedRun {
   bool soloed;  // channels 1 and 4 only
 };
 
-std::int64_t RoundUp(std::int64_t value, int block) { return (value + block - 1) / block * block; }
-
 class PlayRangeTest : public VifLoopTest, public ::testing::WithParamInterface<PlayRangeCase> {
  protected:
   // 22-bit samples, so two added in a mix never clip. Input 5 has no output:
   // its take is silence, and no output plays it when it is auditioned.
+  // Track 2 has the header other programs write (extensible, with a fact
+  // chunk): its audio starts 36 bytes later than the others', which playback
+  // must follow.
   void WriteTracks() {
     std::string playlist;
     for (std::uint32_t k = 0; k < kOutputs; ++k) {
-      std::vector<int>& track = tracks_.emplace_back();
-      for (std::uint32_t n = 1; n <= kTrackLength; ++n) {
-        track.push_back(static_cast<int>((n * 2654435761u + k * 97u) << 10) >> 10);
-      }
-      WriteWav("t" + std::to_string(k + 1) + ".wav", track, 48000);
+      tracks_.push_back(WriteTrack("t" + std::to_string(k + 1) + ".wav", k, kTrackLength, 22));
       playlist += "t" + std::to_string(k + 1) + ".wav\n";
     }
+    WriteFile("t2.wav",
+              WavFile(0xFFFE, 1, 24, 48000, Chunk("fact", Le(kTrackLength, 4)) + Chunk("data", Pcm24(tracks_[1]))));
     WriteLists("-\n-\n-\n-\nvox.wav\n", playlist);
   }
 
@@ -60,7 +58,7 @@ class PlayRangeTest : public VifLoopTest, public ::testing::WithParamInterface<P
 
   std::vector<int> Expected(const std::vector<PlayedRun>& runs) const {
     const int block = GetParam().block;
-    const std::int64_t chunk = block * (4096 / block);
+    const std::int64_t chunk = LeadIn(block);
     std::vector<int> stream;
     for (const PlayedRun& run : runs) {
       for (std::int64_t w = 0; w < chunk + RoundUp(run.stop - run.start, block); ++w) {

@@ -1,6 +1,6 @@
 // End to end: transport runs on ALSA's null device, and on a file-backed
 // device whose capture input is a known ramp. (Playback sample for sample is
-// the interop test's.)
+// the played-stream test's.)
 #include "tests/support/project.h"
 
 namespace sondrel::e2e {

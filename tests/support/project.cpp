@@ -128,12 +128,28 @@ std::string Le(std::uint64_t value, int bytes) {
   return out;
 }
 
+std::string Pcm24(const std::vector<int>& samples) {
+  std::string bytes;
+  for (int s : samples) bytes += Le(static_cast<std::uint32_t>(s), 3);
+  return bytes;
+}
+
+std::string Chunk(const std::string& id, const std::string& body, std::int64_t declared) {
+  return id + Le(declared < 0 ? body.size() : static_cast<std::uint64_t>(declared), 4) + body;
+}
+
+std::string WavFile(int tag, int channels, int bits, int rate, const std::string& chunks) {
+  const int align = channels * bits / 8;
+  std::string fmt = Le(tag, 2) + Le(channels, 2) + Le(rate, 4) + Le(rate * align, 4) + Le(align, 2) + Le(bits, 2);
+  if (tag == 0xFFFE) {  // its extension's size, the valid bits, the channel mask, then PCM's sub-format GUID
+    fmt += Le(22, 2) + Le(bits, 2) + Le(4, 4) + Le(1, 2) + std::string("\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 14);
+  }
+  const std::string body = Chunk("fmt ", fmt) + chunks;
+  return "RIFF" + Le(body.size() + 4, 4) + "WAVE" + body;
+}
+
 std::string MonoWavBytes(const std::vector<int>& samples, int rate) {
-  const std::size_t dataBytes = samples.size() * 3;
-  std::string wav = "RIFF" + Le(dataBytes + 36, 4) + "WAVEfmt " + Le(16, 4) + Le(1, 2) + Le(1, 2) + Le(rate, 4) +
-                    Le(rate * 3, 4) + Le(3, 2) + Le(24, 2) + "data" + Le(dataBytes, 4);
-  for (int s : samples) wav += Le(static_cast<std::uint32_t>(s), 3);
-  return wav;
+  return WavFile(1, 1, 24, rate, Chunk("data", Pcm24(samples)));
 }
 
 void ProjectTest::WriteWav(const std::string& name, const std::vector<int>& samples, int rate) const {

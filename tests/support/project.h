@@ -90,6 +90,12 @@ std::vector<int> Ramp(int count, int from = 0, int step = 1);
 
 // `value` as `bytes` little-endian bytes.
 std::string Le(std::uint64_t value, int bytes);
+// `samples` as 24-bit little-endian words.
+std::string Pcm24(const std::vector<int>& samples);
+// A chunk: its id, a 4-byte size (the body's unless another is declared) and the body.
+std::string Chunk(const std::string& id, const std::string& body, std::int64_t declared = -1);
+// A WAV file: a format chunk (with tag 0xFFFE, WAVE_FORMAT_EXTENSIBLE, naming PCM as its sub-format), then `chunks`.
+std::string WavFile(int tag, int channels, int bits, int rate, const std::string& chunks);
 // The bytes of a mono 24-bit WAV file with a plain 44-byte header.
 std::string MonoWavBytes(const std::vector<int>& samples, int rate = 44100);
 // 24-bit samples from `bytes`, starting `header` bytes in.

@@ -14,6 +14,12 @@
 
 namespace sondrel::test {
 
+// A position on the block grid, as the program keeps its points.
+inline std::int64_t RoundUp(std::int64_t value, int block) { return (value + block - 1) / block * block; }
+
+// The silent chunk every run starts with: the most whole blocks in 4096 frames.
+inline std::int64_t LeadIn(int block) { return block * (4096 / block); }
+
 class VifLoopTest : public ProjectTest {
  protected:
   // The device's shared file, on a memory file system (on a disk a paced run starts with an underrun), one a run.
@@ -39,13 +45,14 @@ class VifLoopTest : public ProjectTest {
                                "\nbuf\t" + std::to_string(block) + "\nsafe\t0\n" + params);
   }
 
-  // Writes a 48 kHz track and returns it. Its samples differ up to 2^23 (an
-  // odd multiplier permutes the 24-bit values) and between channels, so a
+  // Writes a 48 kHz track and returns it. Its samples differ up to 2^(bits - 1)
+  // (an odd multiplier permutes the values) and between channels, so a
   // sample in the wrong place cannot pass for the right one.
-  std::vector<int> WriteTrack(const std::string& name, std::uint32_t channel, std::int64_t length) const {
+  std::vector<int> WriteTrack(const std::string& name, std::uint32_t channel, std::int64_t length,
+                              int bits = 24) const {
     std::vector<int> track;
     for (std::uint32_t n = 1; n <= length; ++n) {
-      track.push_back(static_cast<int>((n * 2654435761u + channel * 97u) << 8) >> 8);
+      track.push_back(static_cast<int>((n * 2654435761u + channel * 97u) << (32 - bits)) >> (32 - bits));
     }
     WriteWav(name, track, 48000);
     return track;

@@ -22,22 +22,9 @@ using namespace std::string_literals;
 // Says what the readers tell, on standard output as the program does.
 TerminalDialog dialog;
 
-// An id, a 4-byte size (the payload's unless another is declared) and the payload.
-std::string Chunk(const char* id, const std::string& payload, std::int64_t declared = -1) {
-  return id + Le(declared < 0 ? payload.size() : static_cast<std::uint64_t>(declared), 4) + payload;
-}
-
-// "RIFF" <size 0> "WAVE" and a plain 16-byte format chunk.
-std::string RiffAndFormat(int channels, std::uint32_t rateHz, int bits) {
-  const int frameBytes = channels * bits / 8;
-  return "RIFF" + Le(0, 4) + "WAVE" +
-         Chunk("fmt ", Le(1, 2) + Le(channels, 2) + Le(rateHz, 4) + Le(rateHz * frameBytes, 4) + Le(frameBytes, 2) +
-                           Le(bits, 2));
-}
-
 // A 44.1 kHz mono 24-bit file: an optional extra chunk, then data declaring and holding bytes.
 std::string MonoTrack(std::int64_t declared, std::size_t held, const std::string& extra = "") {
-  return RiffAndFormat(1, 44100, 24) + extra + Chunk("data", std::string(held, 0x22), declared);
+  return WavFile(1, 1, 24, 44100, extra + Chunk("data", std::string(held, 0x22), declared));
 }
 
 using WavFileTest = InProjectTest;
@@ -114,8 +101,8 @@ TEST_F(WavFileTest, ReadersFindTheDataAndRejectWhatCannotPlay) {
       // Data is looked for at even offsets up to 131072.
       {MonoTrack(30, 30, Chunk("JUNK", junk)), 10},
       {MonoTrack(30, 30, Chunk("JUNK", junk + "\0\0"s)), 0, "Can't find data block in wave file!\n"},
-      {RiffAndFormat(2, 48000, 24) + Chunk("data", std::string(60, '\0')), 0, "Mono files only\n"},
-      {RiffAndFormat(1, 48000, 16) + Chunk("data", std::string(20, '\0')), 0, "24 bit wave files only!\n"}};
+      {WavFile(1, 2, 24, 48000, Chunk("data", std::string(60, '\0'))), 0, "Mono files only\n"},
+      {WavFile(1, 1, 16, 48000, Chunk("data", std::string(20, '\0'))), 0, "24 bit wave files only!\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << &c - cases);
     WriteFile("t.wav", c.file);
