@@ -21,7 +21,8 @@ struct Transcript {
   const char *record = "", *play = "";             // the lists, not written when null
   std::vector<std::pair<std::string, std::string>> files{};  // other files of the project
   std::string err{};                                        // printed on standard error
-  std::vector<std::string> exist{}, missing{};              // files afterwards
+  std::vector<std::string> exist{}, missing{};              // whole-name patterns of files there afterwards, or not
+  std::vector<std::pair<std::string, std::vector<int>>> wavs{};  // the one file a pattern names: a plain mono track
 };
 
 const std::string kExitPrompt = "   'x' to exit program\n";
@@ -107,10 +108,13 @@ const Transcript kTranscripts[] = {
              "nudge amount (in sec) or '0' to keep settings\nNudge amount will be set to 22528 samples, 0.511 sec\n",
              "\nNudge Amount = 22528 samples, 0.511 sec\n"}, .counts = {{"Nudge amount will be set", 1}},
      .saved = {"nudge\t0.5000", "i\t67584", "o\t440320", "e\t55296", "mem\t1024"}},
-    // The exact length of the longest, off the block grid.
-    {.name = "StopAtLongestPlaylistFile", .params = "ch\t2\no\t440320\n", .input = "f s\n",
-     .out = {"Checking file a.wav\nChecking file b.wav\n"}, .saved = {"o\t88200"}, .play = "a.wav\nb.wav\n",
-     .files = {{"a.wav", MonoWavBytes(Ramp(66150))}, {"b.wav", MonoWavBytes(Ramp(88200))}}},
+    // The exact length of the longest, off the block grid, of the first entries (as many as the tracks): an empty
+    // line is no entry, "-" is passed over, and a missing file counts as 0 after its message.
+    {.name = "StopAtLongestPlaylistFile", .params = "ch\t4\no\t440320\n", .input = "f s\n",
+     .out = {"Checking file a.wav\nCannot find file in track list called gone.wav!!\nChecking file gone.wav\n"
+             "Checking file b.wav\n"}, .notOut = {"Checking file c.wav"}, .saved = {"o\t88200"},
+     .play = "a.wav\n-\n\ngone.wav\nb.wav\nc.wav\n", .files = {{"a.wav", MonoWavBytes(Ramp(66150))},
+               {"b.wav", MonoWavBytes(Ramp(88200))}, {"c.wav", MonoWavBytes(Ramp(99999))}}},
 
     // Track lists. Only two inputs exist, so in3.wav and in4.wav have no channel.
     {.name = "PlaylistChannelsSkipsAndDirectOutputs", .params = "inputs\t2\noutputs\t2\nch\t8\nsolo\t3\n",
@@ -253,7 +257,13 @@ const Transcript kTranscripts[] = {
     {.name = "RangesListedInMeasures", .params = "sr\t48000\nbuf\t1000\ntmode\t1\ntempo\t120\nsig\t4\nrange\t0\t96000\t"
      "song\n", .input = "lio c\n", .out = {"Loc\tIn\tOut\tName\n1\t1.1.00\t2.1.00\tsong\n"}},
 
-    // Runs.
+    // Runs. "r" raises the punch point to the in point, so both takes start there, and an input of "-" records
+    // nothing; each take's header sizes match it (the null device records silence).
+    {.name = "TakesAreNamedAndHoldExactlyTheTakeLength", .params = "i\t2048\ne\t0\no\t10240\n",
+     .input = "r stp e0.1 r stp x\n", .out = {"Playing and Recording...\nplayback start = 0.05 sec\nrecord start   = "
+             "0.05 sec\nplay/rec stop  = 0.23 sec\n"}, .record = "vox.wav\n-\n", .missing = {"audio_ch_2_.*"},
+     .wavs = {{"audio_ch_1_[0-9]+_stp_2048\\.wav", std::vector<int>(10240 - 2048)},
+              {"audio_ch_1_[0-9]+_stp_5120\\.wav", std::vector<int>(10240 - 5120)}}},
     {.name = "RecordingRefusesAMissingStop", .input = "R yes c c x\n",
      .out = {">> Stop time is not set!\nEnter 'c' to continue and fix\n\n>> Stop time is the same as record start!\n"
              "Enter 'c' to continue and fix\n"}, .notOut = {"Recording..."}, .record = "a.wav\n"},
@@ -283,6 +293,13 @@ const Transcript kTranscripts[] = {
      .notOut = {"Recording...", "take handling"}, .record = "-\n"},
     {.name = "ARecordingDrawsTheLevelMeter", .params = "e\t0\no\t44100\n", .input = "R del x\n",
      .out = {"Recording...\n", "\t -30 dB ["}, .record = "voice.wav\n"},
+    // The take menu comes back in full after each audition. The second quarter of 8192 samples runs from 2048 to 4096.
+    {.name = "AuditionReturnsToTheTakeMenu", .params = "e\t0\no\t8192\n", .input = "R aud 2 aud 9 del x\n",
+     .counts = {{"\t'stp' to save with time stamp\n\n", 3}, {"Playing...\nAuditioning...\n", 2},
+                {"0 = hear whole take   1 = 1st 1/4   2 = 2nd 1/4   3 = 3rd 1/4   4 = 4th 1/4\n", 2},
+                {"playback start = 0.05 sec\nplayback stop  = 0.09 sec\n", 2}},
+     .record = "song.wav\n", .play = "old.wav\n", .files = {{"old.wav", MonoWavBytes(std::vector<int>(9000, 3))}},
+     .missing = {"audio_ch_.*|song.*"}},
     // The minimal interface shows the take menu as one line, again after an unknown word.
     {.name = "MinimalTakeMenu", .params = "int\t0\ne\t0\no\t4096\n", .input = "R what stp x\n", .notOut = {"'aud'"},
      .counts = {{"Recording finished.  Enter a take handling command.\n", 2}}, .record = "a.wav\n"},
@@ -328,8 +345,13 @@ TEST_P(ConsoleTranscript, PrintsAndSaves) {
   for (const std::string& line : t.saved) EXPECT_NE(params.find("\n" + line + "\n"), std::string::npos) << line;
   for (const std::string& part : t.notSaved) EXPECT_EQ(params.find(part), std::string::npos) << part;
   EXPECT_NE(r.err.find(t.err), std::string::npos) << r.err;
-  for (const std::string& name : t.exist) EXPECT_TRUE(Exists(name)) << name;
-  for (const std::string& name : t.missing) EXPECT_FALSE(Exists(name)) << name;
+  for (const std::string& name : t.exist) EXPECT_FALSE(NamesMatching(name).empty()) << name;
+  for (const std::string& name : t.missing) EXPECT_TRUE(NamesMatching(name).empty()) << name;
+  for (const auto& [pattern, samples] : t.wavs) {
+    const std::vector<std::string> names = NamesMatching(pattern);
+    ASSERT_EQ(names.size(), 1u) << pattern;
+    EXPECT_EQ(ReadFile(names[0]), MonoWavBytes(samples)) << names[0];
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Console, ConsoleTranscript, ::testing::ValuesIn(kTranscripts),

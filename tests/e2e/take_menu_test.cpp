@@ -56,18 +56,5 @@ TEST_F(TakeMenuTest, AppendedNamesAskBeforeReplacing) {
   EXPECT_NE(r.out.find(" -> song_alt.wav\n"), std::string::npos);
 }
 
-TEST_F(TakeMenuTest, AuditionReturnsToTheMenu) {
-  Params("e\t0\no\t8192\n");
-  WriteWav("old.wav", std::vector<int>(9000, 3));
-  WriteFile("play.txt", "old.wav\n");
-  const RunResult r = Run("R aud 2 aud 9 del\n");
-  EXPECT_EQ(CountOf(r.out, "\t'stp' to save with time stamp\n\n"), 3);  // the full menu, again after each audition
-  EXPECT_EQ(CountOf(r.out, "0 = hear whole take   1 = 1st 1/4   2 = 2nd 1/4   3 = 3rd 1/4   4 = 4th 1/4\n"), 2);
-  EXPECT_EQ(CountOf(r.out, "Playing...\nAuditioning...\n"), 2);
-  // The second quarter of 8192 samples: from 2048 to 4096.
-  EXPECT_EQ(CountOf(r.out, "playback start = 0.05 sec\nplayback stop  = 0.09 sec\n"), 2) << r.out;
-  EXPECT_EQ(Wavs(), std::vector<std::string>{"old.wav"});
-}
-
 }  // namespace
 }  // namespace sondrel::e2e

@@ -118,15 +118,5 @@ TEST_F(WavFileTest, FixSizeToldOfAMissingFile) {
             "Cannot open gone.wav to update its size!\n");
 }
 
-// Lists are measured end to end ("f"). Empty lines are no entries, a missing
-// track counts as 0 after its message, and only the first `count` entries count.
-TEST_F(WavFileTest, LongestTrackMeasuresTheFirstEntriesOfTheList) {
-  WriteWav("a.wav", std::vector<int>(10));
-  WriteWav("b.wav", std::vector<int>(30));
-  WriteFile("play.txt", "a.wav\n-\n\ngone.wav\nb.wav\n");
-  EXPECT_EQ(CapturedStdout([] { EXPECT_EQ(LongestTrackSamples(3, '-', "play.txt", dialog), 10); }),
-            "Checking file a.wav\nCannot find file in track list called gone.wav!!\nChecking file gone.wav\n");
-}
-
 }  // namespace
 }  // namespace sondrel
