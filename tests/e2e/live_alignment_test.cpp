@@ -6,7 +6,6 @@
 
 #include <csignal>
 #include <cstdint>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -64,16 +63,15 @@ TEST_P(LiveAlignmentTest, TheMeasuredLatencyPlacesEveryTakeOnTheSampleItHeard) {
       << r.out.substr(0, 600);
   EXPECT_NE(ReadFile("param.txt").find("\nrtlat\t" + std::to_string(c.latency) + "\n"), std::string::npos);
 
-  const std::vector<std::string> takes = NamesMatching("vox_[ab][0-9]+(_stp_[0-9]+)?\\.wav");
-  ASSERT_EQ(takes.size(), 2u * kRuns);
+  ASSERT_EQ(NamesMatching("vox_.*").size(), 2u * kRuns);
   const bool xruns = r.out.find("\nPX\n") != std::string::npos || r.out.find("\nRX\n") != std::string::npos;
-  for (const std::string& name : takes) {
-    std::smatch m;
-    const std::int64_t punch =
-        std::regex_search(name, m, std::regex("_stp_([0-9]+)")) ? std::stoll(m[1].str()) : 0;
-    EXPECT_EQ(punch, name[4] == 'a' ? 0 : (2400 + c.block - 1) / c.block * c.block) << name;
+  // The second twenty are stamped with their punch point, on the block grid.
+  for (int n = 1; n <= 2 * kRuns; ++n) {
+    const std::int64_t punch = n > kRuns ? RoundUp(2400, c.block) : 0;
+    const std::string name = n > kRuns ? "vox_b" + std::to_string(n - kRuns) + "_stp_" + std::to_string(punch) + ".wav"
+                                       : "vox_a" + std::to_string(n) + ".wav";
     const std::vector<int> take = ReadSamples(name);
-    ASSERT_EQ(static_cast<std::int64_t>(take.size()), (4800 + c.block - 1) / c.block * c.block - punch) << name;
+    ASSERT_EQ(static_cast<std::int64_t>(take.size()), RoundUp(4800, c.block) - punch) << name;
     for (std::size_t j = 0; j < take.size(); ++j) {
       if (xruns && take[j] == 0) continue;
       ASSERT_EQ(take[j], guide[static_cast<std::size_t>(punch) + j]) << name << " sample " << j;

@@ -28,12 +28,5 @@ TEST(CheckPeak, MostNegativeCodeIsFullMagnitudeAndFirstLoudestChannelWins) {
   EXPECT_EQ(peaks[0], 8388607);
 }
 
-TEST(Metering, RefreshIntervalRatios) {
-  EXPECT_EQ(RefreshInterval(1, 48000, 0), 4000);
-  EXPECT_EQ(RefreshInterval(2, 48000, 4000), 1000);
-  EXPECT_EQ(RefreshInterval(0, 48000, 1000), 1000);
-  EXPECT_EQ(RefreshInterval(0, 44100, 0), 3675);
-}
-
 }  // namespace
 }  // namespace sondrel
