@@ -158,7 +158,10 @@ ClockReading ClockMeasureBeat(std::int64_t position, std::uint32_t rate, float t
   const auto beats = static_cast<float>(tempo / 60.0 * (1.0 / rate) * static_cast<double>(position));
   if (!std::isfinite(beats)) return {};
   ClockReading clock;
-  clock.measure = SaturatingTruncate(beats / static_cast<float>(beatsPerMeasure) + 1.0);
+  // Before timeline 0 (a count-in) the bars count up to bar 1 as whole
+  // bars: the one just before it is bar 0, its beats 1 and on.
+  const double measures = beats / static_cast<float>(beatsPerMeasure) + 1.0;
+  clock.measure = SaturatingTruncate(beats < 0.0f ? std::floor(measures) : measures);
   // 64-bit product: a saturated measure must not overflow here.
   const std::int64_t measureStart = (std::int64_t{clock.measure} - 1) * beatsPerMeasure;
   clock.beat = static_cast<float>(beats - static_cast<float>(measureStart) + 1.0);

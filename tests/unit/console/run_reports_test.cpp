@@ -69,6 +69,10 @@ TEST(Clock, MeasuresSecondsAndUnusableSettings) {
   EXPECT_EQ(Clock(0, 96000, 48000, 1, 0.0f, 4), "measure.beat = 1.1.00 ");
   EXPECT_EQ(Clock(0, 96000, 48000, 1, 120.0f, 0), "measure.beat = 1.1.00 ");
   EXPECT_EQ(Clock(0, 96000, 0, 0, 120.0f, 4), "clock = 0.00 sec");
+  // A count-in before timeline 0 counts up to bar 1: bar 0 beat 3.5, bar -1 beat 4, and negative seconds.
+  EXPECT_EQ(Clock(0, -36000, 48000, 1, 120.0f, 4), "measure.beat = 0.3.50 ");
+  EXPECT_EQ(Clock(0, -120000, 48000, 1, 120.0f, 4), "measure.beat = -1.4.00 ");
+  EXPECT_EQ(Clock(0, -72000, 48000, 0, 120.0f, 4), "clock = -1.50 sec");
   // Far beyond any session: the measure saturates rather than overflowing.
   EXPECT_EQ(Clock(0, std::int64_t{1} << 62, 1, 1, 1e6f, 4).rfind("measure.beat = 2147483647.", 0), 0u);
   EXPECT_EQ(Clock(0, std::int64_t{1} << 62, 1, 1, 3e38f, 4), "measure.beat = 1.1.00 ");
