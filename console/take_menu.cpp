@@ -310,9 +310,31 @@ void AppendNames(const Take& take, std::string_view command) {
   RenameTakesWithSuffix(take.inputs, takes, take.recordList, suffix, take.dialog, take.recording.recordArmed);
 }
 
+bool IsTakeWord(std::string_view word) {
+  for (const std::string_view known : {"rep", "aud", "del", "ins", "cin", "awp", "aws", "app", "pad", "stp"}) {
+    if (word == known) return true;
+  }
+  return false;
+}
+
+// A take word leaves out the inputs whose takes are not there, and says
+// why: cut short (a full disk) and set aside under another name, or
+// removed since the run by something else.
+void TellMissingTakes(const Take& take) {
+  for (int c = 0; c < take.inputs && c < kMaxChannels; ++c) {
+    const std::string aside = ListEntry(take.recording.setAsideList, c);
+    if (!aside.empty() && aside != "-") {
+      take.dialog.Tell({NoticeKind::TakeSetAside, aside, {}, 0, c + 1});
+    } else if (Recorded(take, c) && access(TakeFile(take, c).c_str(), F_OK) != 0) {
+      take.dialog.Tell({NoticeKind::TakeGone, TakeFile(take, c), {}, 0, c + 1});
+    }
+  }
+}
+
 // Carries out one menu word. False when the word is no command, or the
 // command sends the user back to the menu.
 bool Decide(TakeContext& context, Take& take, std::string_view word) {
+  if (IsTakeWord(word)) TellMissingTakes(take);
   if (word == "rep") return Replace(context, take);
   if (word == "aud") {
     Audition(context, take);

@@ -156,6 +156,11 @@ std::string NoticeText(const Notice& n) {
              " was cut short: " + std::strerror(n.error) + "\n";
     case NoticeKind::IncompleteNameTaken: return "It keeps its name: " + n.path + " already exists\n";
     case NoticeKind::IncompleteTakeKept: return "What it holds is kept as " + n.path + "\n";
+    case NoticeKind::TakeSetAside:
+      return "Input " + std::to_string(n.number) + " has no take here: it was cut short, and what it holds is " +
+             n.path + "\n";
+    case NoticeKind::TakeGone:
+      return "The take of input " + std::to_string(n.number) + ", " + n.path + ", is no longer there\n";
     case NoticeKind::RecordingJournalNotSaved:
       return std::string("Could not note the takes in recording.takes: ") + ReasonOf(n.error) +
              "\nIf the program is cut off, their sizes will not be fixed at the next start\n";

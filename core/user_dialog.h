@@ -93,6 +93,8 @@ enum class NoticeKind {
   TakeCutShort,           // path, number: the input
   IncompleteNameTaken,    // path: the name an incomplete take would get
   IncompleteTakeKept,     // path: the name it was kept under
+  TakeSetAside,           // path: the name an incomplete take is kept under, number: the input
+  TakeGone,               // path: a take no longer there, number: the input
   RecordingJournalNotSaved,  // error: the takes of this run are not noted for the next start
 
   // ---- what the start found of work cut off by a crash, a kill or a power cut

@@ -283,7 +283,8 @@ std::string IncompleteTakeName(std::string_view name) {
 // A take that could not be written completely may hold audio that cannot be
 // played again, so it is kept; but it must not pass for a good take. Its
 // sizes are made to say what it holds, and its name that it is incomplete.
-void SetAsideIncompleteTake(const std::string& name, int input, int error, UserDialog& dialog) {
+// Returns the name the take is kept under.
+std::string SetAsideIncompleteTake(const std::string& name, int input, int error, UserDialog& dialog) {
   dialog.Tell({NoticeKind::TakeCutShort, name, {}, error, input});
   // Sizes that cannot be fixed have been told; the audio is kept either way.
   (void)FixSizeFields(name.c_str(), dialog);
@@ -293,9 +294,11 @@ void SetAsideIncompleteTake(const std::string& name, int input, int error, UserD
     dialog.Tell({NoticeKind::IncompleteNameTaken, incomplete});
   } else if (std::rename(name.c_str(), incomplete.c_str()) == 0) {
     dialog.Tell({NoticeKind::IncompleteTakeKept, incomplete});
+    return incomplete;
   } else {
     dialog.Tell({NoticeKind::CouldNotRename, name, incomplete, errno});
   }
+  return name;
 }
 
 // Gives a take the sizes of the samples recorded, puts it on the disk and
@@ -317,16 +320,21 @@ void CloseTakes(const SessionState& s, RunPlan& plan, const RunMeasures& m, Reco
                 UserDialog& dialog) {
   const ListLines names = SplitListLines(recording.takeList);
   std::string kept;
+  std::string setAside;
   for (int c = 0; c < names.count && c < s.inputs && c < kMaxChannels; ++c) {
     const std::string name(names.lines[c]);
     const int error = plan.takeFiles[c] ? FinishTake(plan.takeFiles[c], m, c) : 0;
     if (error != 0) {
-      SetAsideIncompleteTake(name, c + 1, error, dialog);
+      setAside += SetAsideIncompleteTake(name, c + 1, error, dialog);
       plan.recordArmed[c] = 0;
+    } else {
+      setAside += "-";
     }
+    setAside += "\n";
     kept += (error != 0 ? std::string("-") : name) + "\n";
   }
   recording.takeList = kept;
+  recording.setAsideList = setAside;
   RemoveRecordingJournal();
 }
 

@@ -75,6 +75,7 @@ struct RunRequest {
 struct Recording {
   bool made = false;              // a recording ran and its takes await a decision
   std::string takeList;           // one line per input: take file name or "-"
+  std::string setAsideList;       // the same for the takes cut short: the name each is kept under
   std::array<int, kMaxChannels> recordArmed{};
   std::int64_t takeLength = 0;    // samples in each take
   std::int64_t punchPoint = 0;    // where the takes start on the timeline

@@ -1,5 +1,7 @@
 #include "wavfile/wav_format.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -298,6 +300,24 @@ IoResult WriteSizeFields(std::FILE* file, std::int64_t dataAt) {
   return WriteAt(file, 4, riffSize, sizeof riffSize);
 }
 
+// A file cut off in the middle of a write (a full disk, a kill) can end
+// inside a frame. The partial frame is cut off, so the file and the sizes
+// taken from it hold whole frames, and every reader sees the same samples.
+IoResult CutToWholeFrames(std::FILE* file, std::int64_t dataAt) {
+  const std::optional<std::int64_t> fmtAt = FindFormatMarker(file);
+  if (!fmtAt) return {};
+  const std::int64_t frameBytes = std::int64_t{ReadField16(file, *fmtAt + 10)} * ReadField16(file, *fmtAt + 22) / 8;
+  const std::int64_t sizeBytes = FileSizeBytes(file);
+  const std::int64_t dataStart = dataAt + 8;
+  if (frameBytes <= 0 || sizeBytes <= dataStart) return {};
+  const std::int64_t partial = (sizeBytes - dataStart) % frameBytes;
+  if (partial == 0) return {};
+  if (std::fflush(file) != 0 || ftruncate(fileno(file), static_cast<off_t>(sizeBytes - partial)) != 0) {
+    return IoResult::FromErrno();
+  }
+  return {};
+}
+
 }  // namespace
 
 bool FixSizeFields(const char* path, UserDialog& dialog) {
@@ -311,7 +331,7 @@ bool FixSizeFields(const char* path, UserDialog& dialog) {
     dialog.Tell({NoticeKind::NoDataBlockEndsProgram});
     return false;
   }
-  const bool written = WriteSizeFields(file.get(), *dataAt).ok;
+  const bool written = CutToWholeFrames(file.get(), *dataAt).ok && WriteSizeFields(file.get(), *dataAt).ok;
   if (!CloseFile(file) || !written) {
     dialog.Tell({NoticeKind::SizeNotUpdated, path});
     return false;

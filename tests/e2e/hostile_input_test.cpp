@@ -201,7 +201,9 @@ std::vector<Case> FaultCases() {
   const std::string full = "Could not write song.wav: File too large", dir = ": Is a directory";
   const std::string mix = Params("inputs\t1\nch\t1\ni\t0\no\t4096\n"), open = "Could not open audio_ch_1_";
   std::vector<Case> cases = {
-      {"cap in a recording", longTake, "R del x\n", 0, {"was cut short: File too large", "_incomplete.wav"},
+      // The cap falls inside a sample: the kept take is cut to whole ones. A take word says the take is not there.
+      {"cap in a recording", longTake, "R ins x\n", 0, {"was cut short: File too large", "_incomplete.wav",
+       "Input 1 has no take here: it was cut short, and what it holds is audio_ch_1_"},
        "audio_ch_1_[0-9]+_incomplete\\.wav", 1, 30000},
       {"cap in a punch-in", endTake, "R ins x\n", 0, {full, unpunched}, endStamped, 1, 64000},
       {"cap in a punch-in wholly past the end", Params("inputs\t1\nch\t1\ne\t20480\no\t24576\n"), "R ins x\n", 0,
@@ -288,6 +290,7 @@ void HostileInputTest::Check(const Case& c) const {
   for (const std::string& name : matching) {
     const std::string wav = ReadFile(name);
     EXPECT_TRUE(!wav.starts_with("RIFF") || name.ends_with("_incomplete.wav") || Samples24(wav).size() == 4096u) << name;
+    EXPECT_TRUE(!wav.starts_with("RIFF") || (wav.size() - wav.find("data") - 8) % 3 == 0) << name << " ends inside a sample";
   }
   EXPECT_TRUE(c.atLeast.first.empty() || ReadFile(c.atLeast.first).size() >= c.atLeast.second) << c.atLeast.first;
   for (const std::string& dir : c.dirs) EXPECT_TRUE(fs::is_directory(project_ / dir)) << dir;

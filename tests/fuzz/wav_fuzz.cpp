@@ -114,8 +114,25 @@ std::int64_t CheckReaders(std::string_view bytes, const Markers& markers) {
   return length;
 }
 
+// A 2-byte field, 0 where the bytes end first.
+std::int64_t Field16(std::string_view bytes, std::int64_t at) {
+  if (at < 0 || at + 2 > std::ssize(bytes)) return 0;
+  return static_cast<std::int64_t>(sondrel::ReadLe16(reinterpret_cast<const std::uint8_t*>(bytes.data() + at)));
+}
+
+// Where the fixed file ends: it grows only to hold the data size field,
+// and audio ending inside a frame of the format is cut to whole frames.
+std::int64_t FixedEnd(std::string_view before, const Markers& markers) {
+  const std::int64_t dataStart = *markers.data + 8;
+  const auto size = static_cast<std::int64_t>(before.size());
+  const std::int64_t frame = markers.fmt ? Field16(before, *markers.fmt + 10) * Field16(before, *markers.fmt + 22) / 8 : 0;
+  if (frame <= 0 || size <= dataStart) return std::max(size, dataStart);
+  return size - (size - dataStart) % frame;
+}
+
 // After the fix both size fields describe the file as it is and nothing else
-// has changed; the file grows only when it ended inside the data size field.
+// has changed; the file grows only when it ended inside the data size field,
+// and loses only a partial frame at its end.
 // A data marker that overlaps the RIFF size field (offsets 2 to 6: no real
 // WAV file) is overwritten by the fix itself, so such a file is only checked
 // for ending the program when it has no marker at all.
@@ -128,7 +145,7 @@ void CheckFixSize(std::string_view before, const Markers& markers) {
   std::ifstream file(MemoryFile(), std::ios::binary);
   const std::string after{std::istreambuf_iterator<char>(file), {}};
   const auto end = static_cast<std::int64_t>(after.size());
-  FUZZ_CHECK(end == std::max<std::int64_t>(static_cast<std::int64_t>(before.size()), data + 8));
+  FUZZ_CHECK(end == FixedEnd(before, markers));
   if (UsesDs64(before, data)) {
     // The ds64 sizes follow the file; the rest stays.
     FUZZ_CHECK(after.substr(0, 20) == before.substr(0, 20) && after.substr(44, data - 40) == before.substr(44, data - 40));
@@ -137,7 +154,7 @@ void CheckFixSize(std::string_view before, const Markers& markers) {
     return;
   }
   FUZZ_CHECK(after.substr(0, 4) == before.substr(0, 4) && after.substr(8, data - 4) == before.substr(8, data - 4));
-  FUZZ_CHECK(after.substr(data + 8) == before.substr(std::min<std::size_t>(data + 8, before.size())));
+  FUZZ_CHECK(after.substr(data + 8) == before.substr(std::min<std::size_t>(data + 8, before.size()), end - data - 8));
   FUZZ_CHECK(Field32(after, 4) == static_cast<std::uint32_t>(end - 8));
   FUZZ_CHECK(Field32(after, data + 4) == static_cast<std::uint32_t>(end - data - 8));
   const Markers now = CheckMarkers(after);
