@@ -68,6 +68,7 @@ int RunSondrel() {
   if (FilePtr params = OpenFile(kSettingsFileName, "rb")) {
     const SettingsReadResult read = ReadSettings(s, std::move(params));
     for (int i = 0; i < read.rangesWithoutName; ++i) dialog.Tell({NoticeKind::SettingsRangesUnreadable});
+    ReportUnusableCounts(read.counts, s);
     s.settingsCreated = 0;
   } else {
     AskFirstRunSettings(s);

@@ -1,12 +1,15 @@
 #include "console/startup_dialog.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
 #include "console/device_choice.h"
 #include "console/input.h"
 #include "core/file_io.h"
+#include "engine/audio_device.h"
 #include "core/program_exit.h"
 
 namespace sondrel {
@@ -100,6 +103,32 @@ void AskFirstRunSettings(SessionState& s) {
     case 3: s.sampleRate = 88200; break;
     case 4: s.sampleRate = 96000; break;
     default: s.sampleRate = static_cast<std::uint32_t>(answer); break;
+  }
+}
+
+namespace {
+
+constexpr std::int64_t kMaxRateHz = 768000;
+constexpr std::uint32_t kDefaultRateHz = 44100;
+
+void TellUnusable(const CountRead& read, const char* usable, std::int64_t used) {
+  std::printf("%s line %i: %s %lld is outside %s; %lld is used\n", kSettingsFileName, read.line, read.key.c_str(),
+              static_cast<long long>(read.value), usable, static_cast<long long>(used));
+}
+
+}  // namespace
+
+void ReportUnusableCounts(const std::vector<CountRead>& counts, SessionState& s) {
+  for (const CountRead& read : counts) {
+    if (read.key == "sr" && (read.value < 1 || read.value > kMaxRateHz)) {
+      s.sampleRate = kDefaultRateHz;
+      TellUnusable(read, "the rates the program can run at (1 to 768000 Hz)", kDefaultRateHz);
+    } else if (read.key == "buf") {
+      const int used = ClampPeriodRequest(static_cast<int>(std::clamp<std::int64_t>(read.value, INT32_MIN, INT32_MAX)));
+      if (read.value != used) TellUnusable(read, "the period sizes the program asks for (16 to 4096 frames)", used);
+    } else if (read.key != "sr" && read.key != "buf" && read.value > kMaxChannels) {
+      TellUnusable(read, "the channels the program has (256)", kMaxChannels);
+    }
   }
 }
 

@@ -2,7 +2,10 @@
 // questions, the checks of the list files and the configuration it runs with.
 #pragma once
 
+#include <vector>
+
 #include "core/session_state.h"
+#include "core/settings_file.h"
 
 namespace sondrel {
 
@@ -17,5 +20,12 @@ void AskFirstRunSettings(SessionState& s);
 void CheckListFiles(const SessionState& s);
 
 void PrintConfiguration(const SessionState& s);
+
+// Names each count of param.txt the program cannot use, with its line and
+// what is used instead: a rate it cannot run at (the default rate is used),
+// a period size outside what it asks a device for, more channels than it
+// has. A rate is put right in `s` here; the others are held to their limits
+// where they are used, as they always were.
+void ReportUnusableCounts(const std::vector<CountRead>& counts, SessionState& s);
 
 }  // namespace sondrel

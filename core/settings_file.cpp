@@ -50,12 +50,13 @@ std::int64_t ParseInteger(std::string_view text) {
                   : static_cast<std::int64_t>(magnitude);
 }
 
-// The file's counts and switches pass through 32-bit ints, as atoi stored
-// them. Positions are whole 64-bit sample numbers: a session of 12.4 hours at
-// 48 kHz passes 2^31 samples, and every position below that is written as it
-// always was.
+// The file's counts and switches are 32-bit ints. A number beyond them
+// stays at the end it passed, never wrapping round to another value that
+// would then pass the program's own limits. Positions are whole 64-bit
+// sample numbers: a session of 12.4 hours at 48 kHz passes 2^31 samples,
+// and every position below that is written as it always was.
 std::int32_t Low32(std::int64_t value) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
 long long Position(std::int64_t samples) { return static_cast<long long>(samples); }
@@ -227,7 +228,7 @@ void HandlePlainKey(SessionState& s, std::string_view key, std::string_view valu
   if (key == "dv") {
     SetText(s.deviceName, value);
   } else if (key == "sr") {
-    s.sampleRate = static_cast<std::uint32_t>(Low32(ParseInteger(value)));
+    s.sampleRate = static_cast<std::uint32_t>(std::clamp<std::int64_t>(ParseInteger(value), 0, UINT32_MAX));
   } else if (key == "inputs") {
     s.inputs = Low32(ParseInteger(value));
   } else if (key == "outputs") {
@@ -286,6 +287,23 @@ void HandlePlainKey(SessionState& s, std::string_view key, std::string_view valu
     const std::int64_t channel = ParseInteger(value);
     if (IsStoredChannel(channel, s.tracks)) s.solo[static_cast<std::size_t>(channel - 1)] = 1;
   }
+}
+
+bool IsCheckedCount(std::string_view key) {
+  return key == "sr" || key == "inputs" || key == "outputs" || key == "ch" || key == "buf";
+}
+
+// A later line of the same key replaces the earlier one, as in the session.
+void NoteCount(std::vector<CountRead>& counts, std::string_view key, std::string_view text, std::string_view value) {
+  const auto line = static_cast<int>(std::count(text.data(), value.data(), '\n')) + 1;
+  const CountRead read{std::string(key), line, ParseInteger(value)};
+  for (CountRead& earlier : counts) {
+    if (earlier.key == key) {
+      earlier = read;
+      return;
+    }
+  }
+  counts.push_back(read);
 }
 
 bool IsPlainKey(std::string_view key) {
@@ -362,6 +380,7 @@ SettingsReadResult ParseSettingsText(SessionState& s, std::string_view text) {
     if (IsPlainKey(key)) {
       const std::optional<std::string_view> value = scanner.PlainValue();
       if (value) HandlePlainKey(s, key, *value);
+      if (value && IsCheckedCount(key)) NoteCount(result.counts, key, text, *value);
     } else if (key == "v" || key == "p" || key == "busvl" || key == "bus") {
       const IndexedValue field = SplitIndexed(scanner.RestOfKeyLine().text);
       if (!field.hasValue) continue;

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "core/file_io.h"
@@ -25,9 +26,18 @@ inline constexpr const char* kSettingsTempFileName = "param.txt.tmp";
 // The 64 stored bus lists ("1,2,4,"), bus 1 at index 0.
 using BusListTexts = std::array<std::string, kBusCount>;
 
+// A count that start-up checks against what the program can use: the
+// number the line says, read without wrapping, and the line it is on.
+struct CountRead {
+  std::string key;
+  int line = 0;
+  std::int64_t value = 0;
+};
+
 // What the reader found wrong in a file it read anyway.
 struct SettingsReadResult {
   int rangesWithoutName = 0;  // range lines cut short: they get "range<N>"
+  std::vector<CountRead> counts;  // sr, inputs, outputs, ch, buf: the line that counts for each
 };
 
 // Reads the whole file, closes it, and stores every setting the text names

@@ -176,6 +176,12 @@ const Transcript kTranscripts[] = {
              "'d' if done changing options\n",
              "The click is off\n"},
      .saved = {"click\t0\t-12.50", "cnt\t2"}},
+    // Numbers are read without wrapping; one the program cannot use is named with its line and what is used.
+    {.name = "UnusableCountsAreNamedWithTheirLines", .params = "sr\t-48000\nbuf\t1000000000000\nch\t99999999\nbuf\t8\n",
+     .input = "x\n", .out = {"param.txt line 2: sr -48000 is outside the rates the program can run at (1 to 768000 Hz); "
+             "44100 is used\nparam.txt line 5: buf 8 is outside the period sizes the program asks for (16 to 4096 "
+             "frames); 16 is used\nparam.txt line 4: ch 99999999 is outside the channels the program has (256); 256 is "
+             "used\n", "Rate\t44100\n"}, .notOut = {"4294919296", "-727379968"}},
     {.name = "AnUnusedClickLeavesTheSettingsAsTheyWere", .input = "s x\n", .notSaved = {"click", "cnt"}},
     // Without "d" the menu keeps every word, "s" included. "d" closing the menu, and "d" put back by "cf", both end the
     // mixer view.

@@ -76,8 +76,9 @@ TEST(GetParams, ReadsWhatEachLineMeans) {
       {"clock\tsc\nclock\tuc\n", "\nclock\tsc\n"}, {"mix\t7\n", "\nmix\t0\n"},  // uc never sets
       {"tmode\t-1\n", "\ntmode\t0\n"}, {"aud\t-2\n", "\naud\t0.00\n"}, {"peak\tnp\n", "\npeak\tnp\n"},
       {"nudge\t0.125\n", "\nnudge\t0.1250\n"}, {"range\t7\t9\ta  b\tc\n", "\nrange\t7\t9\ta  b\tc\n"},
-      // Numbers: leading blanks and sign, base 10, counts cut to 32 bits, positions 64-bit, saturation.
-      {"sr\t  +48000xyz\n", "\nsr\t48000\n"}, {"meter\t0x40\n", "\nmeter\t0\n"}, {"sr\t4294967297\n", "\nsr\t1\n"},
+      // Numbers: leading blanks and sign, base 10, counts held to 32 bits, positions 64-bit, saturation.
+      {"sr\t  +48000xyz\n", "\nsr\t48000\n"}, {"meter\t0x40\n", "\nmeter\t0\n"}, {"sr\t4294967297\n", "\nsr\t4294967295\n"},
+      {"meter\t-99999999999\n", "\nmeter\t-2147483648\n"},  // numbers stop at their ends, never wrap
       {"o\t4294967297\n", "\no\t4294967297\n"}, {"e\t99999999999999999999999\n", "\ne\t9223372036854775807\n"}, {"tempo\t1.2e2\n", "\ntempo\t120.00\n"},
       {"proll\t1e300\n", "\nproll\tinf\n"}, {"sr\n\n48000\n", "\nsr\t48000\n"},
       // A measured latency (0 is one) is kept; a negative one means none, and none is not written.
