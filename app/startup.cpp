@@ -82,8 +82,7 @@ int RunSondrel() {
   s.outputs = counts.outputs;
 
   PrintConfiguration(s);
-  RunConsole(s);
-  return 0;
+  return RunConsole(s);
 }
 
 }  // namespace sondrel

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/interruption.h"
+#include "core/program_exit.h"
 #include "core/settings_file.h"
 #include "console/device_choice.h"
 #include "console/export_command.h"
@@ -40,10 +42,13 @@ void RoundPositionsToBlocks(SessionState& s, int block) {
 }
 
 // Puts a settings text in place as param.txt and says so, or why not; the
-// program goes on either way.
-void WriteSettingsAndTell(UserDialog& dialog, const std::string& text, const char* done) {
-  if (const IoResult written = WriteSettingsFile(text); !written) {
-    dialog.Tell({NoticeKind::SettingsNotWritten, kSettingsFileName, {}, written.error});
+// program goes on either way, and ends with status 1 unless a later write
+// succeeds.
+void WriteSettingsAndTell(ConsoleState& console, const std::string& text, const char* done) {
+  const IoResult written = WriteSettingsFile(text);
+  console.settingsUnsaved = !written;
+  if (!written) {
+    console.dialog.Tell({NoticeKind::SettingsNotWritten, kSettingsFileName, {}, written.error});
     return;
   }
   std::fputs(done, stdout);
@@ -53,7 +58,7 @@ void StartConsole(ConsoleState& console) {
   SessionState& s = console.s;
   ReportDeviceSetup(OpenAudioDevices(s, console.devices));
   if (s.settingsCreated == 1) {
-    WriteSettingsAndTell(console.dialog, BuildFirstRunText(s, console.devices.requestedPeriodFrames),
+    WriteSettingsAndTell(console, BuildFirstRunText(s, console.devices.requestedPeriodFrames),
                          "Created param.txt file\n");
     s.settingsCreated = 0;
   }
@@ -284,7 +289,7 @@ Flow RequestExit(ConsoleState& console) {
 }
 
 Flow SaveSettings(ConsoleState& console) {
-  WriteSettingsAndTell(console.dialog, BuildSettingsText(console.s, console.devices.requestedPeriodFrames),
+  WriteSettingsAndTell(console, BuildSettingsText(console.s, console.devices.requestedPeriodFrames),
                        "\nStored Settings\n\n");
   return Flow::Continue;
 }
@@ -472,7 +477,7 @@ void PrintShortStatus(const ConsoleState& console) {
   }
 }
 
-void RunConsole(SessionState& s) {
+int RunConsole(SessionState& s) {
   ConsoleState console(s);
   StartConsole(console);
   try {
@@ -482,12 +487,16 @@ void RunConsole(SessionState& s) {
       if (console.pending == PendingAction::Exit) {
         RunExitForm(s, console.devices, console.transport, console.dialog);
         std::printf("\n");
-        return;
+        return console.settingsUnsaved ? 1 : 0;
       }
     }
   } catch (const EndOfInput&) {
     // Nothing more can be typed: leave the way "x" does, minus the questions.
     CloseAudioDevices(console.devices);
+    if (console.settingsUnsaved && InterruptionExitStatus() == 0) {
+      std::printf("\n");
+      throw ProgramExit{1};
+    }
     throw;
   }
 }

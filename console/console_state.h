@@ -30,6 +30,8 @@ struct ConsoleState {
   explicit ConsoleState(SessionState& session) : s(session) {}
 
   SessionState& s;
+  // The last write of param.txt failed: the program's exit status says so.
+  bool settingsUnsaved = false;
   TerminalDialog dialog;
   TerminalRunDisplay display{s};
   AudioDevices devices;

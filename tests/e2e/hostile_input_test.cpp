@@ -217,8 +217,10 @@ std::vector<Case> FaultCases() {
       {"cap in a backup", shortTake, "R cin x\n", 0, {"Cannot create backup file song_bkup_"}, "", 1, 40000, {}, {"song.wav"}},
       {"cap in an export", Params("inputs\t1\nch\t1\ni\t0\no\t20480\n"), "exp-i mix c exp-s mix c x\n", 0,
        {"Writing mix.wav failed: File too large", "Writing mix_L.wav failed: File too large", "Nothing was exported."}, "mix.*", 0, 30000},
-      {"cap in a settings save", settings, "s x\n", 0, {"Could not write param.txt: File too large"}, "", 1, 100},
-      {"cap on the first settings file", "", "c 1 1 1 null 1 x\n", 0, {"Could not write param.txt: File too large\n"},
+      // A script can tell that the settings were not saved: the status is 1, at "x" or at the end of input.
+      {"cap in a settings save", settings, "s x\n", 1, {"Could not write param.txt: File too large"}, "", 1, 100},
+      {"cap in a settings save as input ends", settings, "s\n", 1, {"Could not write param.txt: File too large"}, "", 1, 100},
+      {"cap on the first settings file", "", "c 1 1 1 null 1 x\n", 1, {"Could not write param.txt: File too large\n"},
        "param\\.txt", 0, 20},
       {"temp_pad.wav a directory", lateTake, "R pad x\n", 0, {"Could not create temp_pad.wav: Is a directory", unpadded},
        stamped, 1, 0, {"temp_pad.wav"}},
