@@ -24,24 +24,11 @@ struct ClickCase {
 
 class ClickTest : public VifLoopTest, public ::testing::WithParamInterface<ClickCase> {
  protected:
-  // Beat k of the grid, counted from timeline 0.
-  std::int64_t Beat(std::int64_t k) const {
-    return std::llround(static_cast<double>(k) * 60.0 * GetParam().rate / static_cast<double>(GetParam().tempo));
-  }
+  std::int64_t Beat(std::int64_t k) const { return GridBeat(k, GetParam().rate, GetParam().tempo); }
   std::int64_t FirstBeatFrom(std::int64_t position) const {
     std::int64_t k = position * static_cast<std::int64_t>(GetParam().tempo) / (60 * GetParam().rate) - 2;
     while (Beat(k) < position) ++k;
     return k;
-  }
-  // Where bursts start in `samples`: a sample that is not silence after 1 ms of it.
-  static std::vector<std::int64_t> Onsets(const std::vector<int>& samples, std::int64_t quiet) {
-    std::vector<std::int64_t> onsets;
-    std::int64_t silent = quiet;
-    for (std::size_t n = 0; n < samples.size(); ++n) {
-      if (samples[n] != 0 && silent >= quiet) onsets.push_back(static_cast<std::int64_t>(n));
-      silent = samples[n] == 0 ? silent + 1 : 0;
-    }
-    return onsets;
   }
   // Channel `channel` of the interface's raw copy of everything its three outputs played.
   std::vector<int> Played(std::size_t channel) const {

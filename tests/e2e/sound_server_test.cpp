@@ -117,5 +117,23 @@ TEST_F(JackTest, ALoopbackTakeIsTheTrackOrItsRunSaysWhatWasLost) {
   EXPECT_GT(clean, 0) << r.out;
 }
 
+// The click through the server, after a bar of count-in, on an output with
+// no track: its take holds a burst starting at every beat of the grid and
+// nowhere else, unless the run said it lost a stretch.
+TEST_F(JackTest, TheClickLinesUpWithTheGridThroughTheServer) {
+  WriteLists("vox.wav\n", "-\n");
+  WriteFile("param.txt", "dv\tjackplug\nsr\t48000\ninputs\t1\noutputs\t1\nch\t1\nbuf\t256\ni\t0\ne\t0\no\t96000\n"
+                         "clock\thc\nmeter\t0\ntempo\t97.30\nclick\t1\t-6.00\ncnt\t1\n");
+  const RunResult r = Run("r_c x\n", 0,
+                          "until jack_lsp 2>/dev/null | grep -qx 'sondrel-01:in_000'; do sleep 0.05; done; "
+                          "jack_connect sondrel:out_000 sondrel-01:in_000 && cat ../stdin.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  // A run that lost a stretch has said so, which is all it promises.
+  if (r.out.find("\nPX\n") != std::string::npos || r.out.find("\nRX\n") != std::string::npos) return;
+  std::vector<std::int64_t> grid;
+  for (std::int64_t k = 0; GridBeat(k, 48000, 97.3f) < 96000; ++k) grid.push_back(GridBeat(k, 48000, 97.3f));
+  EXPECT_EQ(Onsets(ReadSamples("vox_c.wav"), 48), grid);
+}
+
 }  // namespace
 }  // namespace sondrel::e2e

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,22 @@ inline std::int64_t RoundUp(std::int64_t value, int block) { return (value + blo
 
 // The silent chunk every run starts with: the most whole blocks in 4096 frames.
 inline std::int64_t LeadIn(int block) { return block * (4096 / block); }
+
+// The click's grid: beat k starts at timeline sample round(k x 60 x rate / tempo).
+inline std::int64_t GridBeat(std::int64_t k, std::uint32_t rate, float tempo) {
+  return std::llround(static_cast<double>(k) * 60.0 * rate / static_cast<double>(tempo));
+}
+
+// Where bursts start in `samples`: a sample that is not silence after `quiet` samples of it.
+inline std::vector<std::int64_t> Onsets(const std::vector<int>& samples, std::int64_t quiet) {
+  std::vector<std::int64_t> onsets;
+  std::int64_t silent = quiet;
+  for (std::size_t n = 0; n < samples.size(); ++n) {
+    if (samples[n] != 0 && silent >= quiet) onsets.push_back(static_cast<std::int64_t>(n));
+    silent = samples[n] == 0 ? silent + 1 : 0;
+  }
+  return onsets;
+}
 
 class VifLoopTest : public ProjectTest {
  protected:
