@@ -159,6 +159,8 @@ std::string NoticeText(const Notice& n) {
     case NoticeKind::TakeSetAside:
       return "Input " + std::to_string(n.number) + " has no take here: it was cut short, and what it holds is " +
              n.path + "\n";
+    case NoticeKind::DeviceStillGone:
+      return "The audio device " + n.path + " is still gone, so the run does not start\n";
     case NoticeKind::TakeGone:
       return "The take of input " + std::to_string(n.number) + ", " + n.path + ", is no longer there\n";
     case NoticeKind::RecordingJournalNotSaved:

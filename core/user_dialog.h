@@ -95,6 +95,7 @@ enum class NoticeKind {
   IncompleteTakeKept,     // path: the name it was kept under
   TakeSetAside,           // path: the name an incomplete take is kept under, number: the input
   TakeGone,               // path: a take no longer there, number: the input
+  DeviceStillGone,        // path: the device a run found gone, which still cannot be opened
   RecordingJournalNotSaved,  // error: the takes of this run are not noted for the next start
 
   // ---- what the start found of work cut off by a crash, a kill or a power cut

@@ -170,15 +170,35 @@ bool GrantServes(const StreamReport& report, int channels, unsigned int rate) {
 }
 
 void PrepareDevicesForRun(AudioDevices& devices, bool capture, bool playback) {
+  if (devices.lost) return;
   if (devices.playback) SettleStream(devices.playback.get());
   if (devices.capture) SettleStream(devices.capture.get());
   if (capture && devices.capture) snd_pcm_prepare(devices.capture.get());
   if (playback && devices.playback) snd_pcm_prepare(devices.playback.get());
 }
 
+void MarkDevicesLost(AudioDevices& devices) {
+  if (devices.playback) snd_pcm_drop(devices.playback.get());
+  if (devices.capture) snd_pcm_drop(devices.capture.get());
+  devices.lost = true;
+}
+
+bool ReopenLostDevices(const SessionState& state, AudioDevices& devices) {
+  const int chunk = devices.chunkFrames;
+  devices.playback.reset();
+  devices.capture.reset();
+  const DeviceSetup setup = OpenAudioDevices(state, devices);
+  devices.lost = setup.failedStep != DeviceSetupStep::None || !setup.granted || devices.chunkFrames != chunk ||
+                 !GrantServes(setup.playback, state.outputs, state.sampleRate) ||
+                 !GrantServes(setup.capture, state.inputs, state.sampleRate);
+  if (devices.lost) MarkDevicesLost(devices);
+  return !devices.lost;
+}
+
 void CloseAudioDevices(AudioDevices& devices) {
-  if (devices.playback) SettleStream(devices.playback.get());
-  if (devices.capture) SettleStream(devices.capture.get());
+  if (devices.lost) MarkDevicesLost(devices);
+  if (devices.playback && !devices.lost) SettleStream(devices.playback.get());
+  if (devices.capture && !devices.lost) SettleStream(devices.capture.get());
   if (devices.playback) snd_pcm_close(devices.playback.release());
   if (devices.capture) snd_pcm_close(devices.capture.release());
 }

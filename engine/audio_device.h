@@ -32,6 +32,9 @@ struct AudioDevices {
   int chunkFrames = 0;
   snd_pcm_uframes_t playbackBufferFrames = 0;
   snd_pcm_uframes_t captureBufferFrames = 0;
+  // A run found the device gone: its streams were dropped, never drained
+  // (a drain would wait for ever), and the next run opens it again first.
+  bool lost = false;
 };
 
 int ClampPeriodRequest(int periodFrames);
@@ -86,6 +89,13 @@ void PrepareDevicesForRun(AudioDevices& devices, bool capture, bool playback);
 
 // Drains playback then capture, closes playback then capture.
 void CloseAudioDevices(AudioDevices& devices);
+
+// After a run found the device gone: drops both streams, so that nothing
+// waits on them again.
+void MarkDevicesLost(AudioDevices& devices);
+// Opens a lost device again with the same settings. False when it cannot
+// be opened, or no longer grants what the buffers were made for.
+bool ReopenLostDevices(const SessionState& state, AudioDevices& devices);
 
 // Chunks of track audio in one allocation: each slot holds `channels`
 // stretches of one chunk, channel c of a slot starting c * strideBytes in.

@@ -61,6 +61,12 @@ struct LoopState {
   std::int64_t lastDisplay = 0;
   bool meterRestart = true;
 
+  // When a stream last moved, and how long the devices may stand still
+  // before they count as lost.
+  std::int64_t stillSinceNs = 0;
+  std::int64_t lostAfterNs = 0;
+  bool deviceFailed = false;  // a transfer failed in a way no prepare mends
+
   // Channel numbers (from 1) whose levels a monitor run shows.
   std::array<int, kMaxChannels> monitored{};
   int monitoredCount = 0;
@@ -77,6 +83,18 @@ struct Loop {
 
   const SessionState& session() const { return *settings.session; }
 };
+
+// ------------------------------------------------------------ lost devices
+
+// A device unplugged, a server that went away or a stream suspended for
+// good: no prepare brings it back.
+bool IsDeviceGone(snd_pcm_sframes_t result) { return result == -ENODEV || result == -EBADFD || result == -ESTRPIPE; }
+
+std::int64_t MonotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
 
 // ------------------------------------------------------------ late disk
 
@@ -341,6 +359,8 @@ void ReadInputs(Loop& loop, const ChunkPointers& chunk, int offset, int frames) 
     ++loop.measures.overruns;
     snd_pcm_prepare(capture);
     snd_pcm_start(capture);
+  } else if (IsDeviceGone(got)) {
+    loop.state.deviceFailed = true;
   }
   loop.state.captureFrames += frames;
 }
@@ -527,6 +547,8 @@ void WriteBlock(Loop& loop, int frames) {
     loop.settings.observer->MarkUnderrun();
     ++loop.measures.underruns;
     snd_pcm_prepare(playback);
+  } else if (IsDeviceGone(written)) {
+    st.deviceFailed = true;
   }
   // A playback that never gets going (a device in trouble) must not keep a
   // recording from ever starting: capture starts once its take is due.
@@ -633,6 +655,10 @@ void StartLoop(Loop& loop) {
   const std::int64_t bufferMs = 1000 * std::max(st.playbackBufferFrames, st.captureBufferFrames) /
                                 std::max<std::int64_t>(s.sampleRate, 1);
   st.waitMilliseconds = static_cast<int>(std::clamp<std::int64_t>(2 * bufferMs, 10, 1000));
+  // A second, or two buffers where a buffer is long: a device that moves
+  // nothing for that long has stopped.
+  st.lostAfterNs = (1000 + 2 * bufferMs) * 1000000;
+  st.stillSinceNs = MonotonicNs();
   // Half a block: a stream found within a block of its edge still has time.
   const std::int64_t blockUs = 1000000LL * st.block / std::max<std::int64_t>(s.sampleRate, 1);
   st.diskWaitMicroseconds = static_cast<int>(std::clamp<std::int64_t>(blockUs / 2, 250, 20000));
@@ -681,6 +707,16 @@ bool StopReached(const Loop& loop) {
   return st.playbackFrames - st.chunk >= plan.stopPosition - plan.startPosition;
 }
 
+// A device that failed beyond recovery, or that has moved nothing for a
+// while, ends the run the way a stop does: the take so far is kept.
+bool DeviceLost(Loop& loop, bool moved) {
+  LoopState& st = loop.state;
+  if (st.deviceFailed) return true;
+  const std::int64_t now = MonotonicNs();
+  if (moved) st.stillSinceNs = now;
+  return now - st.stillSinceNs > st.lostAfterNs;
+}
+
 void RunPasses(Loop& loop) {
   LoopState& st = loop.state;
   const RunPlan& plan = loop.plan;
@@ -698,9 +734,11 @@ void RunPasses(Loop& loop) {
       moved = true;
     }
     if (StopReached(loop)) return;
-    if (StopRequested(loop)) {
+    const bool lost = DeviceLost(loop, moved);
+    if (lost || StopRequested(loop)) {
       WriteCapturedPart(loop);
       loop.measures.stopped = true;
+      loop.measures.deviceLost = lost;
       loop.measures.stopPosition = ClockPosition(loop);
       return;
     }

@@ -35,6 +35,7 @@ struct RunSummary {
   int underruns = 0;
   int overruns = 0;
   bool stopped = false;           // stopped by the user before its stop point
+  bool deviceLost = false;        // ended by a device that stopped answering
   std::int64_t stopPosition = 0;  // where, on the running clock
   // Silence the disk caused: timeline frames played silent because their
   // chunk was not read in time, take samples left silent because the

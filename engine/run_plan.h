@@ -54,6 +54,9 @@ struct RunMeasures {
   int overruns = 0;
   // A run stopped by the user (a key or a signal) before its stop point.
   bool stopped = false;
+  // The device stopped moving or failed beyond recovery (a server gone, a
+  // card unplugged): the run ended by itself, as on a stop.
+  bool deviceLost = false;
   std::int64_t stopPosition = 0;
   // Samples written to each take: the take length, or less after a stop.
   std::int64_t recordedSamples = 0;

@@ -269,6 +269,7 @@ void ReportFinishedRun(const SessionState& s, const RunShape& shape, const RunPl
   summary.underruns = m.underruns;
   summary.overruns = m.overruns;
   summary.stopped = m.stopped;
+  summary.deviceLost = m.deviceLost;
   summary.stopPosition = m.stopPosition;
   summary.playbackStarvedFrames = m.playbackStarvedFrames;
   summary.captureDroppedFrames = m.captureDroppedFrames;
@@ -394,6 +395,10 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   Recording recording;
   const RunShape shape = ShapeOf(request.kind);
   if (request.kind == RunKind::None) return recording;
+  if (devices.lost && !ReopenLostDevices(s, devices)) {
+    dialog.Tell({NoticeKind::DeviceStillGone, s.deviceName.data()});
+    return recording;
+  }
 
   if (request.kind == RunKind::RecordWithPlayback && s.punchPoint < s.inPoint) s.punchPoint = s.inPoint;
   if (shape.preRoll) PrepareRecordAtInPoint(s, transport, devices.blockFrames, observer);
@@ -475,6 +480,7 @@ Recording RunTransport(SessionState& s, AudioDevices& devices, TransportBuffers&
   settings.refreshInterval = transport.refreshInterval;
   settings.observer = &observer;
   RunBlockLoop(devices, buffers, *plan, settings, *measures);
+  if (measures->deviceLost) MarkDevicesLost(devices);
 
   if (shape.audition) {
     s.inPoint = savedIn;

@@ -79,6 +79,7 @@ struct Config {
   std::vector<std::int64_t> captureXruns;
   std::vector<std::int64_t> playbackSlips;
   std::vector<std::int64_t> captureSlips;
+  std::int64_t freeze = -1;  // stream position from which each stream stops for good (-1: never)
   std::string playbackFile;  // raw S24_3LE copy of everything written
   int gain = 1;              // what the inputs multiply the wire by, clipping at full scale
 };
@@ -144,6 +145,11 @@ int ReadEntry(snd_config_t* node, const std::string& key, Config& config) {
     const int b = snd_config_get_bool(node);
     if (b < 0) return b;
     config.paced = b != 0;
+    return 0;
+  }
+  if (key == "freeze") {
+    if (ReadInteger(node, number) < 0 || number < 0) return -EINVAL;
+    config.freeze = number;
     return 0;
   }
   if (key == "latency") {
@@ -383,6 +389,7 @@ struct Vif {
   std::vector<std::int64_t> slips;  // positions at which the stream silently falls a period behind
   std::size_t nextSlip = 0;
   std::int64_t reportedPointer = 0;  // playback: the pointer never goes back, whatever the clock says
+  snd_pcm_sframes_t frozenPointer = -1;  // where a frozen stream's pointer stands
   std::int64_t openIndex = 0;  // the stream's frame index when it was opened
   bool claimed = false;          // this PCM holds its stream of the device
   snd_pcm_uframes_t boundary = 0;
@@ -542,6 +549,11 @@ void TakeSlip(Vif& vif, std::int64_t& anchor) {
   ++vif.nextSlip;
 }
 
+// A frozen stream is a device that went away without a word, as a sound
+// server does when it is killed: its pointer stands still, and nothing
+// ever wakes a program waiting on it.
+bool Frozen(const Vif& vif) { return vif.config.freeze >= 0 && Active(vif) && StreamPosition(vif) >= vif.config.freeze; }
+
 snd_pcm_sframes_t Wrap(const Vif& vif, std::int64_t position) {
   return static_cast<snd_pcm_sframes_t>(position % Boundary(vif));
 }
@@ -581,6 +593,10 @@ snd_pcm_sframes_t VifPointer(snd_pcm_ioplug_t* io) {
   Vif& vif = VifOf(io);
   SharedLock lock(vif.h());
   Sync(vif);
+  if (Frozen(vif)) {
+    if (vif.frozenPointer < 0) vif.frozenPointer = vif.playback() ? PlaybackPointer(vif) : CapturePointer(vif);
+    return vif.frozenPointer;
+  }
   if (LostPeriod(vif)) return -EPIPE;
   if (InjectionDue(vif)) {
     ++vif.nextXrun;
@@ -732,6 +748,7 @@ std::int64_t ReadyTick(Vif& vif) {
   const auto availMin = static_cast<std::int64_t>(vif.availMin);
   // A stream stopped by an xrun wakes its waiter at once, as a card's does:
   // the program has to prepare it, and would otherwise wait for ever.
+  if (Frozen(vif)) return kNever;
   if (LostPeriod(vif) || InjectionDue(vif) || vif.io.state == SND_PCM_STATE_XRUN) return kNow;
   if (vif.playback()) {
     const PlaybackLine& p = h.play;

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "tests/support/project.h"
+#include "tests/support/vif_loop.h"
 
 namespace sondrel::e2e {
 namespace {
@@ -89,6 +89,27 @@ TEST_F(ReliabilityTest, ClosedStandardDescriptorsAreTheEndOfInputOrNowhere) {
     EXPECT_NE(status.find("status 0"), std::string::npos) << closing << ": " << status;
   }
   EXPECT_NE(ReadFile("param.txt").find("clock\t"), std::string::npos);  // "s" saved with output closed
+}
+
+using DeviceLossTest = VifLoopTest;
+
+// A device that stops answering mid-take (the interface freezes, as a
+// killed server's streams do) ends the run by itself within a few seconds:
+// the take keeps what was recorded, in whole samples, the run says what
+// happened, and the prompt comes back.
+TEST_F(DeviceLossTest, ADeviceThatStopsAnsweringEndsTheRunAndKeepsTheTake) {
+  const std::vector<int> track = WriteTrack("track.wav", 0, 96000);
+  WriteLists("vox.wav\n", "track.wav\n");
+  WriteVif(1, 1, 256, "i\t0\ne\t0\no\t96000\n", 0, "freeze " + std::to_string(LeadIn(256) + 20000));
+  const RunResult r = Run("r_t x\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(r.seconds, 10.0);
+  EXPECT_NE(r.out.find("The audio device stopped answering: the run ended, and what it recorded is kept\nStopped at "),
+            std::string::npos) << r.out;
+  const std::vector<int> take = ReadSamples("vox_t.wav");
+  ASSERT_GT(take.size(), 16384u);
+  ASSERT_LE(take.size(), 20000u + 512u);  // the block that reached the freeze, and the one in flight
+  EXPECT_EQ(take, std::vector<int>(track.begin(), track.begin() + static_cast<std::ptrdiff_t>(take.size())));
 }
 
 }  // namespace
