@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "wavfile/wav_format.h"
@@ -14,6 +15,11 @@
 namespace sondrel {
 
 namespace {
+
+// How often the takes are put on the disk while they grow. A power cut
+// loses what was captured since the last sync finished; a sync costs a
+// journal commit, so much more often would only load the disk.
+constexpr int kTakeSyncIntervalMicroseconds = 1000000;
 
 UniqueFd NewWakeFd() { return UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)); }
 
@@ -80,12 +86,15 @@ DiskStreams::DiskStreams(TransportBuffers& buffers, const RunPlan& plan, int chu
       playMarks_(static_cast<std::size_t>(buffers.play.slots)),
       captureMarks_(static_cast<std::size_t>(buffers.capture.slots)),
       diskWake_(NewWakeFd()),
-      loopWake_(NewWakeFd()) {
-  const InterruptionsBlocked blocked;  // the new thread inherits the mask
+      loopWake_(NewWakeFd()),
+      syncWake_(NewWakeFd()) {
+  const InterruptionsBlocked blocked;  // the new threads inherit the mask
   thread_ = std::thread([this] { Run(); });
+  if (plan_.records) syncThread_ = std::thread([this] { KeepTakesSynced(); });
 }
 
 DiskStreams::~DiskStreams() {
+  StopSyncing();
   if (!thread_.joinable()) return;
   finishing_.store(true, std::memory_order_release);
   WakeDisk();
@@ -137,10 +146,13 @@ void DiskStreams::Finish(std::int64_t trailingSilence, RunMeasures& measures) {
   finishing_.store(true, std::memory_order_release);
   WakeDisk();
   if (thread_.joinable()) thread_.join();
+  StopSyncing();
   for (int c = 0; c < kMaxChannels; ++c) {
-    if (writeFailed_[c] != 1 || measures.takeWriteFailed[c] == 1) continue;
-    measures.takeWriteFailed[c] = 1;
-    measures.takeWriteErrno[c] = writeErrno_[c];
+    if (measures.takeWriteFailed[c] == 1) continue;
+    if (writeFailed_[c] == 1 || syncErrno_[c] != 0) {
+      measures.takeWriteFailed[c] = 1;
+      measures.takeWriteErrno[c] = writeFailed_[c] == 1 ? writeErrno_[c] : syncErrno_[c];
+    }
   }
 }
 
@@ -261,6 +273,40 @@ void DiskStreams::WriteRunningTakeSizes() {
     }
   }
   sizesWrittenAt_ = samplesWritten_;
+}
+
+// ------------------------------------------------------------ sync side
+
+// On a thread of its own: a sync waits for the file system's journal, which
+// another program's writes can hold up for seconds, and the disk thread must
+// go on emptying the capture ring meanwhile. The takes' data and their sizes
+// (the file's length, and the header the disk thread refreshes) are on the
+// disk once a sync returns. A failed sync may have lost written audio, so
+// the take is reported as cut short, as a failed write would be.
+void DiskStreams::KeepTakesSynced() {
+  std::array<int, kMaxChannels> unsyncable{};
+  while (!syncStopping_.load(std::memory_order_acquire)) {
+    WaitOn(syncWake_, kTakeSyncIntervalMicroseconds);
+    if (syncStopping_.load(std::memory_order_acquire)) break;
+    for (int c = 0; c < inputs_; ++c) {
+      if (plan_.recordArmed[c] != 1 || !plan_.takeFiles[c] || syncErrno_[c] != 0 || unsyncable[c] == 1) continue;
+      if (::fdatasync(plan_.takeFiles[c].Get()) == 0) continue;
+      // A file system that cannot sync at all says so again when the take closes.
+      if (errno == EINVAL) {
+        unsyncable[c] = 1;
+      } else {
+        syncErrno_[c] = errno != 0 ? errno : EIO;
+      }
+    }
+  }
+}
+
+// The takes' last sync is the one that closes them.
+void DiskStreams::StopSyncing() {
+  if (!syncThread_.joinable()) return;
+  syncStopping_.store(true, std::memory_order_release);
+  Wake(syncWake_);
+  syncThread_.join();
 }
 
 }  // namespace sondrel

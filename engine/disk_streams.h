@@ -3,7 +3,9 @@
 // capture ring. The real-time loop and the disk thread hand chunks over
 // through counters alone (one writer each), so the loop never waits on a
 // read or a write, never takes a lock and never allocates; when a chunk is
-// not there in time the loop goes on with silence.
+// not there in time the loop goes on with silence. A third thread puts the
+// takes on the disk about once a second, so a power cut costs at most the
+// last second or so of a take.
 #pragma once
 
 #include <array>
@@ -68,6 +70,8 @@ class DiskStreams {
   void WriteRunningTakeSizes();
   void WakeDisk() const;
   void WakeLoop() const;
+  void KeepTakesSynced();
+  void StopSyncing();
 
   struct SlotMark {
     std::atomic<std::int64_t> chunk{-1};  // the chunk the slot holds, once it is filled
@@ -96,12 +100,17 @@ class DiskStreams {
   std::int64_t sizesWrittenAt_ = 0;
   std::array<int, kMaxChannels> writeFailed_{};
   std::array<int, kMaxChannels> writeErrno_{};
+  // Written by the sync thread, read once it has stopped.
+  std::array<int, kMaxChannels> syncErrno_{};
 
   mutable std::atomic<bool> loopSleeping_{false};
   std::atomic<bool> diskSleeping_{false};
   UniqueFd diskWake_;  // eventfd: the loop handed something over
   UniqueFd loopWake_;  // eventfd: the disk thread read or wrote a chunk
   std::thread thread_;
+  std::atomic<bool> syncStopping_{false};
+  UniqueFd syncWake_;  // eventfd: the run is over, stop syncing
+  std::thread syncThread_;
 };
 
 }  // namespace sondrel
