@@ -278,7 +278,10 @@ bool TerminalRunDisplay::StopRequested() { return stopKey_.Pressed(); }
 void TerminalRunDisplay::RunFinished(const RunSummary& summary) {
   stopKey_.Disarm();
   std::printf("\n");
-  if (summary.deviceLost) std::printf("The audio device stopped answering: the run ended, and what it recorded is kept\n");
+  if (summary.deviceLost) {
+    std::printf("The audio device stopped answering: the run ended%s\n",
+                summary.records ? ", and what it recorded is kept" : "");
+  }
   if (summary.stopped) PrintStop(s_, summary.stopPosition);
   if (summary.records && s_.peakCheck == 1) PrintInputPeaks(summary.inputPeak, summary.armedInputs);
   if (summary.plays && s_.mixMode > 1) {

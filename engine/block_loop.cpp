@@ -614,7 +614,8 @@ bool PlayPass(Loop& loop) {
 
 // ---------------------------------------------------------------- monitors
 
-void MonitorStep(Loop& loop) {
+// Reads one block of the inputs and meters the monitored ones.
+void MonitorBlock(Loop& loop) {
   LoopState& st = loop.state;
   RunMeasures& m = loop.measures;
   const ChunkPointers& chunk = loop.buffers.capture.pointers[0];
@@ -628,6 +629,9 @@ void MonitorStep(Loop& loop) {
     loop.settings.observer->MarkOverrun();
     ++m.overruns;
     snd_pcm_prepare(loop.devices.capture.get());
+    snd_pcm_start(loop.devices.capture.get());
+  } else if (IsDeviceGone(got)) {
+    st.deviceFailed = true;
   }
   st.monitorPosition += st.block;
   for (int i = 0; i < st.monitoredCount; ++i) {
@@ -640,6 +644,26 @@ void MonitorStep(Loop& loop) {
                                               std::span<const int>(st.monitored.data(), st.monitoredCount));
     st.monitoredSinceDisplay = 0;
   }
+}
+
+// Meters every whole block the capture holds; the loop waits for more
+// (and sees a device that has stopped) rather than blocking in a read.
+// Returns whether it moved.
+bool MonitorPass(Loop& loop) {
+  LoopState& st = loop.state;
+  if (!st.captureStarted) {
+    StartCapture(loop);
+    return true;
+  }
+  snd_pcm_sframes_t avail = snd_pcm_avail_update(loop.devices.capture.get());
+  // A device in error gets a block anyway: the read reports the error.
+  if (avail < 0) avail = st.block;
+  bool moved = false;
+  for (; avail >= st.block && !StopReached(loop); avail -= st.block) {
+    MonitorBlock(loop);
+    moved = true;
+  }
+  return moved;
 }
 
 // ------------------------------------------------------------------ set-up
@@ -722,19 +746,19 @@ void RunPasses(Loop& loop) {
   const RunPlan& plan = loop.plan;
   for (;;) {
     // Once capture runs it sets the pace: what it brings in is taken
-    // before the playback is topped up.
-    bool moved = st.captureStarted && CapturePass(loop);
+    // before the playback is topped up. It alone then says whether the
+    // device still answers: a playback kept going by underruns is no sign
+    // of life while the takes get nothing.
+    const bool captured = plan.records && st.captureStarted && CapturePass(loop);
+    bool moved = captured;
     if (plan.plays && !StopReached(loop)) moved = PlayPass(loop) || moved;
     if (plan.records && !plan.plays && !st.captureStarted) {
       StartCapture(loop);
       moved = true;
     }
-    if (plan.monitors) {
-      MonitorStep(loop);
-      moved = true;
-    }
+    if (plan.monitors) moved = MonitorPass(loop) || moved;
     if (StopReached(loop)) return;
-    const bool lost = DeviceLost(loop, moved);
+    const bool lost = DeviceLost(loop, plan.records && st.captureStarted ? captured : moved);
     if (lost || StopRequested(loop)) {
       WriteCapturedPart(loop);
       loop.measures.stopped = true;

@@ -80,6 +80,7 @@ struct Config {
   std::vector<std::int64_t> playbackSlips;
   std::vector<std::int64_t> captureSlips;
   std::int64_t freeze = -1;  // stream position from which each stream stops for good (-1: never)
+  std::int64_t freezeCapture = -1;  // the same for the capture alone
   std::string playbackFile;  // raw S24_3LE copy of everything written
   int gain = 1;              // what the inputs multiply the wire by, clipping at full scale
 };
@@ -147,9 +148,9 @@ int ReadEntry(snd_config_t* node, const std::string& key, Config& config) {
     config.paced = b != 0;
     return 0;
   }
-  if (key == "freeze") {
+  if (key == "freeze" || key == "freeze_capture") {
     if (ReadInteger(node, number) < 0 || number < 0) return -EINVAL;
-    config.freeze = number;
+    (key == "freeze" ? config.freeze : config.freezeCapture) = number;
     return 0;
   }
   if (key == "latency") {
@@ -550,9 +551,14 @@ void TakeSlip(Vif& vif, std::int64_t& anchor) {
 }
 
 // A frozen stream is a device that went away without a word, as a sound
-// server does when it is killed: its pointer stands still, and nothing
-// ever wakes a program waiting on it.
-bool Frozen(const Vif& vif) { return vif.config.freeze >= 0 && Active(vif) && StreamPosition(vif) >= vif.config.freeze; }
+// server does when it is killed, or as one client of a stuck server: its
+// pointer stands still, and nothing ever wakes a program waiting on it.
+bool Frozen(const Vif& vif) {
+  const std::int64_t from = vif.playback() || vif.config.freezeCapture < 0 ? vif.config.freeze
+                            : vif.config.freeze < 0 ? vif.config.freezeCapture
+                                                    : std::min(vif.config.freeze, vif.config.freezeCapture);
+  return from >= 0 && Active(vif) && StreamPosition(vif) >= from;
+}
 
 snd_pcm_sframes_t Wrap(const Vif& vif, std::int64_t position) {
   return static_cast<snd_pcm_sframes_t>(position % Boundary(vif));

@@ -15,6 +15,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "tests/support/vif_loop.h"
 
@@ -100,23 +101,32 @@ TEST_F(ReliabilityTest, ClosedStandardDescriptorsAreTheEndOfInputOrNowhere) {
 
 using DeviceLossTest = VifLoopTest;
 
-// A device that stops answering mid-take (the interface freezes, as a
-// killed server's streams do) ends the run by itself within a few seconds:
-// the take keeps what was recorded, in whole samples, the run says what
-// happened, and the prompt comes back.
+// A device that stops answering mid-run (the interface freezes, as a killed
+// server's streams do, or its capture alone does while the playback goes
+// on, as one client of a stuck server) ends the run by itself within a few
+// seconds: a take keeps what was recorded, in whole samples, the run says
+// what happened, and the prompt comes back. A monitor run too.
 TEST_F(DeviceLossTest, ADeviceThatStopsAnsweringEndsTheRunAndKeepsTheTake) {
-  const std::vector<int> track = WriteTrack("track.wav", 0, 96000);
-  WriteLists("vox.wav\n", "track.wav\n");
-  WriteVif(1, 1, 256, "i\t0\ne\t0\no\t96000\n", 0, "freeze " + std::to_string(LeadIn(256) + 20000));
-  const RunResult r = Run("r_t x\n");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_LT(r.seconds, 10.0);
-  EXPECT_NE(r.out.find("The audio device stopped answering: the run ended, and what it recorded is kept\nStopped at "),
-            std::string::npos) << r.out;
-  const std::vector<int> take = ReadSamples("vox_t.wav");
-  ASSERT_GT(take.size(), 16384u);
-  ASSERT_LE(take.size(), 20000u + 512u);  // the block that reached the freeze, and the one in flight
-  EXPECT_EQ(take, std::vector<int>(track.begin(), track.begin() + static_cast<std::ptrdiff_t>(take.size())));
+  const std::string lost = "The audio device stopped answering: the run ended";
+  for (const auto& [freeze, words, said] :
+       {std::tuple{"freeze", "r_t x\n", lost + ", and what it recorded is kept\nStopped at "},
+        std::tuple{"freeze_capture", "r_t x\n", lost + ", and what it recorded is kept\nStopped at "},
+        std::tuple{"freeze", "ma 5 x\n", lost + "\nStopped at "}}) {
+    SCOPED_TRACE(freeze + (" " + std::string(words)));
+    const std::vector<int> track = WriteTrack("track.wav", 0, 96000);
+    WriteLists("vox.wav\n", "track.wav\n");
+    WriteVif(1, 1, 256, "i\t0\ne\t0\no\t96000\n", 0,
+             "paced true " + (freeze + (" " + std::to_string(LeadIn(256) + 20000))));
+    const RunResult r = Run(words);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_LT(r.seconds, 10.0);
+    EXPECT_NE(r.out.find(said), std::string::npos) << r.out;
+    if (words[0] == 'm') continue;
+    const std::vector<int> take = ReadSamples("vox_t.wav");
+    ASSERT_GT(take.size(), 16384u);
+    ASSERT_LE(take.size(), 20000u + 512u);  // the block that reached the freeze, and the one in flight
+    EXPECT_EQ(take, std::vector<int>(track.begin(), track.begin() + static_cast<std::ptrdiff_t>(take.size())));
+  }
 }
 
 // Bytes of a file that the page cache holds and the disk does not yet: dirty
