@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <cstdlib>
 #include <string>
@@ -53,6 +54,11 @@ class JackTest : public VifLoopTest {
   }
   void TearDown() override {
     if (jackd_ > 0) kill(jackd_, SIGTERM), waitpid(jackd_, nullptr, 0);
+    // A server that did not end cleanly leaves its socket and semaphores behind.
+    std::error_code absent;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", absent)) {
+      if (entry.path().filename().string().find(server_) != std::string::npos) std::filesystem::remove(entry, absent);
+    }
     unsetenv("JACK_DEFAULT_SERVER");
     VifLoopTest::TearDown();
   }
@@ -133,6 +139,35 @@ TEST_F(JackTest, TheClickLinesUpWithTheGridThroughTheServer) {
   std::vector<std::int64_t> grid;
   for (std::int64_t k = 0; GridBeat(k, 48000, 97.3f) < 96000; ++k) grid.push_back(GridBeat(k, 48000, 97.3f));
   EXPECT_EQ(Onsets(ReadSamples("vox_c.wav"), 48), grid);
+}
+
+// The server killed half a second into a take: the run ends by itself with
+// the take so far kept in whole samples, and the next run says the device
+// is gone. SIGTERM, as a server killed outright (SIGKILL, which its
+// clients see the same way: their streams stop) keeps its entry in JACK's
+// shared registry for good, and a handful of those stop any server from
+// starting on the machine.
+TEST_F(JackTest, AKilledServerEndsTheTakeAndTheNextRunSaysSo) {
+  WriteLists("vox.wav\n", "-\n");
+  WriteFile("param.txt", "dv\tjackplug\nsr\t48000\ninputs\t1\noutputs\t1\nch\t1\nbuf\t256\ni\t0\ne\t0\no\t960000\n"
+                         "clock\thc\nmeter\t0\n");
+  const RunResult r =
+      Run("", 0,
+          "until jack_lsp 2>/dev/null | grep -qx 'sondrel-01:in_000'; do sleep 0.05; done; "
+          "jack_connect sondrel:out_000 sondrel-01:in_000; echo r_t; "
+          "for i in $(seq 400); do [ \"$(stat -c %s vox_t.wav 2>/dev/null)\" -gt 80000 ] 2>/dev/null && break; "
+          "sleep 0.05; done; kill -TERM " + std::to_string(jackd_) +
+              "; for i in $(seq 200); do grep -q 'Stopped at' ../stdout.txt && break; sleep 0.1; done; echo r_u x");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(r.seconds, 15.0);
+  EXPECT_NE(r.out.find("The audio device stopped answering: the run ended, and what it recorded is kept\nStopped at "),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("The audio device jackplug is still gone, so the run does not start\n"), std::string::npos)
+      << r.out;
+  const std::vector<int> take = ReadSamples("vox_t.wav");
+  EXPECT_GT(take.size(), 24000u) << r.out;
+  EXPECT_LT(take.size(), 48000u * 4);
+  EXPECT_FALSE(Exists("vox_u.wav"));
 }
 
 }  // namespace
