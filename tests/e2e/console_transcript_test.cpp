@@ -1,7 +1,9 @@
 // End to end: the console driven through standard input like a user at the prompt, on ALSA's null device (block 1024,
-// 44100 Hz unless a case says otherwise). Each case is one transcript: the project it starts from, the words typed, and
-// what must be printed and saved (by "s") afterwards.
+// 44100 Hz unless a case says otherwise) or on the ramp device. Each case is one transcript: the project it starts
+// from, the words typed, and what must be printed and saved (by "s") afterwards.
+#include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -13,6 +15,7 @@ namespace {
 struct Transcript {
   std::string name{};
   const char* params = "";  // param.txt lines after the device line; no param.txt at all when null
+  int ramp = 0;  // inputs of the ramp device (each run reads on 8192 frames of it), defined when not 0
   std::string input{};
   int status = 0;
   std::vector<std::string> out{}, notOut{};  // printed (each after the one before), never printed
@@ -20,9 +23,12 @@ struct Transcript {
   std::vector<std::string> saved{}, notSaved{};     // whole lines in param.txt afterwards, text not in it
   const char *record = "", *play = "";             // the lists, not written when null
   std::vector<std::pair<std::string, std::string>> files{};  // other files of the project
+  std::set<std::string> changing{};                         // files of the project the run may change
   std::string err{};                                        // printed on standard error
   std::vector<std::string> exist{}, missing{};              // whole-name patterns of files there afterwards, or not
-  std::vector<std::pair<std::string, std::vector<int>>> wavs{};  // the one file a pattern names: a plain mono track
+  // A pattern, how many files it names, and the plain mono track the first of them (in name order) holds.
+  std::vector<std::tuple<std::string, std::size_t, std::vector<int>>> wavs{};
+  std::vector<std::pair<std::string, std::size_t>> sizes{};  // bytes of files afterwards
 };
 
 const std::string kExitPrompt = "   'x' to exit program\n";
@@ -33,6 +39,12 @@ const std::string kContinue = "-------------------------\nEnter 'c' to continue\
 const std::string kSoloAdd =
     "'a' add, 'r' remove, 'd' done\nEnter track number to add, or multiple if comma separated\n";
 const std::string kNs(127, 'n'), kAs(63, 'a');  // long names cut to what the program keeps
+
+// `audio` after `silent` samples of silence.
+std::vector<int> AfterSilence(std::size_t silent, std::vector<int> audio) {
+  audio.insert(audio.begin(), silent, 0);
+  return audio;
+}
 
 const Transcript kTranscripts[] = {
     // Start-up: the first-run dialogue, the device and the lists.
@@ -268,8 +280,8 @@ const Transcript kTranscripts[] = {
     {.name = "TakesAreNamedAndHoldExactlyTheTakeLength", .params = "i\t2048\ne\t0\no\t10240\n",
      .input = "r stp e0.1 r stp x\n", .out = {"Playing and Recording...\nplayback start = 0.05 sec\nrecord start   = "
              "0.05 sec\nplay/rec stop  = 0.23 sec\n"}, .record = "vox.wav\n-\n", .missing = {"audio_ch_2_.*"},
-     .wavs = {{"audio_ch_1_[0-9]+_stp_2048\\.wav", std::vector<int>(10240 - 2048)},
-              {"audio_ch_1_[0-9]+_stp_5120\\.wav", std::vector<int>(10240 - 5120)}}},
+     .wavs = {{"audio_ch_1_[0-9]+_stp_2048\\.wav", 1, std::vector<int>(10240 - 2048)},
+              {"audio_ch_1_[0-9]+_stp_5120\\.wav", 1, std::vector<int>(10240 - 5120)}}},
     {.name = "RecordingRefusesAMissingStop", .input = "R yes c c x\n",
      .out = {">> Stop time is not set!\nEnter 'c' to continue and fix\n\n>> Stop time is the same as record start!\n"
              "Enter 'c' to continue and fix\n"}, .notOut = {"Recording..."}, .record = "a.wav\n"},
@@ -316,6 +328,33 @@ const Transcript kTranscripts[] = {
              "file\nor 'W' to overwrite all similar conflicts\n"}, .record = "-\nbass.wav\nvocals.wav\n",
      .files = {{"vocals_take2.wav", MonoWavBytes({1, 2, 3})}},
      .exist = {"bass_bass.wav", "vocals_bass.wav", "bass_take2.wav", "vocals_take3.wav"}},
+    // The safety switch asks before a whole file is replaced; "W" replaces it and stops the question for the next take.
+    // A take from 1024 replaces the file padded to the project start.
+    {.name = "ReplaceAsksAboutExistingFilesAndHonoursTheSafetySwitch",
+     .params = "dv\tramp\ninputs\t1\noutputs\t1\nch\t1\ne\t1024\no\t3072\nsafe\t1\n", .ramp = 1,
+     .input = "R rep n rep y r rep y W R rep y del\n", .out = {"The file safety switch is on.\nDo you really want to "
+             "replace a whole file rather than insert? (y,n)\n", "-------------------------\n1 file exists!\nEnter 'w' "
+             "to overwrite\nEnter 'W' to overwrite and don't ask again.\nEnter 'r' to return to previous menu.\n"},
+     .counts = {{"1 file exists!", 2}, {"The file safety switch is on.", 4}}, .record = "song.wav\n",
+     .files = {{"song.wav", MonoWavBytes({7, 7, 7})}},
+     .changing = {"song.wav"}, .missing = {"(?!song\\.wav$).*\\.wav"},
+     .wavs = {{"song\\.wav", 1, AfterSilence(1024, Ramp(2048, 8192))}}},
+    {.name = "AppendedNamesAskBeforeReplacing", .params = "dv\tramp\ninputs\t1\noutputs\t1\nch\t1\ne\t1024\no\t3072\n",
+     .ramp = 1, .input = "R app mix n alt R aws v R awp v2\n", .out = {"\nFile song_mix.wav exists!\n\n'o' to overwrite "
+             "one file\n'O' (shift-o) to overwrite all conflicts,\n'n' to try a new append name\nEnter new append "
+             "name\n", " -> song_alt.wav\n"}, .record = "song.wav\n", .files = {{"song_mix.wav", MonoWavBytes({1})}},
+     .wavs = {{"song_alt\\.wav", 1, Ramp(2048)}, {"song_v_stp_1024\\.wav", 1, Ramp(2048, 8192)},
+              {"song_v2\\.wav", 1, AfterSilence(1024, Ramp(2048, 16384))}}},
+    // Takes within one second (typed-ahead words, a script) each get a number of their own: a punch-in's backup never
+    // replaces the one before it, which holds audio nothing else has.
+    {.name = "TakesRecordedInOneSecondKeepApartTheirBackups", .params = "e\t1024\no\t3072\n",
+     .input = "R cin R cin R cin x\n", .record = "song.wav\n", .files = {{"song.wav", MonoWavBytes(Ramp(8192))}},
+     .changing = {"song.wav"}, .wavs = {{"song_bkup_[0-9]+\\.wav", 3, Ramp(8192)}}},
+    // 2 s at 48000 Hz: each monitor run ends at the first block that takes it past 96000 + 4096, 98 blocks of 1024.
+    // The device keeps a copy of everything captured.
+    {.name = "MonitorShowsInputLevelsForItsTime", .params = "dv\tramp\nsr\t48000\n", .ramp = 2,
+     .input = "mr 2 ma 2 x\n", .out = {"Enter monitor time in seconds.\n\nMonitoring Input Peaks...\n", "\r(2/",
+             "\r(1/"}, .record = "-\nb.wav\n", .sizes = {{"play.raw", 3u * 2u * 2u * 98u * 1024u}}},
     // Only the soloed quiet track sounds: 1000 at -3 dB, 707 a side. The pre-roll moves the start of the run, not the
     // stored points.
     {.name = "SoloAuditionAndPreRollKeepTheirPoints",
@@ -337,7 +376,8 @@ TEST_P(ConsoleTranscript, PrintsAndSaves) {
   if (t.record != nullptr) WriteFile("record.txt", t.record);
   if (t.play != nullptr) WriteFile("play.txt", t.play);
   for (const auto& [name, text] : t.files) WriteFile(name, text);
-  const RunResult r = RunChecked(t.input, t.status);  // also: no sanitizer report, no work file left
+  if (t.ramp > 0) WriteRampDevice(t.ramp, 200000);
+  const RunResult r = RunChecked(t.input, t.status, t.changing);  // also: no sanitizer report, no work file left
   EXPECT_TRUE(r.out.starts_with("\nSondrel"));
   std::size_t from = 0;
   for (const std::string& part : t.out) {
@@ -353,11 +393,12 @@ TEST_P(ConsoleTranscript, PrintsAndSaves) {
   EXPECT_NE(r.err.find(t.err), std::string::npos) << r.err;
   for (const std::string& name : t.exist) EXPECT_FALSE(NamesMatching(name).empty()) << name;
   for (const std::string& name : t.missing) EXPECT_TRUE(NamesMatching(name).empty()) << name;
-  for (const auto& [pattern, samples] : t.wavs) {
+  for (const auto& [pattern, count, samples] : t.wavs) {
     const std::vector<std::string> names = NamesMatching(pattern);
-    ASSERT_EQ(names.size(), 1u) << pattern;
+    ASSERT_EQ(names.size(), count) << pattern;
     EXPECT_EQ(ReadFile(names[0]), MonoWavBytes(samples)) << names[0];
   }
+  for (const auto& [name, bytes] : t.sizes) EXPECT_EQ(ReadFile(name).size(), bytes) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Console, ConsoleTranscript, ::testing::ValuesIn(kTranscripts),
