@@ -1,7 +1,6 @@
-// The real-time loop run in-process: it allocates nothing once a run goes
-// (every allocation on the loop's thread from its first pass until it
-// returns is counted), and a disk that cannot keep up costs silence in the
-// takes, never their length.
+// The real-time loop run in-process: it allocates nothing once a run goes (every allocation on the loop's thread from
+// its first pass until it returns is counted), and a disk that cannot keep up costs silence in the takes, never their
+// length.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -56,9 +55,8 @@ class CountingObserver final : public RunObserver {
   void RunFinished(const RunSummary&) override {}
 };
 
-// A play and record run on `device` of `channels` tracks, inputs and
-// outputs, playing the first track (silence) and recording the first input
-// into `takeFd`.
+// A play and record run on `device` of `channels` tracks, inputs and outputs, playing the first track (silence) and
+// recording the first input into `takeFd`.
 struct LoopRun {
   LoopRun(const char* device, int takeFd, int channels, std::uint32_t rateHz, int period, std::int64_t length) {
     s.tracks = s.inputs = s.outputs = channels;
@@ -104,12 +102,10 @@ TEST(BlockLoopTest, APlayAndRecordRunAllocatesNothingOnceItGoes) {
 
 using DiskStallTest = test::VifLoopTest;
 
-// On the paced interface (whose capture runs on past an overrun, as a card
-// told not to stop does), the take goes into a pipe nobody reads until the
-// run is over: the capture ring (10 chunks of 256 channels) fills, further
-// chunks are dropped and counted, and they are written as silence once the
-// reader comes, so the take keeps its length. (Under a second of it at
-// 96 kHz: the take's header is never rewritten, which a pipe would refuse.)
+// On the paced interface (whose capture runs on past an overrun, as a card told not to stop does), the take goes into a
+// pipe nobody reads until the run is over: the capture ring (10 chunks of 256 channels) fills, further chunks are
+// dropped and counted, and they are written as silence once the reader comes, so the take keeps its length. (Under a
+// second of it at 96 kHz: the take's header is never rewritten, which a pipe would refuse.)
 TEST_F(DiskStallTest, ATakeTheDiskCannotKeepUpWithKeepsItsLength) {
   WriteVif(256, 256, 1024, "", 0, "paced true channels 256");
   const std::string home = getenv("HOME");

@@ -39,13 +39,11 @@ class ClickTest : public VifLoopTest, public ::testing::WithParamInterface<Click
   }
 };
 
-// Outputs 1 and 2 play a track each (or, in mix modes, the mix), output 3
-// only the click at -6 dB. Recorded through the cable: the click's take
-// starts a burst on every beat of the grid in the take and nowhere else,
-// the bursts of the first beats of bars alike and unlike the others; the
-// other takes are their tracks, sample for sample. A count-in is bars of
-// click on the grid just before the start, heard on the click's output
-// alone, and the takes are those of the same run without it.
+// Outputs 1 and 2 play a track each (or, in mix modes, the mix), output 3 only the click at -6 dB. Recorded through the
+// cable: the click's take starts a burst on every beat of the grid in the take and nowhere else, the bursts of the
+// first beats of bars alike and unlike the others; the other takes are their tracks, sample for sample. A count-in is
+// bars of click on the grid just before the start, heard on the click's output alone, and the takes are those of the
+// same run without it.
 TEST_P(ClickTest, TheClickSoundsOnTheGridAndOnlyOnItsOutput) {
   const ClickCase c = GetParam();
   const std::int64_t out = RoundUp(c.start + 3 * c.rate, c.block);

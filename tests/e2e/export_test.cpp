@@ -14,12 +14,10 @@ namespace {
 
 using ExportTest = ProjectTest;
 
-// Many tracks of random audio at random levels and pans, some ending early,
-// some skipped, some missing and some on no bus, exported in mix modes 0, 1
-// and 3 over a range that starts and ends inside chunks, as one stereo file
-// and as a file a side: every sample of them must be the plain integer
-// arithmetic of the mixing rules. (The pan law itself is the console
-// transcripts' and full pans at 0 dB the played-stream test's.)
+// Many tracks of random audio at random levels and pans, some ending early, some skipped, some missing and some on no
+// bus, exported in mix modes 0, 1 and 3 over a range that starts and ends inside chunks, as one stereo file and as a
+// file a side: every sample of them must be the plain integer arithmetic of the mixing rules. (The pan law itself is
+// the console transcripts' and full pans at 0 dB the played-stream test's.)
 TEST_F(ExportTest, ExportsMatchThePlainMixModel) {
   std::mt19937 random(1905);
   auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };

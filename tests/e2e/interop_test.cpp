@@ -1,8 +1,6 @@
-// End to end: other programs read every kind of file Sondrel writes, the
-// ones it makes from a file another program wrote included. sox and soxi
-// (sox) and sndfile-info (libsndfile) only make and check files here; the
-// test is skipped when one is missing. (Playback of a header like sox's,
-// sample for sample, is the played-stream test's.)
+// End to end: other programs read every kind of file Sondrel writes, the ones it makes from a file another program
+// wrote included. sox and soxi (sox) and sndfile-info (libsndfile) only make and check files here; the test is skipped
+// when one is missing. (Playback of a header like sox's, sample for sample, is the played-stream test's.)
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,10 +12,9 @@ namespace {
 
 using InteropTest = ProjectTest;
 
-// An odd stop (the length of a 10001-sample track) gives takes and mixes of
-// an odd number of samples. The track comes from sox (an extensible header
-// and a fact chunk), so the backup, the punch-in and the exports start from
-// a file another program wrote.
+// An odd stop (the length of a 10001-sample track) gives takes and mixes of an odd number of samples. The track comes
+// from sox (an extensible header and a fact chunk), so the backup, the punch-in and the exports start from a file
+// another program wrote.
 TEST_F(InteropTest, EachReadsTheOthersFiles) {
   if (!HasTool("soxi") || !HasTool("sox") || !HasTool("sndfile-info")) GTEST_SKIP() << "sox or libsndfile's tools missing";
   WriteParams("inputs\t1\noutputs\t2\nch\t2\nbuf\t16\ne\t0\no\t16384\n");

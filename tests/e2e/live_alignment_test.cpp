@@ -1,7 +1,6 @@
-// Takes on a device that keeps real time: the paced virtual interface, whose
-// clock runs on while the program works, with cables of known latency. The
-// latency word must find each cable to the sample, and every take recorded
-// with it must hold the track it heard at offset 0, run after run.
+// Takes on a device that keeps real time: the paced virtual interface, whose clock runs on while the program works,
+// with cables of known latency. The latency word must find each cable to the sample, and every take recorded with it
+// must hold the track it heard at offset 0, run after run.
 #include <unistd.h>
 
 #include <csignal>
@@ -39,11 +38,9 @@ struct CpuLoad {
 
 constexpr int kRuns = 20;
 
-// "lat" measures output 1 to input 1 and keeps the result; then 20 takes
-// start with the play start and 20 at a punch point a twentieth of a second
-// after it. Each take is the guide from its punch point on, sample for
-// sample (a run the machine was too slow for shows an xrun and may carry
-// silence where the lost blocks were, but nothing else).
+// "lat" measures output 1 to input 1 and keeps the result; then 20 takes start with the play start and 20 at a punch
+// point a twentieth of a second after it. Each take is the guide from its punch point on, sample for sample (a run the
+// machine was too slow for shows an xrun and may carry silence where the lost blocks were, but nothing else).
 TEST_P(LiveAlignmentTest, TheMeasuredLatencyPlacesEveryTakeOnTheSampleItHeard) {
   const LiveCase c = GetParam();
   const std::vector<int> guide = WriteTrack("guide.wav", 0, 48000);
@@ -91,9 +88,8 @@ INSTANTIATE_TEST_SUITE_P(Cables, LiveAlignmentTest,
 
 using LatencyRefusalTest = VifLoopTest;
 
-// What the word will not measure or not trust, on the unpaced interface:
-// an input that does not exist, an input no output reaches (no cable), and
-// a loop whose input gain clips it. Nothing is kept.
+// What the word will not measure or not trust, on the unpaced interface: an input that does not exist, an input no
+// output reaches (no cable), and a loop whose input gain clips it. Nothing is kept.
 TEST_F(LatencyRefusalTest, NoInputNoCableOrAClippedLoopIsRefused) {
   WriteLists("vox.wav\n", "guide.wav\n");
   const struct {

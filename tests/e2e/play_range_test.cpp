@@ -1,9 +1,7 @@
-// Every run that plays is heard from its start up to its stop point, sample
-// for sample, and not a sample past it: the device receives the run's
-// leading chunk of silence, the timeline from the start to the stop, then
-// silence to the end of the block that reaches the stop. Checked on the
-// unpaced virtual interface's copy of everything written, for stop points on
-// and off chunk and block boundaries, every run that plays, every mix mode.
+// Every run that plays is heard from its start up to its stop point, sample for sample, and not a sample past it: the
+// device receives the run's leading chunk of silence, the timeline from the start to the stop, then silence to the end
+// of the block that reaches the stop. Checked on the unpaced virtual interface's copy of everything written, for stop
+// points on and off chunk and block boundaries, every run that plays, every mix mode.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,11 +27,9 @@ struct PlayedRun {
 
 class PlayRangeTest : public VifLoopTest, public ::testing::WithParamInterface<PlayRangeCase> {
  protected:
-  // 22-bit samples, so two added in a mix never clip. Input 5 has no output:
-  // its take is silence, and no output plays it when it is auditioned.
-  // Track 2 has the header other programs write (extensible, with a fact
-  // chunk): its audio starts 36 bytes later than the others', which playback
-  // must follow.
+  // 22-bit samples, so two added in a mix never clip. Input 5 has no output: its take is silence, and no output plays
+  // it when it is auditioned. Track 2 has the header other programs write (extensible, with a fact chunk): its audio
+  // starts 36 bytes later than the others', which playback must follow.
   void WriteTracks() {
     std::string playlist;
     for (std::uint32_t k = 0; k < kOutputs; ++k) {
@@ -45,11 +41,9 @@ class PlayRangeTest : public VifLoopTest, public ::testing::WithParamInterface<P
     WriteLists("-\n-\n-\n-\nvox.wav\n", playlist);
   }
 
-  // At 0 dB a full pan passes a track unchanged to one side (odd channels
-  // left, even right); bus 1 takes channels 1 and 2, bus 2 channels 3 and 4.
-  // So the stereo mix and the bus mix into the master put channels 1 + 3 on
-  // output 1 and 2 + 4 on output 2; outputs no mix writes, and the busses of
-  // mode 2, carry their own channel.
+  // At 0 dB a full pan passes a track unchanged to one side (odd channels left, even right); bus 1 takes channels 1 and
+  // 2, bus 2 channels 3 and 4. So the stereo mix and the bus mix into the master put channels 1 + 3 on output 1 and
+  // 2 + 4 on output 2; outputs no mix writes, and the busses of mode 2, carry their own channel.
   int Heard(int k, std::int64_t n, const PlayedRun& run) const {
     auto sample = [&](int c) { return (run.soloed && c != 0 && c != 3) || n >= kTrackLength ? 0 : tracks_[c][n]; };
     const int mode = GetParam().mixMode;
@@ -83,8 +77,7 @@ TEST_P(PlayRangeTest, EveryRunThatPlaysEndsAtItsStopPoint) {
                  "\naud\t0.25\nsolo\t1\nsolo\t4\nclock\thc\nmix\t" + std::to_string(GetParam().mixMode) +
                  "\np\t1\t-100\np\t2\t100\np\t3\t-100\np\t4\t100\nbus\t1\t1,2,\nbus\t2\t3,4,\n",
              0, "playback_file \"" + (project_ / "played.raw").string() + "\"");
-    // p, sp, ai, ao, ae, then the take menu's audition of the whole take
-    // and of each quarter of it.
+    // p, sp, ai, ao, ae, then the take menu's audition of the whole take and of each quarter of it.
     std::vector<PlayedRun> runs = {{in, out, false},
                                    {in, out, true},
                                    {in, in + kAuditionFrames, false},

@@ -1,6 +1,5 @@
-// End to end on the virtual interface: every output loops to its input
-// through a cable of known latency, so each take can be checked sample by
-// sample against the tracks played while it was recorded.
+// End to end on the virtual interface: every output loops to its input through a cable of known latency, so each take
+// can be checked sample by sample against the tracks played while it was recorded.
 #include <algorithm>
 #include <cstdint>
 #include <set>
@@ -26,26 +25,22 @@ TEST_F(VifLoopTest, ADeviceThatCannotServeTheProjectEndsTheSetUp) {
             std::string::npos);
 }
 
-// A project that has not measured its interface's latency places its takes
-// as the transport always has: a take lines up on a cable of 0 frames with
-// in = punch, and of C x B - K - B frames with the punch point well after the
-// in point, where B is the block, C = odcomp and K the silent chunk every
-// run starts with (the most whole blocks in 4096); for B = 1024 odcomp 5
-// suits a cable of 0 frames, odcomp 9 one of 4096.
+// A project that has not measured its interface's latency places its takes as the transport always has: a take lines up
+// on a cable of 0 frames with in = punch, and of C x B - K - B frames with the punch point well after the in point,
+// where B is the block, C = odcomp and K the silent chunk every run starts with (the most whole blocks in 4096); for
+// B = 1024 odcomp 5 suits a cable of 0 frames, odcomp 9 one of 4096.
 struct TakeCase {
   int block;
   int outputs;
   bool punchAfterIn = false;
   int odcomp = 4;
   bool xruns = false;
-  // A stream that falls a period behind the other with nothing reported, as a
-  // sound server's stream does when the server leaves it out of a cycle: which
-  // one ("capture" or "playback"), and the take sample heard as it slips
+  // A stream that falls a period behind the other with nothing reported, as a sound server's stream does when the
+  // server leaves it out of a cycle: which one ("capture" or "playback"), and the take sample heard as it slips
   // (negative: in the lead-in).
   const char* slips = nullptr;
   std::int64_t slipAt = 0;
-  // Input 1 records over the file output 1 plays, on a cable this much longer
-  // than the one that lines the take up.
+  // Input 1 records over the file output 1 plays, on a cable this much longer than the one that lines the take up.
   bool overdub = false;
   std::int64_t longerCable = 0;
   // The takes go into record files of other audio ("ins"), with 10 ms fades.
@@ -54,19 +49,15 @@ struct TakeCase {
 
 class VifAlignmentTest : public VifLoopTest, public ::testing::WithParamInterface<TakeCase> {};
 
-// Records every input while playing one track per output over the cable
-// that lines the take up (none if even that leaves it early): every take
-// sample must be its track's sample at that place on the timeline, and an
-// input with no output records silence. An injected xrun loses one block and
-// is reported; the block counts as moved, so the rest of the take stays put.
-// A slip in the lead-in only moves the take's start: the take is its track,
-// and nothing is reported. A slip during the take loses a stretch: the run
-// reports it like an xrun, and once the new distance has settled (within a
-// chunk or so) every take sample is back at its place; in between a sample
-// is silence, its own, or the one a period away. A track that is also the
-// record file is heard up to the punch point only, and its preset take name
-// keeps the old file as it was. A crossfaded punch-in changes its record file
-// only where the take goes, and blends old and new at both ends of the take.
+// Records every input while playing one track per output over the cable that lines the take up (none if even that
+// leaves it early): every take sample must be its track's sample at that place on the timeline, and an input with no
+// output records silence. An injected xrun loses one block and is reported; the block counts as moved, so the rest of
+// the take stays put. A slip in the lead-in only moves the take's start: the take is its track, and nothing is
+// reported. A slip during the take loses a stretch: the run reports it like an xrun, and once the new distance has
+// settled (within a chunk or so) every take sample is back at its place; in between a sample is silence, its own, or
+// the one a period away. A track that is also the record file is heard up to the punch point only, and its preset take
+// name keeps the old file as it was. A crossfaded punch-in changes its record file only where the take goes, and blends
+// old and new at both ends of the take.
 TEST_P(VifAlignmentTest, TakesHoldThePlayedTracksWhereTheCableBringsThem) {
   const TakeCase c = GetParam();
   const int inputs = c.outputs + 1;
@@ -98,13 +89,11 @@ TEST_P(VifAlignmentTest, TakesHoldThePlayedTracksWhereTheCableBringsThem) {
   const std::string params = "odcomp\t" + std::to_string(c.odcomp) + "\ni\t" + std::to_string(in) + "\ne\t" +
                              std::to_string(punch) + "\no\t" + std::to_string(out) + "\nclock\thc\n" +
                              (c.crossfade ? "xfade\t10.0\n" : "");
-  // Xruns once the take runs. The device counts each stream's frames since
-  // it was opened: playback frame w carries timeline position in + w - K (the
-  // first chunk is silence); capture starts with playback, so capture frame
-  // w + j is take sample j, where w is the frame heard as the take begins.
-  // The first is lost while the take's first frames are on their way to the
-  // outputs, before the capture reads them: it must not move the rest of
-  // the take (it once moved it by a block or more).
+  // Xruns once the take runs. The device counts each stream's frames since it was opened: playback frame w carries
+  // timeline position in + w - K (the first chunk is silence); capture starts with playback, so capture frame w + j is
+  // take sample j, where w is the frame heard as the take begins. The first is lost while the take's first frames are
+  // on their way to the outputs, before the capture reads them: it must not move the rest of the take (it once moved it
+  // by a block or more).
   const std::int64_t lostPlays[] = {punch + (c.punchAfterIn ? 0 : 512), punch + 6144, punch + 8192};
   const std::int64_t lostRead = 4096;
   const std::int64_t takeStart = punch + aligned - in + chunk;

@@ -1,6 +1,5 @@
-// Take, stamp and backup names from any list entry, take name and numbers
-// keep their documented shape: the right ending, bounded parts, and a work
-// file exactly as long as its backup (it has to fit wherever that does).
+// Take, stamp and backup names from any list entry, take name and numbers keep their documented shape: the right
+// ending, bounded parts, and a work file exactly as long as its backup (it has to fit wherever that does).
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -30,8 +29,7 @@ void CheckTakeNames(std::string_view entry, std::string_view takeName, int chann
 void CheckStampNames(std::string_view entry, std::int64_t stamp) {
   const std::string stamped = sondrel::StampedFileName(entry, stamp);
   FUZZ_CHECK(stamped == BaseOf(entry) + "_stp_" + std::to_string(stamp) + ".wav");
-  // The stamp comes off again, and with it anything after an earlier "_stp";
-  // a name starting with '-' names no file.
+  // The stamp comes off again, and with it anything after an earlier "_stp"; a name starting with '-' names no file.
   const std::string base = BaseOf(entry);
   const bool namesAFile = !stamped.empty() && stamped.front() != '-';
   FUZZ_CHECK(sondrel::UnstampedFileName(stamped) == (namesAFile ? base.substr(0, base.find("_stp")) + ".wav" : ""));

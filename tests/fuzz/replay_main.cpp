@@ -1,6 +1,5 @@
-// Replays a fuzz target's seed corpus without libFuzzer, so that the normal
-// test command (g++) runs every input a fuzz run ever kept: a crash once
-// fixed stays fixed. Each file in the folders named is one input.
+// Replays a fuzz target's seed corpus without libFuzzer, so that the normal test command (g++) runs every input a fuzz
+// run ever kept: a crash once fixed stays fixed. Each file in the folders named is one input.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,5 @@
-// The readers of typed and hand-edited text on any input: the console's word
-// and number reader, the track-list splitter and the settings reader. None
-// may overrun a buffer, and each answer must agree with what the text says.
+// The readers of typed and hand-edited text on any input: the console's word and number reader, the track-list splitter
+// and the settings reader. None may overrun a buffer, and each answer must agree with what the text says.
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
@@ -27,9 +26,8 @@ void CheckNumbers(std::string_view word) {
   (void)sondrel::ParseFloat(word);
 }
 
-// The words read from a stream up to its end must be exactly its runs
-// without white space (in the C locale, which the program never leaves),
-// each cut to the buffer.
+// The words read from a stream up to its end must be exactly its runs without white space (in the C locale, which the
+// program never leaves), each cut to the buffer.
 void CheckWords(std::string_view input) {
   if (input.empty()) return;  // fmemopen refuses an empty buffer
   std::string buffer(input);
@@ -95,11 +93,9 @@ std::unique_ptr<sondrel::SessionState> Load(std::string_view text) {
   return s;
 }
 
-// The first save may differ from the input (unknown words dropped, values
-// clamped, numbers reformatted); from then on text -> settings -> text is a
-// fixed point, or a hand-edited file would drift a little on every save.
-// The period is saved as the device clamped it; the reader's value stands
-// in for that here.
+// The first save may differ from the input (unknown words dropped, values clamped, numbers reformatted); from then on
+// text -> settings -> text is a fixed point, or a hand-edited file would drift a little on every save. The period is
+// saved as the device clamped it; the reader's value stands in for that here.
 void CheckSettings(std::string_view text) {
   const auto first = Load(text);
   const std::string saved = sondrel::BuildSettingsText(*first, first->periodFrames);

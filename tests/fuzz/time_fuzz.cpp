@@ -1,6 +1,5 @@
-// The time base on any float (NaN, infinities, subnormals) and int, as a
-// hand-edited param.txt or a typed position can give them: no conversion may
-// overflow or hang, and the rounding rules hold wherever they promise to.
+// The time base on any float (NaN, infinities, subnormals) and int, as a hand-edited param.txt or a typed position can
+// give them: no conversion may overflow or hang, and the rounding rules hold wherever they promise to.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>

@@ -1,7 +1,6 @@
-// The WAV marker scan, the track readers and the size fixer on any file.
-// The readers take paths, so each input is written to an in-memory file and
-// read back through /proc/self/fd. Besides the sanitizers, every answer is
-// compared with what the bytes themselves say.
+// The WAV marker scan, the track readers and the size fixer on any file. The readers take paths, so each input is
+// written to an in-memory file and read back through /proc/self/fd. Besides the sanitizers, every answer is compared
+// with what the bytes themselves say.
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -23,8 +22,7 @@ namespace {
 using sondrel::Notice;
 using Offset = std::optional<std::int64_t>;
 
-// Hears what the readers tell; the checks only need to know whether a
-// notice would have ended the program.
+// Hears what the readers tell; the checks only need to know whether a notice would have ended the program.
 struct QuietDialog final : sondrel::UserDialog {
   bool endsProgram = false;
   void Tell(const Notice& n) override { endsProgram |= n.kind == sondrel::NoticeKind::NoDataBlockEndsProgram; }
@@ -51,16 +49,14 @@ std::uint64_t Field64(std::string_view bytes, std::int64_t at) {
   return sondrel::ReadLe64(reinterpret_cast<const std::uint8_t*>(bytes.data() + at));
 }
 
-// RF64: with the data marker after the ds64 chunk, its 64-bit sizes stand
-// in for the 32-bit fields.
+// RF64: with the data marker after the ds64 chunk, its 64-bit sizes stand in for the 32-bit fields.
 bool UsesDs64(std::string_view bytes, std::int64_t dataAt) {
   return dataAt >= 44 && bytes.substr(0, 4) == "RF64" && bytes.substr(12, 4) == "ds64";
 }
 
-// The first even offset from 2 to the scan's end where the whole marker lies
-// in the file, the plain way (no memcmp: libFuzzer hooks it). Not
-// instrumented for coverage: its branches say nothing about the program,
-// and on the longest inputs they would take most of the run.
+// The first even offset from 2 to the scan's end where the whole marker lies in the file, the plain way (no memcmp:
+// libFuzzer hooks it). Not instrumented for coverage: its branches say nothing about the program, and on the longest
+// inputs they would take most of the run.
 #if defined(__clang__)
 #define SONDREL_NOT_COVERED __attribute__((no_sanitize("coverage")))
 #else
@@ -91,9 +87,8 @@ Markers CheckMarkers(std::string_view bytes) {
   return expected;
 }
 
-// The length of an accepted track, or -1. An accepted track is mono 24-bit,
-// its audio starts after the data marker and its size field, and its length
-// is what both the header and the file allow.
+// The length of an accepted track, or -1. An accepted track is mono 24-bit, its audio starts after the data marker and
+// its size field, and its length is what both the header and the file allow.
 std::int64_t CheckReaders(std::string_view bytes, const Markers& markers) {
   QuietDialog dialog;
   const std::optional<sondrel::TrackInfo> accepted = sondrel::CheckPlayableTrack(MemoryFile(), dialog);
@@ -130,12 +125,10 @@ std::int64_t FixedEnd(std::string_view before, const Markers& markers) {
   return size - (size - dataStart) % frame;
 }
 
-// After the fix both size fields describe the file as it is and nothing else
-// has changed; the file grows only when it ended inside the data size field,
-// and loses only a partial frame at its end.
-// A data marker that overlaps the RIFF size field (offsets 2 to 6: no real
-// WAV file) is overwritten by the fix itself, so such a file is only checked
-// for ending the program when it has no marker at all.
+// After the fix both size fields describe the file as it is and nothing else has changed; the file grows only when it
+// ended inside the data size field, and loses only a partial frame at its end. A data marker that overlaps the RIFF
+// size field (offsets 2 to 6: no real WAV file) is overwritten by the fix itself, so such a file is only checked for
+// ending the program when it has no marker at all.
 void CheckFixSize(std::string_view before, const Markers& markers) {
   QuietDialog dialog;
   const bool fixed = sondrel::FixSizeFields(MemoryFile(), dialog);
@@ -174,9 +167,8 @@ void CheckFile(std::string_view bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   CheckFile(bytes);
-  // Short inputs are also tried after silence, straddling the end of the
-  // marker scan. Such a 128 KiB file costs many times a short one: only some
-  // lengths take the trip, keeping most of the run for real headers.
+  // Short inputs are also tried after silence, straddling the end of the marker scan. Such a 128 KiB file costs many
+  // times a short one: only some lengths take the trip, keeping most of the run for real headers.
   if (size <= 48 && size % 4 == 0) {
     CheckFile(std::string(static_cast<std::size_t>(sondrel::kMarkerScanLastOffsetBytes) - 24, '\0').append(bytes));
   }

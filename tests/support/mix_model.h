@@ -1,7 +1,6 @@
-// A plain model of the stereo and bus mixes, written straight from the
-// mixing rules: int64 sums frame by frame of sample x whole gain, then one
-// float multiply per result, saturated to 24 bits. The fast kernels, and the
-// whole program's exports, must match it byte for byte.
+// A plain model of the stereo and bus mixes, written straight from the mixing rules: int64 sums frame by frame of
+// sample x whole gain, then one float multiply per result, saturated to 24 bits. The fast kernels, and the whole
+// program's exports, must match it byte for byte.
 #pragma once
 
 #include <algorithm>

@@ -70,9 +70,8 @@ class InProjectTest : public ProjectTest {
   std::filesystem::path previous_;
 };
 
-// A sound server a test needs cannot start here: skips the test with `why`,
-// or fails it where CI is "true" (CI installs and starts every server, so a
-// skip there would hide a fault). Call it from SetUp and return.
+// A sound server a test needs cannot start here: skips the test with `why`, or fails it where CI is "true" (CI installs
+// and starts every server, so a skip there would hide a fault). Call it from SetUp and return.
 void ServerUnavailable(const std::string& why);
 
 // Standard output and error of a shell command, together.

@@ -1,5 +1,4 @@
-// End-to-end runs on the virtual interface, whose every output loops to its
-// input through a cable of known latency.
+// End-to-end runs on the virtual interface, whose every output loops to its input through a cable of known latency.
 #pragma once
 
 #include <algorithm>
@@ -48,9 +47,8 @@ class VifLoopTest : public ProjectTest {
     std::filesystem::remove(SharedFile());
     ProjectTest::TearDown();
   }
-  // A fresh unpaced device "vif" in the run's HOME with a cable of `latency`
-  // frames (`device` adds settings), and settings for it at 48 kHz with block
-  // size `block` (`params` adds lines: points, odcomp, ...).
+  // A fresh unpaced device "vif" in the run's HOME with a cable of `latency` frames (`device` adds settings), and
+  // settings for it at 48 kHz with block size `block` (`params` adds lines: points, odcomp, ...).
   void WriteVif(int outputs, int inputs, int block, const std::string& params, std::int64_t latency = 0,
                 const std::string& device = "") const {
     std::filesystem::remove(SharedFile());
@@ -62,9 +60,8 @@ class VifLoopTest : public ProjectTest {
                                "\nbuf\t" + std::to_string(block) + "\nsafe\t0\n" + params);
   }
 
-  // Writes a 48 kHz track and returns it. Its samples differ up to 2^(bits - 1)
-  // (an odd multiplier permutes the values) and between channels, so a
-  // sample in the wrong place cannot pass for the right one.
+  // Writes a 48 kHz track and returns it. Its samples differ up to 2^(bits - 1) (an odd multiplier permutes the values)
+  // and between channels, so a sample in the wrong place cannot pass for the right one.
   std::vector<int> WriteTrack(const std::string& name, std::uint32_t channel, std::int64_t length,
                               int bits = 24) const {
     std::vector<int> track;

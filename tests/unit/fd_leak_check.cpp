@@ -1,7 +1,6 @@
-// Fails every test that leaves a file descriptor open: the program keeps
-// only its device handles for life, so one left behind is a leak in the code
-// the test ran (or in the test). Linked into both test programs, it
-// registers itself before main.
+// Fails every test that leaves a file descriptor open: the program keeps only its device handles for life, so one left
+// behind is a leak in the code the test ran (or in the test). Linked into both test programs, it registers itself
+// before main.
 #include <dirent.h>
 
 #include <gtest/gtest.h>
@@ -32,8 +31,7 @@ class FdLeakCheck : public testing::EmptyTestEventListener {
  public:
   void OnTestStart(const testing::TestInfo&) override { before_ = OpenDescriptors(); }
 
-  // Runs before the result printer reports the test, so the failure counts
-  // against the test that leaked.
+  // Runs before the result printer reports the test, so the failure counts against the test that leaked.
   void OnTestEnd(const testing::TestInfo&) override {
     for (const int fd : OpenDescriptors()) {
       if (before_.contains(fd)) continue;

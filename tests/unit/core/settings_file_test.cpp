@@ -35,9 +35,8 @@ std::unique_ptr<SessionState> Parse(std::string_view text) {
 // param.txt is relative: each test runs in its project.
 using SettingsFileTest = InProjectTest;
 
-// A known state writes exactly this text, which a save (keeping the user's
-// file mode) and a read give back unchanged. Slot numbers are not stored:
-// ranges and locate points close up their gaps. The table below reads each key.
+// A known state writes exactly this text, which a save (keeping the user's file mode) and a read give back unchanged.
+// Slot numbers are not stored: ranges and locate points close up their gaps. The table below reads each key.
 TEST_F(SettingsFileTest, KnownStateWritesItsExactTextAndReadsItBack) {
   auto s = Defaults();
   s->tracks = s->inputs = s->outputs = 2, s->channelPan[1] = -100.0f;

@@ -1,7 +1,6 @@
-// The distance between two streams that no link holds together, as the
-// loop follows it: a new distance counts only once it has held for three
-// readings in a row, so a reading taken between a server's turns for the
-// two streams never moves a take.
+// The distance between two streams that no link holds together, as the loop follows it: a new distance counts only once
+// it has held for three readings in a row, so a reading taken between a server's turns for the two streams never moves
+// a take.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -17,18 +17,16 @@ namespace {
 // Tells of repaired volumes and pans on standard output, as the program does.
 TerminalDialog dialog;
 
-// The model below takes the bus gains as given, so here is one known value:
-// -6 dB is 10^(-6/20) = 0.501187 of the level, over the master's 1/256.
-// (The channel gains' pan law is checked end to end by the exports.)
+// The model below takes the bus gains as given, so here is one known value: -6 dB is 10^(-6/20) = 0.501187 of the
+// level, over the master's 1/256. (The channel gains' pan law is checked end to end by the exports.)
 TEST(BusMix, ABusLevelIsItsDecibels) {
   std::array<float, kBusCount> busGain{};
   ASSERT_TRUE(SetBusVolume(busGain, -6.0f, 1));
   EXPECT_FLOAT_EQ(busGain[1] * 256.0f, 0.501187f);
 }
 
-// Random sessions in all three modes against the model: every output byte
-// and every peak. Each chunk is its own allocation of exactly `frames`
-// samples, so the sanitizer build also catches any access past a chunk.
+// Random sessions in all three modes against the model: every output byte and every peak. Each chunk is its own
+// allocation of exactly `frames` samples, so the sanitizer build also catches any access past a chunk.
 TEST(MixEquivalence, MatchesThePlainIntegerModel) {
   std::mt19937 random(20240611);
   auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };

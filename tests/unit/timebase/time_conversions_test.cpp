@@ -19,19 +19,17 @@ MB ToMeasures(int sig, float tempo, std::int64_t sample) {  // 48 kHz
 }
 
 TEST(TimeConversions, RoundingToTheBlockGrid) {
-  // {block, samples, rounded}: a block below 1 is 1, 64-bit past 2^31, capped
-  // near 2^62. (Everyday positions round end to end from param.txt, and
-  // positions below 1 by the time fuzz target.)
+  // {block, samples, rounded}: a block below 1 is 1, 64-bit past 2^31, capped near 2^62. (Everyday positions round end
+  // to end from param.txt, and positions below 1 by the time fuzz target.)
   const std::int64_t samples[][3] = {{0, 5, 5}, {1024, k2p31 - 1, k2p31}, {1024, k2p31 + 1, k2p31 + 1024},
                                      {1024, 3000000000, 3000000512}, {1000, INT64_MAX, kMaxRoundedPosition + 96}};
   std::int64_t out = -1;
   for (const auto& [block, in, want] : samples)
     EXPECT_EQ(RoundSamplesToBlocks(static_cast<int>(block), in, &out), want) << block << " " << in;
   EXPECT_EQ(out, kMaxRoundedPosition + 96);
-  // Seconds, against the block-by-block search in 64 bits from 0.999 x (the
-  // float test is monotone). Infinity takes the cap, as a huge typed time does
-  // end to end; the play start one block later and times not above 0 are
-  // checked by the time fuzz target.
+  // Seconds, against the block-by-block search in 64 bits from 0.999 x (the float test is monotone). Infinity takes the
+  // cap, as a huge typed time does end to end; the play start one block later and times not above 0 are checked by the
+  // time fuzz target.
   EXPECT_EQ(RoundSecondsToBlocks(1024, 44100, INFINITY, &out), kMaxRoundedPosition + 1024);
   for (int block : {1, 3, 1000, 1024, 4096})
     for (std::uint32_t rate : {44100u, 48000u, 96000u})

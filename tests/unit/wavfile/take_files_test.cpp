@@ -37,9 +37,8 @@ class TakeFileTest : public InProjectTest {
 const Samples kOld = Ramp(1000, -3000000, 6007);
 const Samples kTake = Ramp(50, 4000000, -160001);
 
-// Inside the file, across its end, then past it: the file is written in
-// place. (Punch-ins that fail, sample-exact ones on a device, and that none
-// leaves a work file behind are checked end to end.)
+// Inside the file, across its end, then past it: the file is written in place. (Punch-ins that fail, sample-exact ones
+// on a device, and that none leaves a work file behind are checked end to end.)
 TEST_F(TakeFileTest, PunchInOverwritesInPlaceAndGrowsPastTheEnd) {
   WriteWav("track.wav", kOld);
   WriteWav("take.wav", kTake);
@@ -58,10 +57,9 @@ TEST_F(TakeFileTest, PunchInOverwritesInPlaceAndGrowsPastTheEnd) {
   EXPECT_EQ(ReadFile("track.wav"), MonoWavBytes(expected));
 }
 
-// A punch-in cut off part way (the process or the machine stopped) leaves
-// its undo record; the next start puts the file back exactly, its size
-// fields too (a plain recovery is checked end to end). A damaged record is
-// never written over a track: it is reported and kept.
+// A punch-in cut off part way (the process or the machine stopped) leaves its undo record; the next start puts the file
+// back exactly, its size fields too (a plain recovery is checked end to end). A damaged record is never written over a
+// track: it is reported and kept.
 TEST_F(TakeFileTest, AnInterruptedPunchInIsPutBackAtStartUnlessItsRecordIsDamaged) {
   WriteWav("track.wav", kOld);
   const std::string original = ReadFile("track.wav");
@@ -94,8 +92,7 @@ TEST_F(TakeFileTest, AnInterruptedPunchInIsPutBackAtStartUnlessItsRecordIsDamage
 }
 
 TEST_F(TakeFileTest, CrossfadeKeepsThePowerLevelAcrossTheFade) {
-  // 2048 samples, over two of the fade's blocks. (Shorter fades are checked
-  // sample by sample end to end.)
+  // 2048 samples, over two of the fade's blocks. (Shorter fades are checked sample by sample end to end.)
   constexpr int kLevel = 4000000, kLength = 2048;
   WriteWav("level.wav", Samples(3000, kLevel));
   WriteWav("quiet.wav", Samples(3000, 0));

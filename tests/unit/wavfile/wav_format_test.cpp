@@ -84,11 +84,10 @@ TEST(WavCodecTest, DecodesAndEncodesOnlyTheSamplesAskedFor) {
   EXPECT_EQ(encoded, bytes);
 }
 
-// The length a track is measured at, and what is said of files that cannot
-// play. (The player shares the file's inspection: what it says of damaged
-// files, cut headers and missing or unformatted ones included, is checked end
-// to end, and offsets and lengths against the bytes by the WAV fuzz target.
-// These are the edges its corpus does not reach.)
+// The length a track is measured at, and what is said of files that cannot play. (The player shares the file's
+// inspection: what it says of damaged files, cut headers and missing or unformatted ones included, is checked end to
+// end, and offsets and lengths against the bytes by the WAV fuzz target. These are the edges its corpus does not
+// reach.)
 TEST_F(WavFileTest, ReadersFindTheDataAndRejectWhatCannotPlay) {
   const std::string junk(131072 - 44, '\0');  // data at 131072
   const struct {
@@ -110,9 +109,8 @@ TEST_F(WavFileTest, ReadersFindTheDataAndRejectWhatCannotPlay) {
   }
 }
 
-// How the sizes are fixed, and that a file without a data marker ends the
-// program, are checked by the WAV fuzz target; that it ends with status 2,
-// by the hostile input test's junk take.
+// How the sizes are fixed, and that a file without a data marker ends the program, are checked by the WAV fuzz target;
+// that it ends with status 2, by the hostile input test's junk take.
 TEST_F(WavFileTest, FixSizeToldOfAMissingFile) {
   EXPECT_EQ(CapturedStdout([] { EXPECT_FALSE(FixSizeFields("gone.wav", dialog)); }),
             "Cannot open gone.wav to update its size!\n");
