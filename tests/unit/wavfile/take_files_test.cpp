@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "console/terminal_dialog.h"
@@ -32,6 +33,14 @@ class TakeFileTest : public InProjectTest {
     return ReadSamples("out.wav");
   }
 };
+
+// What a file operation that must fail tells.
+std::string ToldOnFailure(const std::function<bool()>& operation) {
+  bool done = true;
+  const std::string told = CapturedStdout([&] { done = operation(); });
+  EXPECT_FALSE(done) << told;
+  return told;
+}
 
 // Distinct samples of both signs.
 const Samples kOld = Ramp(1000, -3000000, 6007);
@@ -133,10 +142,8 @@ TEST_F(TakeFileTest, CrossfadeReadsSilencePastTheEndAndSaturates) {
       {5, 13, "Invalid crossfade for source file at sample 11\n"}};
   ASSERT_TRUE(CreateWavFile("out.wav", 44100, 24, 4, 1));
   for (const auto& c : invalid) {
-    bool made = true;
-    EXPECT_EQ(CapturedStdout([&] { made = WriteCrossfade(c.d, c.s, 4, "d.wav", "s.wav", "out.wav", 2, dialog); }),
+    EXPECT_EQ(ToldOnFailure([&] { return WriteCrossfade(c.d, c.s, 4, "d.wav", "s.wav", "out.wav", 2, dialog); }),
               c.told);
-    EXPECT_FALSE(made);
   }
   EXPECT_EQ(ReadFile("out.wav").size(), 44u);  // nothing written
 }
@@ -145,10 +152,7 @@ TEST_F(TakeFileTest, CrossfadeReadsSilencePastTheEndAndSaturates) {
 // checked end to end and their names by the names fuzz target.)
 TEST_F(TakeFileTest, BackupRefusalsAreToldAndKeepAnOlderBackup) {
   const auto refused = [](const std::string& path) {
-    bool made = true;
-    const std::string text = CapturedStdout([&] { made = BackUpTrack(1, path.c_str(), dialog); });
-    EXPECT_FALSE(made) << path;
-    return text;
+    return ToldOnFailure([&] { return BackUpTrack(1, path.c_str(), dialog); });
   };
   EXPECT_EQ(refused("gone.wav"), "File gone.wav does not exist\n");
   const std::string longBase(246, 'a');  // its backup name would be 257 characters
@@ -164,28 +168,24 @@ TEST_F(TakeFileTest, BackupRefusalsAreToldAndKeepAnOlderBackup) {
 TEST_F(TakeFileTest, ListOperationsPassOverDashesAndGoOnAfterAFailure) {
   for (const char* name : {"a.wav", "c.wav", "d.wav", "e.wav", "t1.wav", "t4.wav", "t5.wav"}) WriteFile(name, "1");
   std::filesystem::create_directory("dir");
-  bool done = true;
-  EXPECT_EQ(CapturedStdout([&] {
-              done = StampTakeNames(5, "a.wav\n\n-\ngone.wav\ne.wav\nc.wav\nd.wav", 44100, {1, 1, 1, 1, 0, 1}, dialog);
+  EXPECT_EQ(ToldOnFailure([] {
+              return StampTakeNames(5, "a.wav\n\n-\ngone.wav\ne.wav\nc.wav\nd.wav", 44100, {1, 1, 1, 1, 0, 1}, dialog);
             }),
             "Could not rename gone.wav to gone_stp_44100.wav: No such file or directory\n");
-  EXPECT_FALSE(done);
   EXPECT_TRUE(Exists("a_stp_44100.wav") && Exists("e_stp_44100.wav")) << "nothing stops";
   EXPECT_TRUE(Exists("c.wav") && Exists("d.wav")) << "not recorded, beyond the count";
 
-  EXPECT_EQ(CapturedStdout([&] {
-              done = RenameListedFiles(5, "t1.wav\n-\nmissing.wav\nt4.wav\nt5.wav", "r1.wav\nr2.wav\nr3.wav\n-\nr5.wav",
+  EXPECT_EQ(ToldOnFailure([] {
+              return RenameListedFiles(5, "t1.wav\n-\nmissing.wav\nt4.wav\nt5.wav", "r1.wav\nr2.wav\nr3.wav\n-\nr5.wav",
                                        dialog);
             }),
             "Could not rename missing.wav to r3.wav: No such file or directory\n");
-  EXPECT_FALSE(done);
   EXPECT_TRUE(Exists("r1.wav") && Exists("t4.wav") && Exists("r5.wav"));
 
   // A file already gone is fine; a directory is never deleted.
   EXPECT_EQ(
-      CapturedStdout([&] { done = DeleteListedFiles(5, "a_stp_44100.wav\n-\ndir\ngone.wav\nd.wav\nt4.wav", dialog); }),
+      ToldOnFailure([] { return DeleteListedFiles(5, "a_stp_44100.wav\n-\ndir\ngone.wav\nd.wav\nt4.wav", dialog); }),
       "Could not delete dir: Is a directory\n");
-  EXPECT_FALSE(done);
   EXPECT_FALSE(Exists("a_stp_44100.wav") || Exists("d.wav"));
   EXPECT_TRUE(std::filesystem::is_directory("dir") && Exists("t4.wav"));
 }
