@@ -91,16 +91,12 @@ TEST_F(ExportTest, ExportsMatchThePlainMixModel) {
     MixPeaks peaks;
     MixModel(pointers, frames, kTracks, flags, gains, peaks, active, routes, kTracks / 2, busGain,
              mode == 0 ? 1 : mode);
-    const std::vector<int> left = Samples24(std::string(chunks[0].begin(), chunks[0].end()), 0);
-    const std::vector<int> right = Samples24(std::string(chunks[1].begin(), chunks[1].end()), 0);
-    std::vector<int> expected;
-    for (int n = 0; n < frames; ++n) expected.insert(expected.end(), {left[n], right[n]});
-    std::string header = MonoWavBytes(expected).substr(0, 44);  // made stereo: channels, bytes per second, block align
-    header.replace(22, 2, Le(2, 2)).replace(28, 6, Le(44100 * 6, 4) + Le(6, 2));
-    EXPECT_EQ(ReadFile("mix.wav").substr(0, 44), header);
-    EXPECT_EQ(ReadSamples("mix.wav"), expected);
-    EXPECT_EQ(ReadFile("mix_L.wav"), MonoWavBytes(left));
-    EXPECT_EQ(ReadFile("mix_R.wav"), MonoWavBytes(right));
+    const std::string left(chunks[0].begin(), chunks[0].end()), right(chunks[1].begin(), chunks[1].end());
+    std::string stereo;
+    for (int n = 0; n < frames; ++n) stereo += left.substr(3 * n, 3) + right.substr(3 * n, 3);
+    EXPECT_EQ(ReadFile("mix.wav"), WavFile(1, 2, 24, 44100, Chunk("data", stereo)));
+    EXPECT_EQ(ReadFile("mix_L.wav"), WavFile(1, 1, 24, 44100, Chunk("data", left)));
+    EXPECT_EQ(ReadFile("mix_R.wav"), WavFile(1, 1, 24, 44100, Chunk("data", right)));
   }
 }
 
