@@ -41,12 +41,12 @@ const char* MemoryFile() {
   return path.c_str();
 }
 
-std::uint32_t Field32(std::string_view bytes, std::int64_t at) {
-  return static_cast<std::uint32_t>(sondrel::ReadLe32(reinterpret_cast<const std::uint8_t*>(bytes.data() + at)));
-}
-
-std::uint64_t Field64(std::string_view bytes, std::int64_t at) {
-  return sondrel::ReadLe64(reinterpret_cast<const std::uint8_t*>(bytes.data() + at));
+// A little-endian field of `size` bytes, read the plain way; 0 where the bytes end first.
+std::uint64_t Field(std::string_view bytes, std::int64_t at, int size) {
+  if (at < 0 || at + size > std::ssize(bytes)) return 0;
+  std::uint64_t value = 0;
+  for (int i = size - 1; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+  return value;
 }
 
 // RF64: with the data marker after the ds64 chunk, its 64-bit sizes stand in for the 32-bit fields.
@@ -102,17 +102,11 @@ std::int64_t CheckReaders(std::string_view bytes, const Markers& markers) {
   const std::int64_t held = static_cast<std::int64_t>(bytes.size()) - accepted->dataOffsetBytes;
   FUZZ_CHECK(accepted->dataOffsetBytes == *markers.data + 8 && held >= 0);
   const std::uint64_t declared =
-      UsesDs64(bytes, *markers.data) ? Field64(bytes, 28) : Field32(bytes, *markers.data + 4);
+      UsesDs64(bytes, *markers.data) ? Field(bytes, 28, 8) : Field(bytes, *markers.data + 4, 4);
   const auto samples = static_cast<std::uint64_t>(length);
   FUZZ_CHECK(length >= 0 && length * 3 <= held && samples <= declared / 3);
   FUZZ_CHECK(length == held / 3 || samples == declared / 3);
   return length;
-}
-
-// A 2-byte field, 0 where the bytes end first.
-std::int64_t Field16(std::string_view bytes, std::int64_t at) {
-  if (at < 0 || at + 2 > std::ssize(bytes)) return 0;
-  return static_cast<std::int64_t>(sondrel::ReadLe16(reinterpret_cast<const std::uint8_t*>(bytes.data() + at)));
 }
 
 // Where the fixed file ends: it grows only to hold the data size field,
@@ -120,7 +114,8 @@ std::int64_t Field16(std::string_view bytes, std::int64_t at) {
 std::int64_t FixedEnd(std::string_view before, const Markers& markers) {
   const std::int64_t dataStart = *markers.data + 8;
   const auto size = static_cast<std::int64_t>(before.size());
-  const std::int64_t frame = markers.fmt ? Field16(before, *markers.fmt + 10) * Field16(before, *markers.fmt + 22) / 8 : 0;
+  const std::uint64_t bits = markers.fmt ? Field(before, *markers.fmt + 10, 2) * Field(before, *markers.fmt + 22, 2) : 0;
+  const auto frame = static_cast<std::int64_t>(bits / 8);  // channels x bits, in bytes
   if (frame <= 0 || size <= dataStart) return std::max(size, dataStart);
   return size - (size - dataStart) % frame;
 }
@@ -142,14 +137,14 @@ void CheckFixSize(std::string_view before, const Markers& markers) {
   if (UsesDs64(before, data)) {
     // The ds64 sizes follow the file; the rest stays.
     FUZZ_CHECK(after.substr(0, 20) == before.substr(0, 20) && after.substr(44, data - 40) == before.substr(44, data - 40));
-    FUZZ_CHECK(Field64(after, 20) == static_cast<std::uint64_t>(end - 8));
-    FUZZ_CHECK(Field64(after, 28) == static_cast<std::uint64_t>(end - data - 8));
+    FUZZ_CHECK(Field(after, 20, 8) == static_cast<std::uint64_t>(end - 8));
+    FUZZ_CHECK(Field(after, 28, 8) == static_cast<std::uint64_t>(end - data - 8));
     return;
   }
   FUZZ_CHECK(after.substr(0, 4) == before.substr(0, 4) && after.substr(8, data - 4) == before.substr(8, data - 4));
   FUZZ_CHECK(after.substr(data + 8) == before.substr(std::min<std::size_t>(data + 8, before.size()), end - data - 8));
-  FUZZ_CHECK(Field32(after, 4) == static_cast<std::uint32_t>(end - 8));
-  FUZZ_CHECK(Field32(after, data + 4) == static_cast<std::uint32_t>(end - data - 8));
+  FUZZ_CHECK(Field(after, 4, 4) == static_cast<std::uint32_t>(end - 8));
+  FUZZ_CHECK(Field(after, data + 4, 4) == static_cast<std::uint32_t>(end - data - 8));
   const Markers now = CheckMarkers(after);
   const std::int64_t length = CheckReaders(after, now);
   if (length >= 0 && now.data == markers.data) FUZZ_CHECK(length == (end - data - 8) / 3);
