@@ -1,5 +1,6 @@
 #include "engine/disk_streams.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "wavfile/wav_format.h"
@@ -285,9 +287,23 @@ void DiskStreams::WriteRunningTakeSizes() {
 // the take is reported as cut short, as a failed write would be.
 void DiskStreams::KeepTakesSynced() {
   std::array<int, kMaxChannels> unsyncable{};
+  // Rounds start a second apart however long each takes: a power cut then
+  // costs a second and the sync in progress, not the one before as well.
+  const auto interval = std::chrono::microseconds(kTakeSyncIntervalMicroseconds);
+  auto due = std::chrono::steady_clock::now() + interval;
   while (!syncStopping_.load(std::memory_order_acquire)) {
-    WaitOn(syncWake_, kTakeSyncIntervalMicroseconds);
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(due - std::chrono::steady_clock::now());
+    if (left.count() > 0) WaitOn(syncWake_, static_cast<int>(left.count()));
     if (syncStopping_.load(std::memory_order_acquire)) break;
+    due = std::max(due + interval, std::chrono::steady_clock::now());
+    // Every take's new audio is sent on its way first, which gives each its
+    // place on the disk and its new length in the file system's journal;
+    // the first sync then commits them all at once, where syncing one take
+    // after another would commit the journal once a take.
+    for (int c = 0; c < inputs_; ++c) {
+      if (plan_.recordArmed[c] != 1 || !plan_.takeFiles[c] || syncErrno_[c] != 0 || unsyncable[c] == 1) continue;
+      (void)::sync_file_range(plan_.takeFiles[c].Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
     for (int c = 0; c < inputs_; ++c) {
       if (plan_.recordArmed[c] != 1 || !plan_.takeFiles[c] || syncErrno_[c] != 0 || unsyncable[c] == 1) continue;
       if (::fdatasync(plan_.takeFiles[c].Get()) == 0) continue;
