@@ -23,7 +23,9 @@
 # For each row Sondrel is searched first, then ecasound.
 # Then a stall: a 64-track play + record run of Sondrel is stopped with
 # SIGSTOP for 200 ms half way through and continued, and the xruns it reports
-# are counted.
+# are counted. Last, the power-cut window: in a 64-track play + record run
+# at period 64, at each load, how much of a take was at worst not yet on the
+# disk (bench/sync_window.py, which needs root for its kernel tracing).
 #
 # The search starts from a guess (what passed with fewer tracks, without
 # load or for play alone, else GUESS), steps down while a period passes and
@@ -63,7 +65,8 @@
 # 2048 4096", ascending), GUESS (256, the first search's start), MAX_INPUTS
 # (64), LOADS ("none load", either or both), CPU_HOGS (2), DISK_MB (3000),
 # HANG_GRACE (10 s), STALL_TRACKS (64, 0 skips the stall), STALL_PERIOD
-# (256), STALL_MS (200), VIF_MODULE (the interface's ALSA module; by default
+# (256), STALL_MS (200), WINDOW_TRACKS (64, 0 skips the power-cut window),
+# WINDOW_PERIOD (64), VIF_MODULE (the interface's ALSA module; by default
 # the one built beside the program, else in build/), BENCH_DIR (keep the
 # generated tracks and the logs there between runs; by default a temporary
 # directory that is removed afterwards).
@@ -82,6 +85,8 @@ grace=${HANG_GRACE:-10}
 stall_tracks=${STALL_TRACKS:-64}
 stall_period=${STALL_PERIOD:-256}
 stall_ms=${STALL_MS:-200}
+window_tracks=${WINDOW_TRACKS:-64}
+window_period=${WINDOW_PERIOD:-64}
 rate=48000
 
 # shellcheck source=bench/setup.sh
@@ -114,6 +119,7 @@ shared_file=${XDG_RUNTIME_DIR:-/dev/shm}/sondrel-bench-$$.vif
 
 program_pid=""
 load_pids=()
+watcher=""
 
 # Ends the program under test: SIGTERM (Sondrel then finishes its takes),
 # SIGKILL after 3 s or at once when asked. The shell's own "Killed" notice
@@ -147,6 +153,7 @@ cleanup() {
   trap '' INT TERM HUP  # a second Ctrl-C must not cut the cleaning short
   stop_program
   stop_load
+  if [ -n "$watcher" ]; then kill -TERM "$watcher" 2> /dev/null && wait "$watcher" 2> /dev/null; fi
   rm -f "$shared_file"
   if [ -n "$work_is_temporary" ]; then
     rm -rf "$work"
@@ -190,6 +197,7 @@ start_load() {
 max_tracks=0
 for n in $counts; do ((n > max_tracks)) && max_tracks=$n; done
 ((stall_tracks > max_tracks)) && max_tracks=$stall_tracks
+((window_tracks > max_tracks)) && max_tracks=$window_tracks
 ((max_tracks > 256)) && die "At most 256 tracks: the interface and Sondrel have 256 channels."
 ((max_inputs >= 1 && max_inputs <= 256)) || die "MAX_INPUTS must be 1 to 256."
 ((${#periods[@]} > 0)) || die "PERIODS is empty."
@@ -468,6 +476,28 @@ if ((stall_tracks > 0)); then
   stall_line+="${summary:+ ($summary)}; it $ending"
 fi
 
+# What a power cut would cost: the worst stretch of a take not yet on the
+# disk, from bench/sync_window.py watching the first take and the syncs,
+# in a play + record run at each load.
+window_lines=()
+if ((window_tracks > 0)); then
+  for load in $loads; do
+    warm_cache "$window_tracks"
+    [ "$load" = load ] && start_load
+    "$root/bench/sync_window.py" "$project/in_001_t.wav" "$rate" "$work/window.txt" &
+    watcher=$!
+    sleep 0.5  # its tracing on before the run starts
+    run_once sondrel "$window_tracks" record "$window_period" 0 0 "window-$load"
+    kill -TERM "$watcher"
+    wait "$watcher" || true
+    watcher=""
+    stop_load
+    line="Power cut, $([ "$load" = none ] && echo no load || echo CPU+disk), $window_tracks tracks,"
+    line+=" $(inputs_for "$window_tracks") inputs, period $window_period: $(cat "$work/window.txt")"
+    window_lines+=("$line; $marks xrun reports, it $ending")
+  done
+fi
+
 # ------------------------------------------------------------ report
 
 echo
@@ -488,4 +518,8 @@ done
 if [ -n "$stall_line" ]; then
   echo
   echo "$stall_line"
+fi
+if ((${#window_lines[@]})); then
+  echo
+  printf '%s\n' "${window_lines[@]}"
 fi
