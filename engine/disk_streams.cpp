@@ -287,6 +287,9 @@ void DiskStreams::WriteRunningTakeSizes() {
 // the take is reported as cut short, as a failed write would be.
 void DiskStreams::KeepTakesSynced() {
   std::array<int, kMaxChannels> unsyncable{};
+  const auto takeSyncs = [&](int c) {
+    return plan_.recordArmed[c] == 1 && plan_.takeFiles[c] && syncErrno_[c] == 0 && unsyncable[c] == 0;
+  };
   // Rounds start a second apart however long each takes: a power cut then
   // costs a second and the sync in progress, not the one before as well.
   const auto interval = std::chrono::microseconds(kTakeSyncIntervalMicroseconds);
@@ -301,11 +304,10 @@ void DiskStreams::KeepTakesSynced() {
     // the first sync then commits them all at once, where syncing one take
     // after another would commit the journal once a take.
     for (int c = 0; c < inputs_; ++c) {
-      if (plan_.recordArmed[c] != 1 || !plan_.takeFiles[c] || syncErrno_[c] != 0 || unsyncable[c] == 1) continue;
-      (void)::sync_file_range(plan_.takeFiles[c].Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+      if (takeSyncs(c)) (void)::sync_file_range(plan_.takeFiles[c].Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     }
     for (int c = 0; c < inputs_; ++c) {
-      if (plan_.recordArmed[c] != 1 || !plan_.takeFiles[c] || syncErrno_[c] != 0 || unsyncable[c] == 1) continue;
+      if (!takeSyncs(c)) continue;
       if (::fdatasync(plan_.takeFiles[c].Get()) == 0) continue;
       // A file system that cannot sync at all says so again when the take closes.
       if (errno == EINVAL) {
