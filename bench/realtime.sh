@@ -488,7 +488,7 @@ if ((window_tracks > 0)); then
     watcher=$!
     sleep 0.5  # its tracing on before the run starts
     run_once sondrel "$window_tracks" record "$window_period" 0 0 "window-$load"
-    kill -TERM "$watcher"
+    kill -TERM "$watcher" 2>/dev/null || true  # it may have ended already, saying why
     wait "$watcher" || true
     watcher=""
     stop_load

@@ -23,6 +23,7 @@ sync of one pass over the takes, a gap of 100 ms or more apart from the next.
 import os
 import re
 import signal
+import subprocess
 import sys
 import time
 
@@ -38,6 +39,10 @@ def write(path, text):
 
 
 def start_tracing():
+    if not os.path.isdir(os.path.join(TRACING, "instances")):
+        # A machine that has not mounted tracefs yet; root may mount it.
+        subprocess.run(["mount", "-t", "tracefs", "nodev", TRACING],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
     if os.path.isdir(INSTANCE):
         os.rmdir(INSTANCE)
     os.mkdir(INSTANCE)
