@@ -22,6 +22,8 @@ namespace {
 // loses what was captured since the last sync finished; a sync costs a
 // journal commit, so much more often would only load the disk.
 constexpr int kTakeSyncIntervalMicroseconds = 1000000;
+// How often the takes' new audio is sent towards the disk between syncs.
+constexpr int kTakeWritebackStepMicroseconds = 100000;
 
 UniqueFd NewWakeFd() { return UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)); }
 
@@ -285,27 +287,43 @@ void DiskStreams::WriteRunningTakeSizes() {
 // (the file's length, and the header the disk thread refreshes) are on the
 // disk once a sync returns. A failed sync may have lost written audio, so
 // the take is reported as cut short, as a failed write would be.
+//
+// The audio goes to the disk in small steps: every tenth of a second each
+// take's new pages are sent on their way, and once a second the syncs only
+// add the last of them and the sizes. Sending a whole second of 64 takes at
+// once kept this thread inside the kernel for 6 to 12 ms, and a kernel that
+// does not preempt a system call makes a real-time loop woken on the same
+// processor wait that long: at period 64 it has 5 ms of buffer. A tenth of
+// a second at a time takes 1 to 4 ms.
 void DiskStreams::KeepTakesSynced() {
   std::array<int, kMaxChannels> unsyncable{};
   const auto takeSyncs = [&](int c) {
     return plan_.recordArmed[c] == 1 && plan_.takeFiles[c] && syncErrno_[c] == 0 && unsyncable[c] == 0;
   };
-  // Rounds start a second apart however long each takes: a power cut then
-  // costs a second and the sync in progress, not the one before as well.
-  const auto interval = std::chrono::microseconds(kTakeSyncIntervalMicroseconds);
-  auto due = std::chrono::steady_clock::now() + interval;
+  const auto writebackStep = std::chrono::microseconds(kTakeWritebackStepMicroseconds);
+  const auto syncInterval = std::chrono::microseconds(kTakeSyncIntervalMicroseconds);
+  const auto start = std::chrono::steady_clock::now();
+  auto stepDue = start + writebackStep;
+  auto syncDue = start + syncInterval;
   while (!syncStopping_.load(std::memory_order_acquire)) {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(due - std::chrono::steady_clock::now());
-    if (left.count() > 0) WaitOn(syncWake_, static_cast<int>(left.count()));
-    if (syncStopping_.load(std::memory_order_acquire)) break;
-    due = std::max(due + interval, std::chrono::steady_clock::now());
-    // Every take's new audio is sent on its way first, which gives each its
-    // place on the disk and its new length in the file system's journal;
-    // the first sync then commits them all at once, where syncing one take
-    // after another would commit the journal once a take.
+    const auto now = std::chrono::steady_clock::now();
+    if (now < stepDue) {
+      WaitOn(syncWake_, static_cast<int>(std::chrono::ceil<std::chrono::microseconds>(stepDue - now).count()));
+      continue;
+    }
+    stepDue = std::max(stepDue + writebackStep, now);
+    // Sending every take's new audio on its way before any sync also gives
+    // each its place on the disk and its new length in the file system's
+    // journal, so the first sync commits them all at once, where syncing
+    // one take after another would commit the journal once a take.
     for (int c = 0; c < inputs_; ++c) {
       if (takeSyncs(c)) (void)::sync_file_range(plan_.takeFiles[c].Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     }
+    if (now < syncDue) continue;
+    // Syncs start a second apart however long each round takes: a power
+    // cut then costs a second and the round in progress, not the one
+    // before as well.
+    syncDue = std::max(syncDue + syncInterval, now);
     for (int c = 0; c < inputs_; ++c) {
       if (!takeSyncs(c)) continue;
       if (::fdatasync(plan_.takeFiles[c].Get()) == 0) continue;
