@@ -25,7 +25,8 @@
 # SIGSTOP for 200 ms half way through and continued, and the xruns it reports
 # are counted. Last, the power-cut window: in a 64-track play + record run
 # at period 64, at each load, how much of a take was at worst not yet on the
-# disk (bench/sync_window.py, which needs root for its kernel tracing).
+# disk (bench/sync_window.py, which needs root for its kernel tracing), and
+# how late the machine woke a real-time probe meanwhile (bench/wake_probe.py).
 #
 # The search starts from a guess (what passed with fewer tracks, without
 # load or for play alone, else GUESS), steps down while a period passes and
@@ -119,7 +120,7 @@ shared_file=${XDG_RUNTIME_DIR:-/dev/shm}/sondrel-bench-$$.vif
 
 program_pid=""
 load_pids=()
-watcher=""
+watchers=()
 
 # Ends the program under test: SIGTERM (Sondrel then finishes its takes),
 # SIGKILL after 3 s or at once when asked. The shell's own "Killed" notice
@@ -153,7 +154,7 @@ cleanup() {
   trap '' INT TERM HUP  # a second Ctrl-C must not cut the cleaning short
   stop_program
   stop_load
-  if [ -n "$watcher" ]; then kill -TERM "$watcher" 2> /dev/null && wait "$watcher" 2> /dev/null; fi
+  for pid in "${watchers[@]}"; do kill -TERM "$pid" 2> /dev/null && wait "$pid" 2> /dev/null; done
   rm -f "$shared_file"
   if [ -n "$work_is_temporary" ]; then
     rm -rf "$work"
@@ -478,23 +479,29 @@ fi
 
 # What a power cut would cost: the worst stretch of a take not yet on the
 # disk, from bench/sync_window.py watching the first take and the syncs,
-# in a play + record run at each load.
+# in a play + record run at each load. Beside it bench/wake_probe.py tells
+# how late the machine itself woke real-time threads meanwhile: an xrun
+# while the probe waited longer than the buffer is the machine's.
 window_lines=()
 if ((window_tracks > 0)); then
   for load in $loads; do
     warm_cache "$window_tracks"
     [ "$load" = load ] && start_load
     "$root/bench/sync_window.py" "$project/in_001_t.wav" "$rate" "$work/window.txt" &
-    watcher=$!
+    watchers=($!)
+    "$root/bench/wake_probe.py" "$work/probe.txt" &
+    watchers+=($!)
     sleep 0.5  # its tracing on before the run starts
     run_once sondrel "$window_tracks" record "$window_period" 0 0 "window-$load"
-    kill -TERM "$watcher" 2>/dev/null || true  # it may have ended already, saying why
-    wait "$watcher" || true
-    watcher=""
+    for pid in "${watchers[@]}"; do
+      kill -TERM "$pid" 2>/dev/null || true  # it may have ended already, saying why
+      wait "$pid" || true
+    done
+    watchers=()
     stop_load
     line="Power cut, $([ "$load" = none ] && echo no load || echo CPU+disk), $window_tracks tracks,"
     line+=" $(inputs_for "$window_tracks") inputs, period $window_period: $(cat "$work/window.txt")"
-    window_lines+=("$line; $marks xrun reports, it $ending")
+    window_lines+=("$line; $marks xrun reports, it $ending; $(cat "$work/probe.txt")")
   done
 fi
 
