@@ -749,7 +749,8 @@ void RunPasses(Loop& loop) {
     // before the playback is topped up. It alone then says whether the
     // device still answers: a playback kept going by underruns is no sign
     // of life while the takes get nothing.
-    const bool captured = plan.records && st.captureStarted && CapturePass(loop);
+    const bool recordingCapture = plan.records && st.captureStarted;
+    const bool captured = recordingCapture && CapturePass(loop);
     bool moved = captured;
     if (plan.plays && !StopReached(loop)) moved = PlayPass(loop) || moved;
     if (plan.records && !plan.plays && !st.captureStarted) {
@@ -758,7 +759,7 @@ void RunPasses(Loop& loop) {
     }
     if (plan.monitors) moved = MonitorPass(loop) || moved;
     if (StopReached(loop)) return;
-    const bool lost = DeviceLost(loop, plan.records && st.captureStarted ? captured : moved);
+    const bool lost = DeviceLost(loop, recordingCapture ? captured : moved);
     if (lost || StopRequested(loop)) {
       WriteCapturedPart(loop);
       loop.measures.stopped = true;

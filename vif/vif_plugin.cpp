@@ -554,9 +554,10 @@ void TakeSlip(Vif& vif, std::int64_t& anchor) {
 // server does when it is killed, or as one client of a stuck server: its
 // pointer stands still, and nothing ever wakes a program waiting on it.
 bool Frozen(const Vif& vif) {
-  const std::int64_t from = vif.playback() || vif.config.freezeCapture < 0 ? vif.config.freeze
-                            : vif.config.freeze < 0 ? vif.config.freezeCapture
-                                                    : std::min(vif.config.freeze, vif.config.freezeCapture);
+  std::int64_t from = vif.config.freeze;
+  if (!vif.playback() && vif.config.freezeCapture >= 0) {
+    from = from < 0 ? vif.config.freezeCapture : std::min(from, vif.config.freezeCapture);
+  }
   return from >= 0 && Active(vif) && StreamPosition(vif) >= from;
 }
 
